@@ -1,0 +1,57 @@
+// The one node type of the directory trees the reader builds from an image and the
+// writer builds from local directories.
+//
+// A directory is a singly linked list of nodes that starts with its "." and ".." nodes.
+// Each node owns the next node of its list and, for a directory, the list of its own
+// entries; destroying a list frees every subtree below it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct DirectoryNode;
+using NodeList = std::unique_ptr<DirectoryNode>;
+
+enum : int32_t { kNodeDirectory = 1, kNodeFile = 2 };
+
+struct DirectoryNode {
+    std::string path;        // directory that holds the entry (image path, or local path)
+    std::string name;        // name for look-ups, extraction and local reads
+    std::string identifier;  // bytes written as File/Directory Identifier
+    int32_t type = kNodeFile;
+    uint32_t extent = 0;
+    uint32_t size = 0;
+    NodeList children;  // a directory's own entry list; null for files and "."/".."
+    NodeList next;      // next entry of the same directory
+    int32_t recordLength = 0;
+    int32_t recordBlock = 0;
+    int32_t recordOffset = 0;
+    uint16_t parentNumber = 0;
+    uint16_t directoryNumber = 0;
+    uint32_t sourceExtent = 0;
+    uint32_t sourceSize = 0;
+    bool inImage = false;
+
+    DirectoryNode() = default;
+    DirectoryNode(const DirectoryNode&) = delete;
+    DirectoryNode& operator=(const DirectoryNode&) = delete;
+    // Frees the rest of the list without recursing along `next`, so that a directory of
+    // many thousand entries cannot exhaust the stack.
+    ~DirectoryNode();
+
+    bool isDirectory() const { return type == kNodeDirectory; }
+    bool isFile() const { return type == kNodeFile; }
+    bool isDotEntry() const { return name == "." || name == ".."; }
+};
+
+// A "." or ".." node: a directory entry of size 0 without children.
+NodeList makeDotNode(const std::string& name, const std::string& path, uint32_t extent,
+                     bool inImage);
+
+// Appends `node` after the last node of the list at `head` (which may be null).
+// Returns a pointer to the appended node.
+DirectoryNode* appendNode(NodeList& head, NodeList node);
+
+// The last node of a list, or null for an empty list.
+DirectoryNode* lastNode(DirectoryNode* head);

@@ -1,0 +1,106 @@
+#include "iso/image_path.h"
+
+#include <boost/filesystem/path.hpp>
+#include <stdexcept>
+
+namespace {
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+}  // namespace
+
+void trimLeadingSeparators(std::string& path) {
+    size_t count = 0;
+    while (count < path.size() && isSeparator(path[count])) {
+        ++count;
+    }
+    path.erase(0, count);
+}
+
+void trimTrailingSeparators(std::string& path) {
+    while (!path.empty() && isSeparator(path.back())) {
+        path.pop_back();
+    }
+}
+
+namespace image_path {
+
+bool isValidEntryName(const std::string& name) {
+    if (name == "." || name == "..") {
+        return false;
+    }
+    return boost::filesystem::windows_name(name);
+}
+
+std::vector<std::string> split(const std::string& path) {
+    std::vector<std::string> components;
+    if (path == ".") {
+        components.push_back(path);
+        return components;
+    }
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = start;
+        while (end < path.size() && !isSeparator(path[end])) {
+            ++end;
+        }
+        const std::string component = path.substr(start, end - start);
+        if (component == "..") {
+            components.push_back(component);
+        } else if (component != ".") {
+            if (!boost::filesystem::windows_name(component)) {
+                throw std::invalid_argument("invalid name \"" + component + "\" in path \"" +
+                                            path + "\"");
+            }
+            components.push_back(component);
+        }
+        if (end == path.size()) {
+            break;
+        }
+        start = end + 1;
+    }
+    return components;
+}
+
+std::string join(const std::vector<std::string>& components) {
+    std::string joined;
+    for (const std::string& component : components) {
+        if (!joined.empty()) {
+            joined += '\\';
+        }
+        joined += component;
+    }
+    return joined;
+}
+
+std::string join(const std::string& directory, const std::string& name) {
+    if (directory.empty()) {
+        return name;
+    }
+    return directory + '\\' + name;
+}
+
+std::string leaf(const std::string& path) {
+    std::string trimmed = path;
+    trimTrailingSeparators(trimmed);
+    size_t position = trimmed.size();
+    while (position > 0 && !isSeparator(trimmed[position - 1])) {
+        --position;
+    }
+    return trimmed.substr(position);
+}
+
+std::string branch(const std::string& path) {
+    std::string trimmed = path;
+    trimTrailingSeparators(trimmed);
+    size_t position = trimmed.size();
+    while (position > 0 && !isSeparator(trimmed[position - 1])) {
+        --position;
+    }
+    std::string parent = trimmed.substr(0, position);
+    trimLeadingSeparators(parent);
+    trimTrailingSeparators(parent);
+    return parent;
+}
+
+}  // namespace image_path

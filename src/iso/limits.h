@@ -1,0 +1,41 @@
+// Every limit of the image code, in one place, each with the reason it exists.
+#pragma once
+
+#include <cstdint>
+
+namespace iso_limits {
+
+// Logical block sizes a primary volume descriptor may declare; anything else
+// (0 among them, which would divide by zero) marks an invalid image.
+constexpr uint16_t kBlockSizes[] = {512, 1024, 2048};
+
+// The block size every image starts with and the one the writer uses.
+constexpr uint16_t kDefaultBlockSize = 2048;
+
+// El Torito counts boot image sizes in virtual sectors of this many bytes.
+constexpr uint16_t kVirtualSectorSize = 512;
+
+// Fixed byte offsets of the descriptors the program reads: block 16 and block 17
+// at 2048 bytes a block, whatever block size the image declares.
+constexpr uint64_t kPrimaryDescriptorOffset = 16 * 2048;
+constexpr uint64_t kBootRecordOffset = 17 * 2048;
+
+// Directories nested deeper than this are taken as a hostile or broken image;
+// it also bounds the recursion of loading and extracting.
+constexpr unsigned kMaxDirectoryDepth = 64;
+
+// A directory record is at least its 33-byte fixed part plus a one-byte identifier.
+constexpr unsigned kMinDirectoryRecordLength = 34;
+
+// Longest identifier a 255-byte directory record can carry together with
+// System Use space reserved by common writers (ECMA-119 allows 222 with padding).
+constexpr unsigned kMaxIdentifierLength = 221;
+
+// Path tables number directories with 16 bits.
+constexpr uint32_t kMaxDirectories = 65535;
+
+// Sizes and block numbers are 32-bit fields.
+constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;
+constexpr uint64_t kMaxBlocks = 0xFFFFFFFFull;
+
+}  // namespace iso_limits

@@ -1,0 +1,206 @@
+#include "iso/records.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+#include <stdexcept>
+
+#include "iso/byte_order.h"
+#include "support/fixture_image.h"
+#include "support/test_files.h"
+#include "support/tool_runner.h"
+
+using namespace iso_record;
+using namespace test_support;
+
+TEST(SafeMemcpy, CopiesWhenItFitsAndThrowsWithBothSizesOtherwise) {
+    uint8_t destination[32];
+    std::memset(destination, 0xEE, sizeof destination);
+    const uint8_t source[33] = {1, 2, 3};
+
+    EXPECT_NO_THROW(safeMemcpy(destination, 0, source, 0));
+    EXPECT_NO_THROW(safeMemcpy(destination, 32, source, 32));
+    EXPECT_EQ(destination[2], 3);
+
+    std::memset(destination, 0xEE, sizeof destination);
+    try {
+        safeMemcpy(destination, 32, source, 33);
+        FAIL() << "expected an exception";
+    } catch (const std::exception& error) {
+        EXPECT_STREQ(error.what(),
+                     "safe memcpy exception: destionation size smaller than length of data to be "
+                     "copied - destination size 32, request size 33");
+    }
+    EXPECT_EQ(destination[0], 0xEE) << "a refused copy leaves the destination unchanged";
+
+    try {
+        safeMemcpy(destination, 5, source, 6);
+        FAIL() << "expected an exception";
+    } catch (const std::exception& error) {
+        EXPECT_NE(std::string(error.what()).find("destination size 5, request size 6"),
+                  std::string::npos);
+    }
+}
+
+TEST(CatalogEntries, ValidationEntryMatchesTheKnownThirtyTwoBytes) {
+    uint8_t entry[32];
+    encodeValidationEntry(entry);
+    const uint8_t expected[32] = {0x01, 0x00, 0x00, 0x00, 'M',  'i',  'c',  'r',
+                                  'o',  's',  'o',  'f',  't',  ' ',  'C',  'o',
+                                  'r',  'p',  'o',  'r',  'a',  't',  'i',  'o',
+                                  'n',  0x00, 0x00, 0x00, 0x4C, 0x49, 0x55, 0xAA};
+    EXPECT_EQ(0, std::memcmp(entry, expected, 32));
+    EXPECT_EQ(catalogEntryWordSum(entry), 0) << "El Torito checksum rule";
+}
+
+TEST(CatalogEntries, InitialEntryAndBootRecordFields) {
+    uint8_t entry[32];
+    encodeInitialEntry(0, 4, 0x01020304, entry);
+    EXPECT_EQ(entry[0], 0x88);
+    EXPECT_EQ(entry[1], 0);
+    EXPECT_EQ(iso_bytes::getLe16(entry, 6), 4);
+    EXPECT_EQ(iso_bytes::getLe32(entry, 8), 0x01020304u);
+    for (int i = 12; i < 32; ++i) {
+        EXPECT_EQ(entry[i], 0) << "reserved byte " << i;
+    }
+
+    uint8_t record[2048];
+    encodeBootRecord(19, record);
+    EXPECT_EQ(record[0], 0);
+    EXPECT_EQ(0, std::memcmp(record + 1, "CD001", 5));
+    EXPECT_EQ(record[6], 1);
+    EXPECT_EQ(0, std::memcmp(record + 7, "EL TORITO SPECIFICATION", 23));
+    EXPECT_EQ(record[7 + 23], 0);
+    EXPECT_EQ(iso_bytes::getLe32(record, 71), 19u);
+
+    uint8_t terminator[2048];
+    encodeSetTerminator(terminator);
+    EXPECT_EQ(terminator[0], 255);
+    EXPECT_EQ(0, std::memcmp(terminator + 1, "CD001\x01", 6));
+    EXPECT_EQ(terminator[7], 0);
+}
+
+TEST(DirectoryRecords, EncodeWritesBothByteOrdersAndPadsEvenIdentifiers) {
+    uint8_t buffer[dir_record::kBufferSize];
+    DirectoryRecordFields fields;
+    fields.extent = 0x11223344;
+    fields.dataLength = 2049;
+    fields.identifier = "AB";  // even: one pad byte
+    const uint8_t date[7] = {126, 12, 8, 15, 30, 0, 4};
+    fields.recordingDate = date;
+    const uint32_t length = encodeDirectoryRecord(fields, buffer, sizeof buffer);
+    ASSERT_EQ(length, 36u);
+    const uint8_t expected[36] = {36,   0,    0x44, 0x33, 0x22, 0x11, 0x11, 0x22, 0x33,
+                                  0x44, 0x01, 0x08, 0x00, 0x00, 0x00, 0x00, 0x08, 0x01,
+                                  126,  12,   8,    15,   30,   0,    4,    0,    0,
+                                  0,    1,    0,    0,    1,    2,    'A',  'B',  0};
+    EXPECT_EQ(0, std::memcmp(buffer, expected, 36));
+
+    fields.kind = DirectoryRecordFields::Kind::Parent;
+    fields.isDirectory = true;
+    EXPECT_EQ(encodeDirectoryRecord(fields, buffer, sizeof buffer), 34u);
+    EXPECT_EQ(buffer[25], 2);
+    EXPECT_EQ(buffer[32], 1);
+    EXPECT_EQ(buffer[33], 1);
+
+    const DirectoryRecord decoded = decodeDirectoryRecord(buffer, 34, 0);
+    EXPECT_EQ(decoded.name, "..");
+    EXPECT_TRUE(decoded.isDirectory());
+    EXPECT_EQ(decoded.extent, 0x11223344u);
+}
+
+TEST(DirectoryRecords, DecodeRefusesRecordsThatLeaveTheirBounds) {
+    uint8_t buffer[64] = {};
+    buffer[0] = 20;  // shorter than the fixed part
+    EXPECT_THROW(decodeDirectoryRecord(buffer, sizeof buffer, 0), std::runtime_error);
+    buffer[0] = 60;  // runs past a 40-byte directory
+    EXPECT_THROW(decodeDirectoryRecord(buffer, 40, 0), std::runtime_error);
+    buffer[0] = 40;
+    buffer[32] = 10;  // identifier runs past the record
+    EXPECT_THROW(decodeDirectoryRecord(buffer, sizeof buffer, 0), std::runtime_error);
+    buffer[32] = 3;
+    buffer[33] = 1;  // first byte 0x01: the parent, whatever the length
+    EXPECT_EQ(decodeDirectoryRecord(buffer, sizeof buffer, 0).name, "..");
+    buffer[33] = 'A';
+    buffer[34] = 0;  // a zero byte ends the name
+    buffer[35] = 'B';
+    EXPECT_EQ(decodeDirectoryRecord(buffer, sizeof buffer, 0).name, "A");
+    buffer[0] = 0;
+    EXPECT_EQ(decodeDirectoryRecord(buffer, sizeof buffer, 0).length, 0);
+}
+
+TEST(DirectoryRecords, DecodeAgreesWithIsoinfoOnAnXorrisoImage) {
+    TempDir dir;
+    writeFile(dir / "tree/WINBOM.INI", "[WinPE]\r\n");
+    writeFile(dir / "tree/I386/SYSTEM32/readme.txt", "x");
+    makeIsoWithXorriso(dir / "tree", dir / "a.iso");
+
+    const std::vector<uint8_t> image = readBytes(dir / "a.iso");
+    ASSERT_GT(image.size(), 32768u + 2048u);
+    const uint8_t* pvd = image.data() + 32768;
+    EXPECT_EQ(0, std::memcmp(pvd + 1, "CD001", 5));
+    EXPECT_EQ(iso_bytes::getLe16(pvd, pvd::kLogicalBlockSize), 2048);
+    const DirectoryRecord rootRecord = decodeDirectoryRecord(pvd + pvd::kRootDirectoryRecord, 34, 0);
+    EXPECT_EQ(rootRecord.name, ".");
+
+    const uint8_t* directory = image.data() + uint64_t(rootRecord.extent) * 2048;
+    size_t offset = 0;
+    std::vector<DirectoryRecord> records;
+    while (offset < rootRecord.dataLength) {
+        const DirectoryRecord record = decodeDirectoryRecord(directory, rootRecord.dataLength, offset);
+        if (record.length == 0) {
+            break;
+        }
+        records.push_back(record);
+        offset += record.length;
+    }
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].name, ".");
+    EXPECT_EQ(records[1].name, "..");
+    EXPECT_EQ(records[2].name, "I386");
+    EXPECT_TRUE(records[2].isDirectory());
+    EXPECT_EQ(records[3].name, "WINBOM.INI");
+    EXPECT_EQ(records[3].dataLength, 9u);
+
+    const CommandResult listing = runCommand("isoinfo -l -i " + shellQuote(dir / "a.iso"));
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(listing.output, match,
+                                  std::regex(R"(\[\s*(\d+) 00\]\s+WINBOM\.INI)")));
+    EXPECT_EQ(records[3].extent, std::stoul(match[1].str()));
+}
+
+TEST(PathTableRecords, PadOddIdentifiersAndUseTheTablesByteOrder) {
+    uint8_t buffer[520];
+    EXPECT_EQ(encodePathTableRecord("I386", 0x20, 1, false, buffer, sizeof buffer), 12u);
+    const uint8_t little[12] = {4, 0, 0x20, 0, 0, 0, 1, 0, 'I', '3', '8', '6'};
+    EXPECT_EQ(0, std::memcmp(buffer, little, 12));
+    EXPECT_EQ(encodePathTableRecord("ABC", 0x20, 2, true, buffer, sizeof buffer), 12u);
+    const uint8_t big[12] = {3, 0, 0, 0, 0, 0x20, 0, 2, 'A', 'B', 'C', 0};
+    EXPECT_EQ(0, std::memcmp(buffer, big, 12));
+    EXPECT_EQ(encodeRootPathTableRecord(0x30, false, buffer, sizeof buffer), 10u);
+    const uint8_t root[10] = {1, 0, 0x30, 0, 0, 0, 1, 0, 0, 0};
+    EXPECT_EQ(0, std::memcmp(buffer, root, 10));
+}
+
+TEST(PrimaryDescriptor, NumbersAreBothEndianAndTextsStayInTheirFields) {
+    uint8_t buffer[2048];
+    PrimaryDescriptorFields fields;
+    fields.volumeSpaceSize = 0x1234;
+    fields.pathTableSize = 10;
+    fields.typeLPathTable = 20;
+    fields.typeMPathTable = 21;
+    encodePrimaryDescriptor(fields, buffer);
+    putDescriptorText(buffer, pvd::kVolumeId, pvd::kVolumeIdLength, "CD_ROM");
+    EXPECT_EQ(buffer[0], 1);
+    EXPECT_EQ(iso_bytes::getLe32(buffer, 80), 0x1234u);
+    EXPECT_EQ(iso_bytes::getBe32(buffer, 84), 0x1234u);
+    EXPECT_EQ(iso_bytes::getLe16(buffer, 128), 2048);
+    EXPECT_EQ(iso_bytes::getBe16(buffer, 130), 2048);
+    EXPECT_EQ(iso_bytes::getLe32(buffer, 140), 20u);
+    EXPECT_EQ(iso_bytes::getBe32(buffer, 148), 21u);
+    EXPECT_EQ(0, std::memcmp(buffer + 40, "CD_ROM\0\0", 8));
+    EXPECT_EQ(buffer[881], 1);
+    EXPECT_THROW(putDescriptorText(buffer, pvd::kVolumeId, 32, std::string(33, 'X')),
+                 std::runtime_error);
+}

@@ -1,0 +1,68 @@
+#include "support/test_files.h"
+
+#include <boost/filesystem.hpp>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = boost::filesystem;
+
+namespace test_support {
+
+TempDir::TempDir() {
+    const fs::path path = fs::temp_directory_path() / fs::unique_path("winpe-test-%%%%-%%%%-%%%%");
+    fs::create_directories(path);
+    path_ = path.string();
+}
+
+TempDir::~TempDir() {
+    boost::system::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+std::string TempDir::operator/(const std::string& relative) const { return path_ + "/" + relative; }
+
+void writeFile(const std::string& path, const std::string& content) {
+    const fs::path parent = fs::path(path).parent_path();
+    if (!parent.empty()) {
+        fs::create_directories(parent);
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& content) {
+    writeFile(path, std::string(content.begin(), content.end()));
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::vector<uint8_t> readBytes(const std::string& path) {
+    const std::string content = readFile(path);
+    return std::vector<uint8_t>(content.begin(), content.end());
+}
+
+std::vector<uint8_t> patternBytes(size_t count, uint32_t seed) {
+    std::vector<uint8_t> bytes(count);
+    uint32_t state = seed * 2654435761u + 1;
+    for (size_t i = 0; i < count; ++i) {
+        state = state * 1103515245u + 12345u;
+        bytes[i] = static_cast<uint8_t>(state >> 16);
+    }
+    return bytes;
+}
+
+bool fileExists(const std::string& path) { return fs::exists(path); }
+
+}  // namespace test_support
