@@ -2,22 +2,23 @@
 // entries, drivers, the firewall switch, the boot-prompt patch and the VNC package.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 class ISOReader;
 
 class WinpeEditor {
-public:
+  public:
     WinpeEditor(const std::vector<std::string>& storageDrivers,
                 const std::vector<std::string>& networkDrivers,
                 const std::vector<std::string>& binaries,
                 const std::vector<std::string>& startBinaries,
                 const std::vector<std::string>& packages,
                 const std::vector<std::string>& startPackages,
-                const std::vector<std::string>& directories,
-                const std::vector<std::string>& files, const std::string& vncValue,
-                bool firewallOff, const std::string& treeRoot, ISOReader* reader);
+                const std::vector<std::string>& directories, const std::vector<std::string>& files,
+                const std::string& vncValue, bool firewallOff, const std::string& treeRoot,
+                ISOReader* reader);
     virtual ~WinpeEditor();
 
     WinpeEditor(const WinpeEditor&) = delete;
@@ -45,7 +46,34 @@ public:
     void copy_directory(const std::string& source, const std::string& destination,
                         bool upperCaseNames);
 
-private:
+    // DES-encrypts an 8-byte password block in place with the key the VNC server reads
+    // stored passwords with.
+    static void encryptVncPassword(uint8_t block[8]);
+
+  private:
+    // The texts of one name-conflict dialogue.
+    struct ConflictTexts {
+        const char* changeLine;    // what to change
+        const char* abortWarning;  // logged with the current name when the user aborts
+        const char* nameRequest;   // asks for a new name, with the current name
+    };
+    // Which image path a candidate name would take.
+    using ImagePathOf = std::string (*)(const std::string& destDir, const std::string& name);
+
+    // Asks the user for new names while `imagePathOf(destDir, name)` is taken in the
+    // image. Returns false when the user aborts (the abort warning is logged); throws
+    // std::invalid_argument when a typed name is not one valid entry name.
+    bool resolveNameConflict(std::string& name, const std::string& destDir, ImagePathOf imagePathOf,
+                             const ConflictTexts& texts);
+    bool existsInImage(const std::string& imagePath);
+    // Refuses (false, two warnings) when the image holds a file \PROGRAMS; otherwise
+    // creates the PROGRAMS directory of the work tree when missing.
+    bool ensureProgramsDirectory();
+    // Adds a start package "package%executable" and its start-up entry.
+    bool addStartPackage(const std::string& value);
+    // The local path of an image path below the tree root.
+    std::string localPath(const std::string& imagePath) const;
+
     std::string treeRoot;
     std::vector<std::string> storageDrivers;
     std::vector<std::string> networkDrivers;

@@ -1,0 +1,185 @@
+// Construction of the editor and the conflict-aware copying shared by the edits.
+#include <boost/filesystem.hpp>
+#include <cctype>
+#include <stdexcept>
+
+#include "cli/console_answer.h"
+#include "cli/console_log.h"
+#include "editor/winpe_editor.h"
+#include "iso/image_path.h"
+#include "iso/iso_reader.h"
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+// The last component of a local path after trailing separators are removed.
+std::string leafName(std::string path) {
+    trimTrailingSeparators(path);
+    return fs::path(path).filename().string();
+}
+
+std::string imagePathBelow(const std::string& destDir, const std::string& name) {
+    return image_path::join(destDir, name);
+}
+
+// Every name the editor gives to a new entry must be one valid name of the image.
+void requireEntryName(const std::string& name) {
+    if (!image_path::isValidEntryName(name)) {
+        throw std::invalid_argument("\"" + name + "\" is not a valid file or directory name");
+    }
+}
+
+}  // namespace
+
+WinpeEditor::WinpeEditor(
+    const std::vector<std::string>& storageDrivers, const std::vector<std::string>& networkDrivers,
+    const std::vector<std::string>& binaries, const std::vector<std::string>& startBinaries,
+    const std::vector<std::string>& packages, const std::vector<std::string>& startPackages,
+    const std::vector<std::string>& directories, const std::vector<std::string>& files,
+    const std::string& vncValue, bool firewallOff, const std::string& treeRoot, ISOReader* reader)
+    : treeRoot(treeRoot),
+      storageDrivers(storageDrivers),
+      networkDrivers(networkDrivers),
+      binaries(binaries),
+      startBinaries(startBinaries),
+      firewallOff(firewallOff),
+      vncValue(vncValue),
+      packages(packages),
+      startPackages(startPackages),
+      directories(directories),
+      files(files),
+      reader(reader) {
+    if (reader == nullptr) {
+        throw std::invalid_argument("null ISOReader pointer");
+    }
+}
+
+WinpeEditor::~WinpeEditor() = default;
+
+std::string WinpeEditor::localPath(const std::string& imagePath) const {
+    std::string local = treeRoot;
+    std::string relative = imagePath;
+    trimLeadingSeparators(relative);
+    for (const std::string& component : image_path::split(relative)) {
+        local += '/';
+        local += component;
+    }
+    return local;
+}
+
+bool WinpeEditor::existsInImage(const std::string& imagePath) {
+    return reader->FileExists(imagePath) || reader->DirectoryExists(imagePath);
+}
+
+bool WinpeEditor::resolveNameConflict(std::string& name, const std::string& destDir,
+                                      ImagePathOf imagePathOf, const ConflictTexts& texts) {
+    requireEntryName(name);
+    while (existsInImage(imagePathOf(destDir, name))) {
+        logInfo("a file or directory with same name exists");
+        logInfo("%s", texts.changeLine);
+        logInfo("press 'c' to change name, other key to abort");
+        if (readAnswerKey() != 'c') {
+            logWarning(texts.abortWarning, name.c_str());
+            return false;
+        }
+        logInfo(texts.nameRequest, name.c_str());
+        std::string typed;
+        if (!readAnswerWord(typed)) {
+            logWarning(texts.abortWarning, name.c_str());
+            return false;
+        }
+        requireEntryName(typed);
+        name = typed;
+    }
+    return true;
+}
+
+std::string WinpeEditor::addFile(const std::string& source, const std::string& destDir) {
+    try {
+        std::string name = leafName(source);
+        logInfo("adding file %s ...", name.c_str());
+        const std::string targetDir = localPath(destDir);
+        if (!fs::exists(targetDir)) {
+            logWarning("adding file %s failed - parent directory does not exists", name.c_str());
+            return "";
+        }
+        static const ConflictTexts texts = {
+            "change the destination file name or abort",
+            "adding file %s failed - file name conflict, aborted by user",
+            "please enter the new name for the binary file %s"};
+        if (!resolveNameConflict(name, destDir, imagePathBelow, texts)) {
+            return "";
+        }
+        fs::copy_file(source, targetDir + "/" + name, fs::copy_option::fail_if_exists);
+        logInfo("adding file %s succeeded", name.c_str());
+        return name;
+    } catch (const std::exception& e) {
+        logWarning("adding file failed, exception: %s", e.what());
+        return "";
+    }
+}
+
+std::string WinpeEditor::addDirectory(const std::string& source, const std::string& destDir) {
+    try {
+        std::string name = leafName(source);
+        logInfo("adding directory %s ...", name.c_str());
+        const std::string targetDir = localPath(destDir);
+        if (!fs::exists(targetDir)) {
+            logWarning("adding directory %s failed - parent directory does not exist",
+                       name.c_str());
+            return "";
+        }
+        static const ConflictTexts texts = {
+            "change the destination directory name, abort",
+            "adding directory %s failed - package name conflict, aborted by user",
+            "please enter the new name for the directory %s"};
+        if (!resolveNameConflict(name, destDir, imagePathBelow, texts)) {
+            return "";
+        }
+        copy_directory(source, targetDir + "/" + name, false);
+        logInfo("adding directory %s succeeded", name.c_str());
+        return name;
+    } catch (const std::exception& e) {
+        logInfo("adding directory failed, exception: %s", e.what());
+        return "";
+    }
+}
+
+void WinpeEditor::copy_directory(const std::string& source, const std::string& destination,
+                                 bool upperCaseNames) {
+    if (fs::exists(destination)) {
+        if (fs::is_directory(destination)) {
+            throw std::runtime_error("copy_directory fails: a directory with same name exists");
+        }
+        throw std::runtime_error("copy_directory fails: a file with same name exists");
+    }
+    fs::create_directory(destination);
+    for (fs::directory_iterator it(source), end; it != end; ++it) {
+        std::string targetName = it->path().filename().string();
+        if (upperCaseNames) {
+            for (char& c : targetName) {
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            }
+        }
+        const std::string target = destination + "/" + targetName;
+        if (fs::is_directory(it->status())) {
+            copy_directory(it->path().string(), target, upperCaseNames);
+        } else {
+            fs::copy_file(it->path(), target, fs::copy_option::fail_if_exists);
+        }
+    }
+}
+
+bool WinpeEditor::ensureProgramsDirectory() {
+    if (reader->FileExists("\\PROGRAMS")) {
+        logWarning("adding binary file failed - a file named \"PROGRAMS\" exists,");
+        logWarning(" manually delete it to allow create \"PROGRAMS\" directory");
+        return false;
+    }
+    const std::string programs = localPath("PROGRAMS");
+    if (!fs::exists(programs)) {
+        fs::create_directory(programs);
+    }
+    return true;
+}
