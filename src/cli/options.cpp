@@ -1,0 +1,114 @@
+#include "cli/options.h"
+
+#include <boost/program_options.hpp>
+#include <exception>
+#include <ostream>
+#include <stdexcept>
+
+#include "cli/console_log.h"
+
+namespace po = boost::program_options;
+
+namespace {
+
+constexpr unsigned kHelpLineLength = 80;
+
+using StringList = std::vector<std::string>;
+
+// The options a user sees, in the order the help text lists them.
+po::options_description makeOpenOptions() {
+    po::options_description open("Open options", kHelpLineLength);
+    open.add_options()("help,h", "produce help message")("image,i", po::value<std::string>(),
+                                                         "specify image file")(
+        "binary,b", po::value<StringList>(), "binary files to add")(
+        "start_binary,B", po::value<StringList>(), "binary files to add and automatically start")(
+        "vnc,v", po::value<std::string>(), "vnc package to be added")(
+        "package,p", po::value<StringList>(), "software package to be added")(
+        "start_package,P", po::value<StringList>(), "package to be added and automatically start")(
+        "disable_firewall,f", "disable firewall")("storage_driver,d", po::value<StringList>(),
+                                                  "add storage device driver")(
+        "network_driver,n", po::value<StringList>(), "add network device driver")(
+        "tmp,t", po::value<std::string>(), "specify a temporary directory");
+    return open;
+}
+
+// The direct add options: accepted, never shown.
+po::options_description makeHiddenOptions() {
+    po::options_description hidden("Hidden options", kHelpLineLength);
+    hidden.add_options()("dir,X", po::value<StringList>(), "add directory")(
+        "file,Y", po::value<StringList>(), "add file");
+    return hidden;
+}
+
+void showHelp(const po::options_description& open, std::ostream& helpOut) {
+    helpOut << open << std::endl;
+}
+
+// Copies a string option into `target`; true when the option was given.
+bool takeString(const po::variables_map& vm, const char* name, std::string& target) {
+    if (vm.count(name) == 0) {
+        return false;
+    }
+    target = vm[name].as<std::string>();
+    return true;
+}
+
+bool takeList(const po::variables_map& vm, const char* name, StringList& target) {
+    if (vm.count(name) == 0) {
+        return false;
+    }
+    target = vm[name].as<StringList>();
+    return true;
+}
+
+}  // namespace
+
+ParseOutcome parseCommandLine(int argc, const char* const argv[], RunOptions& options,
+                              std::ostream& helpOut) {
+    try {
+        const po::options_description open = makeOpenOptions();
+        const po::options_description hidden = makeHiddenOptions();
+        po::options_description all("All options", kHelpLineLength);
+        all.add(open).add(hidden);
+
+        po::variables_map vm;
+        po::store(po::parse_command_line(argc, argv, all), vm);
+        po::notify(vm);
+
+        if (vm.count("help") != 0) {
+            showHelp(open, helpOut);
+            return ParseOutcome::helpShown;
+        }
+
+        RunOptions taken;
+        bool useful = false;
+        const bool haveImage = takeString(vm, "image", taken.imagePath);
+        useful |= takeList(vm, "storage_driver", taken.storageDrivers);
+        useful |= takeList(vm, "network_driver", taken.networkDrivers);
+        takeString(vm, "tmp", taken.workDirectory);
+        useful |= takeString(vm, "vnc", taken.vncValue);
+        useful |= takeList(vm, "binary", taken.binaries);
+        useful |= takeList(vm, "start_binary", taken.startBinaries);
+        useful |= takeList(vm, "package", taken.packages);
+        useful |= takeList(vm, "start_package", taken.startPackages);
+        if (vm.count("disable_firewall") != 0) {
+            taken.firewallOff = true;
+            useful = true;
+        }
+        useful |= takeList(vm, "dir", taken.directories);
+        useful |= takeList(vm, "file", taken.files);
+
+        if (!useful) {
+            if (!haveImage) {
+                showHelp(open, helpOut);
+                return ParseOutcome::helpShown;
+            }
+            throw std::runtime_error("should specify at least one useful option");
+        }
+        options = std::move(taken);
+        return ParseOutcome::run;
+    } catch (const std::exception& e) {
+        logWarning("parsing option error, exeption: %s", e.what());
+        return ParseOutcome::failed;
+    }
+}

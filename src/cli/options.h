@@ -1,0 +1,34 @@
+// The command line of a run: the option table, parsing and the help text.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+// The values of one run, each list in command-line order; strings and lists are
+// empty when their option is absent.
+struct RunOptions {
+    std::string imagePath;
+    std::string workDirectory;
+    std::string vncValue;
+    bool firewallOff = false;
+    std::vector<std::string> storageDrivers;
+    std::vector<std::string> networkDrivers;
+    std::vector<std::string> binaries;
+    std::vector<std::string> startBinaries;
+    std::vector<std::string> packages;
+    std::vector<std::string> startPackages;
+    std::vector<std::string> directories;
+    std::vector<std::string> files;
+};
+
+enum class ParseOutcome {
+    run,        // the values are complete and a run follows
+    helpShown,  // the help text was written; the program ends with exit code 0
+    failed      // a parse error was reported; the program ends with exit code 1
+};
+
+// Parses the arguments into `options`. Writes the help text to `helpOut` when it is
+// asked for or when nothing useful is asked; reports errors with logWarning.
+ParseOutcome parseCommandLine(int argc, const char* const argv[], RunOptions& options,
+                              std::ostream& helpOut);

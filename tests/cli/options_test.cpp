@@ -1,0 +1,162 @@
+#include "cli/options.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Parsed {
+    ParseOutcome outcome;
+    RunOptions options;
+    std::string help;
+    std::string out;  // what reached standard output besides the help stream
+    std::string err;
+};
+
+Parsed parse(std::initializer_list<const char*> args) {
+    std::vector<const char*> argv{"winpe-iso"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Parsed parsed;
+    std::ostringstream help;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    parsed.outcome =
+        parseCommandLine(static_cast<int>(argv.size()), argv.data(), parsed.options, help);
+    parsed.err = testing::internal::GetCapturedStderr();
+    parsed.out = testing::internal::GetCapturedStdout();
+    parsed.help = help.str();
+    return parsed;
+}
+
+const char kParseError[] = "Warning: parsing option error, exeption: ";
+
+}  // namespace
+
+TEST(Options, HelpIsShownWhenAskedOrWhenNothingIsAsked) {
+    for (const auto& args :
+         std::vector<std::vector<const char*>>{{},
+                                               {"-h"},
+                                               {"--help"},
+                                               {"-t", "/no/such/dir"},
+                                               {"-h", "-P", "nopercent", "-i", "x"}}) {
+        std::vector<const char*> argv{"winpe-iso"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        RunOptions options;
+        std::ostringstream help;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(parseCommandLine(static_cast<int>(argv.size()), argv.data(), options, help),
+                  ParseOutcome::helpShown);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        const std::string text = help.str();
+        EXPECT_EQ(text.rfind("Open options:\n", 0), 0u) << text;
+        for (const char* name : {"--help", "-i [ --image ] arg", "--start_binary",
+                                 "--start_package", "-f [ --disable_firewall ]", "-t [ --tmp ] arg",
+                                 "binary files to add and automatically start"}) {
+            EXPECT_NE(text.find(name), std::string::npos) << name;
+        }
+        EXPECT_EQ(text.find("--dir"), std::string::npos) << "hidden options are never shown";
+        EXPECT_EQ(text.find("--file"), std::string::npos);
+        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            EXPECT_LE(end - start, 80u) << "lines wrap at 80 columns";
+        }
+        EXPECT_EQ(text.substr(text.size() - 2), "\n\n") << "the group is followed by a line end";
+    }
+}
+
+TEST(Options, ImageWithoutAUsefulOptionIsAnError) {
+    const Parsed parsed = parse({"-i", "x.iso", "-t", "work"});
+    EXPECT_EQ(parsed.outcome, ParseOutcome::failed);
+    EXPECT_EQ(parsed.err, std::string(kParseError) + "should specify at least one useful option\n");
+    EXPECT_EQ(parsed.help, "");
+    EXPECT_EQ(parsed.out, "");
+}
+
+TEST(Options, LibraryErrorsAreReportedAsParseErrors) {
+    struct Case {
+        std::vector<const char*> args;
+        const char* fragment;
+    };
+    const std::vector<Case> cases = {
+        {{"--start", "a"}, "ambiguous"},
+        {{"-i", "x.iso", "-i", "y.iso", "-f"}, "more than once"},
+        {{"-f", "-f"}, "more than once"},
+        {{"-f", "--bogus"}, "unrecognised"},
+        {{"-h", "--bogus"}, "unrecognised"},
+        {{"-b"}, "missing"},
+    };
+    for (const Case& c : cases) {
+        std::vector<const char*> argv{"winpe-iso"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        RunOptions options;
+        std::ostringstream help;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(parseCommandLine(static_cast<int>(argv.size()), argv.data(), options, help),
+                  ParseOutcome::failed);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.rfind(kParseError, 0), 0u) << err;
+        EXPECT_NE(err.find(c.fragment), std::string::npos) << err;
+        EXPECT_EQ(help.str(), "");
+    }
+}
+
+TEST(Options, ValuesAreTakenInCommandLineOrder) {
+    const Parsed parsed = parse({"-b",
+                                 "a.exe",
+                                 "--start_b",
+                                 "s.exe",
+                                 "-b",
+                                 "b.exe",
+                                 "--image=img.iso",
+                                 "-tWORK",
+                                 "-v",
+                                 "",
+                                 "stray",
+                                 "-X",
+                                 "C:\\data%\\EXTRA",
+                                 "-Y",
+                                 "f1",
+                                 "--file",
+                                 "f2",
+                                 "-d",
+                                 "st",
+                                 "-n",
+                                 "n1",
+                                 "-n",
+                                 "n2",
+                                 "-p",
+                                 "pk",
+                                 "-P",
+                                 "sp%run.exe",
+                                 "-f"});
+    ASSERT_EQ(parsed.outcome, ParseOutcome::run) << parsed.err;
+    const RunOptions& o = parsed.options;
+    EXPECT_EQ(o.imagePath, "img.iso");
+    EXPECT_EQ(o.workDirectory, "WORK");
+    EXPECT_EQ(o.vncValue, "");
+    EXPECT_TRUE(o.firewallOff);
+    EXPECT_EQ(o.binaries, (std::vector<std::string>{"a.exe", "b.exe"}));
+    EXPECT_EQ(o.startBinaries, (std::vector<std::string>{"s.exe"}));
+    EXPECT_EQ(o.directories, (std::vector<std::string>{"C:\\data%\\EXTRA"}));
+    EXPECT_EQ(o.files, (std::vector<std::string>{"f1", "f2"}));
+    EXPECT_EQ(o.storageDrivers, (std::vector<std::string>{"st"}));
+    EXPECT_EQ(o.networkDrivers, (std::vector<std::string>{"n1", "n2"}));
+    EXPECT_EQ(o.packages, (std::vector<std::string>{"pk"}));
+    EXPECT_EQ(o.startPackages, (std::vector<std::string>{"sp%run.exe"}));
+    EXPECT_EQ(parsed.help, "");
+}
+
+TEST(Options, EachUsefulOptionAloneMakesARun) {
+    for (const char* option : {"-b", "-B", "-v", "-p", "-P", "-d", "-n", "-X", "-Y"}) {
+        const Parsed parsed = parse({option, ""});
+        EXPECT_EQ(parsed.outcome, ParseOutcome::run) << option << parsed.err;
+    }
+    const Parsed firewall = parse({"-f"});
+    EXPECT_EQ(firewall.outcome, ParseOutcome::run);
+    EXPECT_TRUE(firewall.options.firewallOff);
+    EXPECT_EQ(firewall.options.imagePath, "") << "useful options need no image to parse";
+}
