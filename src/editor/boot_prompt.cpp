@@ -1,0 +1,62 @@
+// Patching BOOTFIX.BIN, the boot loader's "press any key" routine, to return at once.
+#include <boost/filesystem.hpp>
+#include <fstream>
+
+#include "cli/console_log.h"
+#include "editor/winpe_editor.h"
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+const char* const kBootFix = "\\I386\\BOOTFIX.BIN";
+// The x86 far return: the patched routine returns before it asks.
+const char kFarReturn = static_cast<char>(0xCB);
+// Bytes copied at a time from the saved routine.
+const size_t kCopyPieceSize = 2048;
+
+}  // namespace
+
+int WinpeEditor::disablePressAnyKey() {
+    logInfo("disabling the \"press any key\" option ...");
+    try {
+        const std::string bootFix = localPath(kBootFix);
+        const std::string backup = bootFix + ".bak";
+        fs::copy_file(bootFix, backup, fs::copy_option::fail_if_exists);
+        {
+            std::ofstream out(bootFix, std::ios::binary | std::ios::trunc);
+            if (!out) {
+                logInfo(
+                    "disabling the \"press an key\" option failed - unable to open BOOTFIX.BIN");
+                return 1;
+            }
+            out.put(kFarReturn);
+            uintmax_t remaining = fs::file_size(backup);
+            std::ifstream in(backup, std::ios::binary);
+            if (!in) {
+                logWarning("disabling the \"press any key\" option failed -");
+                logWarning(" unable to open backup file BOOTFIX.BIN.bak");
+                return 1;
+            }
+            char piece[kCopyPieceSize];
+            while (remaining > 0) {
+                const size_t count =
+                    remaining < kCopyPieceSize ? static_cast<size_t>(remaining) : kCopyPieceSize;
+                if (!in.read(piece, static_cast<std::streamsize>(count))) {
+                    throw std::runtime_error("can not read " + backup);
+                }
+                out.write(piece, static_cast<std::streamsize>(count));
+                remaining -= count;
+            }
+            out.close();
+            if (out.fail()) {
+                throw std::runtime_error("can not write " + bootFix);
+            }
+        }
+        fs::remove(backup);
+        return 0;
+    } catch (const std::exception& e) {
+        logWarning("disabling the \"press any key\" option failed - exception %s", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,164 @@
+// Network drivers spread over the system directories, storage driver packages below
+// \I386\SYSTEM32\DRIVERS and their names in WINPEOEM.SIF.
+#include <boost/filesystem.hpp>
+#include <cctype>
+#include <vector>
+
+#include "cli/console_log.h"
+#include "editor/text_lines.h"
+#include "editor/winpe_editor.h"
+#include "iso/image_path.h"
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+const char* const kDriversDir = "\\I386\\SYSTEM32\\DRIVERS";
+const char* const kOemSettingsFile = "\\I386\\SYSTEM32\\WINPEOEM.SIF";
+
+std::string upperCase(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+std::string lowerCase(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// Where a network driver file goes, by its extension; "" for files that are not copied.
+const char* networkDriverDestination(const std::string& fileName) {
+    const size_t dot = fileName.rfind('.');
+    if (dot == std::string::npos) {
+        return "";
+    }
+    const std::string extension = lowerCase(fileName.substr(dot));
+    if (extension == ".inf") {
+        return "\\I386\\INF";
+    }
+    if (extension == ".sys") {
+        return "\\I386\\SYSTEM32\\DRIVERS";
+    }
+    if (extension == ".dll" || extension == ".exe" || extension == ".din") {
+        return "\\I386\\SYSTEM32";
+    }
+    return "";
+}
+
+std::string driverImagePath(const std::string& driversDir, const std::string& name) {
+    return image_path::join(driversDir, upperCase(name));
+}
+
+bool startsWithSemicolon(const std::string& line) {
+    return !line.empty() && line[0] == ';';
+}
+
+bool contains(const std::string& line, const char* text) {
+    return line.find(text) != std::string::npos;
+}
+
+// Appends `name` to an OemDriverDirs line: right after a final '=' (blanks kept before
+// it), otherwise after ", ".
+void appendDriverDir(std::string& line, const std::string& name) {
+    const size_t last = line.find_last_not_of(' ');
+    if (last != std::string::npos && line[last] == '=') {
+        line += name;
+    } else {
+        line += ", " + name;
+    }
+}
+
+}  // namespace
+
+int WinpeEditor::addNetworkDriver(std::string driverDirectory) {
+    try {
+        trimTrailingSeparators(driverDirectory);
+        const std::string name = fs::path(driverDirectory).filename().string();
+        logInfo("adding network driver %s", name.c_str());
+        for (fs::directory_iterator it(driverDirectory), end; it != end; ++it) {
+            if (fs::is_directory(it->status())) {
+                continue;
+            }
+            const std::string fileName = it->path().filename().string();
+            const std::string destination = networkDriverDestination(fileName);
+            if (destination.empty()) {
+                continue;
+            }
+            fs::copy_file(it->path(), localPath(destination) + "/" + fileName,
+                          fs::copy_option::fail_if_exists);
+        }
+        logInfo("adding network driver %s succeeded", name.c_str());
+        return 0;
+    } catch (const std::exception& e) {
+        logWarning("adding network driver failed - exception: %s", e.what());
+        return 1;
+    }
+}
+
+int WinpeEditor::addStorageDriver(std::string packageDirectory) {
+    try {
+        std::string source = packageDirectory;
+        trimTrailingSeparators(packageDirectory);
+        std::string name = fs::path(packageDirectory).filename().string();
+        logInfo("adding storage driver %s", name.c_str());
+        static const ConflictTexts texts = {
+            "change the storage driver package name or abort",
+            "adding storage driver package %s failed - file name conflict, aborted by user",
+            "please enter the new name for the storage driver %s"};
+        if (!resolveNameConflict(name, kDriversDir, driverImagePath, texts)) {
+            return 1;
+        }
+        const std::string upper = upperCase(name);
+        copy_directory(source, localPath(kDriversDir) + "/" + upper, true);
+        if (addDriverName(upper) != 0) {
+            return 1;
+        }
+        logInfo("adding storage driver %s succeeded", name.c_str());
+        return 0;
+    } catch (const std::exception& e) {
+        logWarning("adding storage driver failed - exception: %s", e.what());
+        return 1;
+    }
+}
+
+int WinpeEditor::addDriverName(const std::string& driverName) {
+    logInfo("adding driver name %s", driverName.c_str());
+    const std::string settingsFile = localPath(kOemSettingsFile);
+    std::vector<std::string> lines;
+    if (!text_lines::read(settingsFile, lines)) {
+        logInfo("adding driver name failed - unable to open file %s", settingsFile.c_str());
+        return 1;
+    }
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (!contains(lines[i], "[OemDriverParams]")) {
+            continue;
+        }
+        if (startsWithSemicolon(lines[i])) {
+            lines[i].erase(0, 1);
+        }
+        const size_t rootLine = i + 1;
+        if (rootLine >= lines.size() || !contains(lines[rootLine], "OemDriverRoot")) {
+            return 1;
+        }
+        lines[rootLine] = "OemDriverRoot=\"Drivers\"";
+        const size_t dirsLine = rootLine + 1;
+        if (dirsLine >= lines.size() || !contains(lines[dirsLine], "OemDriverDirs")) {
+            return 1;
+        }
+        if (startsWithSemicolon(lines[dirsLine])) {
+            lines[dirsLine].erase(0, 1);
+        }
+        appendDriverDir(lines[dirsLine], driverName);
+        i = dirsLine;
+    }
+    if (!text_lines::write(settingsFile, lines, true)) {
+        logInfo("adding driver name failed - unable to open file %s", settingsFile.c_str());
+        return 1;
+    }
+    logInfo("adding driver name succeeded");
+    return 0;
+}

@@ -1,0 +1,50 @@
+// Switching the firewall of the preinstallation environment off in WINBOM.INI.
+#include <vector>
+
+#include "cli/console_log.h"
+#include "editor/text_lines.h"
+#include "editor/winpe_editor.h"
+
+namespace {
+
+const char* const kSettingsFile = "\\WINBOM.INI";
+const char* const kNetSection = "[WinPE.Net]";
+const char* const kFirewallKey = "WinPEFirewall";
+const char* const kFirewallOff = "WinPEFirewall=off";
+
+}  // namespace
+
+int WinpeEditor::disableFirewall() {
+    logInfo("disabling firewall ...");
+    const std::string settingsFile = localPath(kSettingsFile);
+    std::vector<std::string> lines;
+    if (!text_lines::read(settingsFile, lines)) {
+        logWarning("disabling firewall failed - unable to open file %s", settingsFile.c_str());
+        return 1;
+    }
+    bool replaced = false;
+    size_t sectionLine = lines.size();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].find(kFirewallKey) != std::string::npos) {
+            lines[i] = kFirewallOff;
+            replaced = true;
+        }
+        if (sectionLine == lines.size() && lines[i].find(kNetSection) != std::string::npos) {
+            sectionLine = i;
+        }
+    }
+    if (!replaced) {
+        if (sectionLine < lines.size()) {
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(sectionLine) + 1,
+                         kFirewallOff);
+        } else {
+            lines.insert(lines.begin(), {kNetSection, kFirewallOff});
+        }
+    }
+    if (!text_lines::write(settingsFile, lines, false)) {
+        logWarning("disabling firewall failed - unable to open file %s", settingsFile.c_str());
+        return 1;
+    }
+    logInfo("disabling firewall succeeded");
+    return 0;
+}

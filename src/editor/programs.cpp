@@ -1,0 +1,83 @@
+// Executables and software packages below \PROGRAMS and their start-up entries in the
+// job file.
+#include <algorithm>
+#include <vector>
+
+#include "cli/console_log.h"
+#include "editor/text_lines.h"
+#include "editor/winpe_editor.h"
+#include "editor/xml_text.h"
+
+namespace {
+
+const char* const kJobFile = "\\MIRALDA\\TASKDECK.XML";
+const char* const kJobFileEnd = "</taskDeck>";
+
+// The exec element that starts `relPath`, a path below \PROGRAMS, in its own directory.
+std::string execElement(const std::string& relPath) {
+    const size_t lastSeparator = relPath.rfind('\\');
+    const std::string dirPart =
+        lastSeparator == std::string::npos ? std::string() : relPath.substr(0, lastSeparator);
+    return "<exec processName=\"\\PROGRAMS\\" + xml_text::escapeAttribute(relPath) +
+           "\" currentDir=\"\\PROGRAMS\\" + xml_text::escapeAttribute(dirPart) + "\" />";
+}
+
+}  // namespace
+
+std::string WinpeEditor::addBinary(const std::string& source) {
+    try {
+        if (!ensureProgramsDirectory()) {
+            return "";
+        }
+    } catch (const std::exception& e) {
+        logWarning("adding binary file failed, exception: %s", e.what());
+        return "";
+    }
+    return addFile(source, "PROGRAMS");
+}
+
+std::string WinpeEditor::addPackage(const std::string& source) {
+    try {
+        if (!ensureProgramsDirectory()) {
+            return "";
+        }
+    } catch (const std::exception& e) {
+        logWarning("adding software package failed, exception: %s", e.what());
+        return "";
+    }
+    return addDirectory(source, "PROGRAMS");
+}
+
+bool WinpeEditor::addStartPackage(const std::string& value) {
+    const size_t percent = value.find('%');
+    const std::string package = value.substr(0, percent);
+    const std::string executable =
+        percent == std::string::npos ? std::string() : value.substr(percent + 1);
+    const std::string name = addPackage(package);
+    if (name.empty() || executable.empty()) {
+        return false;
+    }
+    return addStartUp(name + "\\" + executable) == 0;
+}
+
+int WinpeEditor::addStartUp(const std::string& executable) {
+    logInfo("adding start up ...");
+    const std::string jobFile = localPath(kJobFile);
+    std::vector<std::string> lines;
+    if (!text_lines::read(jobFile, lines)) {
+        logInfo("adding start up failed - unable to open file %s", jobFile.c_str());
+        return 1;
+    }
+    const auto end = std::find(lines.begin(), lines.end(), kJobFileEnd);
+    if (end == lines.end()) {
+        logWarning("adding start up failed - unexpected file format at taskdeck.xml");
+        return 1;
+    }
+    lines.insert(end, execElement(executable));
+    if (!text_lines::write(jobFile, lines, false)) {
+        logWarning("adding start up failed - unable to open file %s", jobFile.c_str());
+        return 1;
+    }
+    logInfo("adding start up succeeded");
+    return 0;
+}
