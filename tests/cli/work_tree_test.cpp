@@ -1,0 +1,91 @@
+#include "cli/work_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+
+#include "support/test_files.h"
+
+using test_support::TempDir;
+using test_support::writeFile;
+namespace fs = boost::filesystem;
+
+TEST(WorkTree, PathsAreJoinedByPlainConcatenation) {
+    const WorkTree tree("/w/");
+    EXPECT_EQ(tree.treeRoot, "/w//image_file_dir");
+    EXPECT_EQ(tree.bootImageFile, "/w//BootImage.bin");
+    EXPECT_EQ(tree.config, "/w//image_file_dir/I386/SYSTEM32/CONFIG");
+    EXPECT_EQ(tree.inf, "/w//image_file_dir/I386/INF");
+    EXPECT_EQ(tree.product, "/w//image_file_dir/MIRALDA");
+    EXPECT_EQ(tree.programs, "/w//image_file_dir/PROGRAMS");
+}
+
+TEST(WorkTree, PreparationEmptiesAnExistingDirectoryAndCleanUpKeepsItEmpty) {
+    TempDir temp;
+    const std::string work = temp / "work";
+    writeFile(work + "/old/file.txt", "old");
+
+    EXPECT_TRUE(prepareWorkDirectory(work + "/"));
+    EXPECT_TRUE(fs::is_empty(work));
+    const WorkTree tree(work + "/");
+    tree.createDirectories();
+    EXPECT_TRUE(fs::is_directory(tree.drivers));
+    EXPECT_TRUE(fs::is_directory(tree.product));
+    EXPECT_FALSE(fs::exists(tree.programs));
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(cleanUpWorkDirectory(true, work), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Log: clean up ...\nLog: clean up succeeded\n");
+    EXPECT_TRUE(fs::is_directory(work));
+    EXPECT_TRUE(fs::is_empty(work));
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(cleanUpWorkDirectory(false, work), 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(fs::exists(work));
+}
+
+TEST(WorkTree, PreparationNeedsTheParentAndCleanUpLeavesAnUnpreparedPathAlone) {
+    TempDir temp;
+    EXPECT_FALSE(prepareWorkDirectory(temp / "new"));
+    EXPECT_TRUE(fs::is_directory(temp / "new"));
+    EXPECT_THROW(prepareWorkDirectory(temp / "missing/new"), fs::filesystem_error);
+
+    writeFile(temp / "keep/file.txt", "mine");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(cleanUpWorkDirectory(false, temp / "keep", false), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Log: clean up ...\nLog: clean up succeeded\n");
+    EXPECT_TRUE(fs::exists(temp / "keep/file.txt"));
+}
+
+TEST(WorkTree, CleanUpFailureIsReported) {
+    TempDir temp;
+    writeFile(temp / "file", "a file where the work directory's parent should be");
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(cleanUpWorkDirectory(true, temp / "file/work"), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Log: clean up ...\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Warning: failed to clean up\n");
+}
+
+TEST(WorkTree, AWorkDirectoryAboveOrAtTheImageIsRecognised) {
+    TempDir temp;
+    writeFile(temp / "cd/images/boot.iso", "iso");
+    fs::create_directories(temp / "cd/images2");
+    fs::create_symlink(temp / "cd", temp / "link");
+    const std::string image = temp / "cd/images/boot.iso";
+
+    for (const std::string& work :
+         {temp / "cd/images", temp / "cd/images/", temp / "cd", temp.path(), std::string("/"),
+          image, temp / "link", temp / "cd/images2/../images", temp / "link/images/"}) {
+        EXPECT_TRUE(workDirectoryHoldsImage(work, image)) << work;
+    }
+    EXPECT_TRUE(workDirectoryHoldsImage(temp / "cd", temp / "link/images/boot.iso"));
+    for (const std::string& work :
+         {temp / "cd/images2", temp / "cd/images/sub", temp / "cd/image", temp / "other"}) {
+        EXPECT_FALSE(workDirectoryHoldsImage(work, image)) << work;
+    }
+    EXPECT_FALSE(workDirectoryHoldsImage(temp.path(), ""));
+}
