@@ -2,13 +2,20 @@
 // and copies files and directories out of the image.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "iso/image_source.h"
 #include "iso/iso_manipulator.h"
 
 class ISOReader : public virtual ISOManipulator {
-public:
+  public:
     explicit ISOReader(const std::string& imagePath);
+    // Reads the image through `opener` instead of from the file at `imagePath` (memory
+    // images in tests and fuzzing).
+    ISOReader(const std::string& imagePath, ImageSourceOpener opener);
     ~ISOReader() override;
 
     // Extracts every entry of the image into `destination`, with progress marks.
@@ -20,20 +27,38 @@ public:
     virtual bool FileExists(const std::string& isoPath);
     virtual bool DirectoryExists(const std::string& isoPath);
 
-protected:
+  protected:
     virtual NodeList loadDirectory(uint32_t extent, const std::string& path);
     virtual int loadImage();
     virtual int extractEntry(DirectoryNode* node, const std::string& target, bool showProgress);
-    virtual int extractTree(DirectoryNode* node, const std::string& destination,
-                            bool showProgress);
+    virtual int extractTree(DirectoryNode* node, const std::string& destination, bool showProgress);
     virtual std::string recordName(const uint8_t* recordBuffer);
 
-public:
+  public:
     // The node of a path without leading separator: a file's node, or the "." node at the
     // head of a directory's list; null when absent or while the image is not loaded.
     virtual DirectoryNode* findDirectoryRecord(const std::string& path);
 
-protected:
+  protected:
+    // Opens the image for one operation; throws std::runtime_error when it cannot.
+    std::unique_ptr<ImageSource> openImage() const;
+
     std::string imagePath;
     bool loaded = false;
+
+  private:
+    // The directory's records, read with at most two reads: its first block, then its
+    // whole extent when its "." record says it is longer.
+    std::vector<uint8_t> readDirectoryData(ImageSource& source, uint32_t extent,
+                                           const std::string& path);
+    NodeList decodeDirectory(const std::vector<uint8_t>& data, uint32_t extent,
+                             const std::string& path);
+    void copyFileData(const DirectoryNode& node, const std::string& target, bool showProgress);
+
+    ImageSourceOpener openSource;
+    // While the tree loads: the image, the extents of the directories from the root to
+    // the one being read (loop and depth checks) and the directory bytes read so far.
+    ImageSource* loadingSource = nullptr;
+    std::vector<uint32_t> loadingExtents;
+    uint64_t directoryBytesLoaded = 0;
 };

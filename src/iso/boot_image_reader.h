@@ -1,0 +1,41 @@
+// Takes the El Torito boot image out of a bootable CD image: the boot record volume
+// descriptor (block 17), the first two entries of its Boot Catalog and the bytes of the
+// default boot image, which it writes to a file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "iso/image_source.h"
+#include "iso/iso_manipulator.h"
+
+class ISOBootImageReader : public ISOManipulator {
+  public:
+    explicit ISOBootImageReader(const std::string& imagePath);
+    // Reads the image through `opener` instead of from the file at `imagePath`.
+    ISOBootImageReader(const std::string& imagePath, ImageSourceOpener opener);
+    ~ISOBootImageReader() override;
+
+    // Reads the boot records and the boot image; 0 when the image is a bootable CD.
+    int LoadBootImage();
+    // Writes the loaded boot image (Sector Count × 512 bytes) to `path`.
+    int ExtractBootImage(const std::string& path);
+    // True when the loaded records describe a bootable El Torito CD.
+    bool isBootCD();
+
+    // The loaded boot image, for callers that want it without a file; null when none.
+    const uint8_t* bootImageData() const { return bootImage.get(); }
+    uint32_t bootImageSize() const { return sectorCount * virtualSectorSize; }
+
+  private:
+    void releaseBuffers();
+
+    std::string imagePath;
+    std::unique_ptr<uint8_t[]> bootRecord;
+    std::unique_ptr<uint8_t[]> validationEntry;
+    std::unique_ptr<uint8_t[]> initialEntry;
+    std::unique_ptr<uint8_t[]> bootImage;
+    uint32_t sectorCount = 0;
+    ImageSourceOpener openSource;
+};

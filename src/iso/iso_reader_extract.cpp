@@ -1,0 +1,160 @@
+// ISOReader: copying files and directory trees out of the image.
+#include <boost/filesystem.hpp>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+#include "iso/image_path.h"
+#include "iso/iso_reader.h"
+#include "iso/iso_reader_output.h"
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+// Chunk of file data copied at a time, whatever the image's block size.
+constexpr size_t kCopyChunk = 2048;
+
+std::string entryPath(const DirectoryNode& node) {
+    return "\\" + printableName(image_path::join(node.path, node.name));
+}
+
+}  // namespace
+
+int ISOReader::RetrieveFile(const std::string& isoPath, const std::string& localPath) {
+    if (loadImage() != 0) {
+        return 1;
+    }
+    try {
+        std::string path = isoPath;
+        trimLeadingSeparators(path);
+        DirectoryNode* node = findDirectoryRecord(path);
+        if (node == nullptr || !node->isFile()) {
+            return 1;
+        }
+        return extractEntry(node, localPath, false);
+    } catch (const std::exception& e) {
+        printImageLine(std::string("ISOReader RetrieveFile exception: ") + e.what());
+        return 1;
+    }
+}
+
+int ISOReader::RetrieveDir(const std::string& isoPath, const std::string& localDir) {
+    if (loadImage() != 0) {
+        return 1;
+    }
+    try {
+        std::string path = isoPath;
+        trimLeadingSeparators(path);
+        trimTrailingSeparators(path);
+        DirectoryNode* node = findDirectoryRecord(path);
+        if (node == nullptr || !node->isDirectory()) {
+            return 1;
+        }
+        return extractTree(node, localDir, false);
+    } catch (const std::exception& e) {
+        printImageLine(std::string("ISOReader RetrieveDir exception: ") + e.what());
+        return 1;
+    }
+}
+
+int ISOReader::UnpackImage(const std::string& destination) {
+    if (loadImage() != 0) {
+        return 1;
+    }
+    printImageLine("unpack ISO image ...");
+    const int result = extractTree(root.get(), destination, true);
+    printImageLine(result == 1 ? "unpack ISO image failed" : "unpack ISO image succeeded");
+    return result;
+}
+
+int ISOReader::extractTree(DirectoryNode* node, const std::string& destination, bool showProgress) {
+    if (!loaded) {
+        return 1;
+    }
+    for (; node != nullptr; node = node->next.get()) {
+        if (node->isDotEntry()) {
+            continue;
+        }
+        // Names come from the image; only a plain name may become part of a local path.
+        if (!image_path::isValidEntryName(node->name)) {
+            printImageLine("create file/directory failed, IO exception: entry " + entryPath(*node) +
+                           " has no valid name");
+            return 1;
+        }
+        const std::string target = (fs::path(destination) / node->name).string();
+        if (extractEntry(node, target, showProgress) == 1) {
+            return 1;
+        }
+        if (node->isDirectory() && extractTree(node->children.get(), target, showProgress) == 1) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int ISOReader::extractEntry(DirectoryNode* node, const std::string& target, bool showProgress) {
+    if (!loaded || node == nullptr) {
+        return 1;
+    }
+    if (node->isDotEntry()) {
+        return 0;
+    }
+    try {
+        // symlink_status: a dangling link counts as existing, so nothing is written
+        // through it.
+        if (fs::symlink_status(fs::path(target)).type() != fs::file_not_found) {
+            throw std::runtime_error("file/directory " + target + " already exists");
+        }
+        if (node->isFile()) {
+            copyFileData(*node, target, showProgress);
+            return 0;
+        }
+        if (node->isDirectory()) {
+            fs::create_directory(fs::path(target));
+            return 0;
+        }
+        return 1;
+    } catch (const std::exception& e) {
+        printImageLine(std::string("create file/directory failed, IO exception: ") + e.what());
+        return 1;
+    }
+}
+
+void ISOReader::copyFileData(const DirectoryNode& node, const std::string& target,
+                             bool showProgress) {
+    std::unique_ptr<ImageSource> source = openImage();
+    const uint64_t start = static_cast<uint64_t>(node.extent) * logicalBlockSize;
+    if (!source->contains(start, node.size)) {
+        throw std::runtime_error("data of " + entryPath(node) + " (" + std::to_string(node.size) +
+                                 " bytes at block " + std::to_string(node.extent) + ", byte " +
+                                 std::to_string(start) + ") runs past the end of the image (" +
+                                 std::to_string(source->size()) + " bytes)");
+    }
+    std::ofstream out(target, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!out) {
+        throw std::runtime_error("cannot create " + target + ": " + std::strerror(errno));
+    }
+    uint8_t buffer[kCopyChunk];
+    uint64_t offset = start;
+    uint32_t remaining = node.size;
+    while (remaining > 0) {
+        const size_t chunk = remaining < kCopyChunk ? remaining : kCopyChunk;
+        source->read(offset, buffer, chunk);
+        out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(chunk));
+        if (!out) {
+            throw std::runtime_error("writing " + target + " failed at byte " +
+                                     std::to_string(offset - start) + ": " + std::strerror(errno));
+        }
+        offset += chunk;
+        remaining -= static_cast<uint32_t>(chunk);
+        if (showProgress) {
+            advanceProgress(static_cast<uint32_t>(chunk));
+        }
+    }
+    out.close();
+    if (!out) {
+        throw std::runtime_error("writing " + target + " failed: " + std::strerror(errno));
+    }
+}

@@ -1,0 +1,269 @@
+// ISOReader: opening an image, validating its primary volume descriptor and reading its
+// whole directory hierarchy into memory.
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "iso/byte_order.h"
+#include "iso/image_path.h"
+#include "iso/iso_reader.h"
+#include "iso/iso_reader_output.h"
+#include "iso/records.h"
+
+using iso_bytes::getLe16;
+using iso_bytes::getLe32;
+
+namespace {
+
+// "\" for the root, "\I386\SYSTEM32" below it: how failure texts name a directory.
+std::string shownPath(const std::string& path) {
+    return "\\" + printableName(path);
+}
+
+std::string directoryPlace(const std::string& path, uint32_t extent) {
+    return "directory " + shownPath(path) + " at block " + std::to_string(extent);
+}
+
+bool isSupportedBlockSize(uint16_t size) {
+    return std::find(std::begin(iso_limits::kBlockSizes), std::end(iso_limits::kBlockSizes),
+                     size) != std::end(iso_limits::kBlockSizes);
+}
+
+// Holds the image and the ancestor extents for the time one load runs.
+class LoadScope {
+  public:
+    LoadScope(ImageSource*& slot, ImageSource* source) : slot_(slot) { slot_ = source; }
+    ~LoadScope() { slot_ = nullptr; }
+    LoadScope(const LoadScope&) = delete;
+    LoadScope& operator=(const LoadScope&) = delete;
+
+  private:
+    ImageSource*& slot_;
+};
+
+class AncestorScope {
+  public:
+    AncestorScope(std::vector<uint32_t>& extents, uint32_t extent) : extents_(extents) {
+        extents_.push_back(extent);
+    }
+    ~AncestorScope() { extents_.pop_back(); }
+    AncestorScope(const AncestorScope&) = delete;
+    AncestorScope& operator=(const AncestorScope&) = delete;
+
+  private:
+    std::vector<uint32_t>& extents_;
+};
+
+}  // namespace
+
+ISOReader::ISOReader(const std::string& imagePath) : ISOReader(imagePath, openImageFile) {}
+
+ISOReader::ISOReader(const std::string& imagePath, ImageSourceOpener opener)
+    : imagePath(imagePath), openSource(std::move(opener)) {}
+
+ISOReader::~ISOReader() = default;
+
+std::unique_ptr<ImageSource> ISOReader::openImage() const {
+    return openSource(imagePath);
+}
+
+std::string ISOReader::recordName(const uint8_t* recordBuffer) {
+    return iso_record::recordIdentifierName(
+        recordBuffer + iso_record::dir_record::kIdentifier,
+        recordBuffer[iso_record::dir_record::kIdentifierLength]);
+}
+
+int ISOReader::loadImage() {
+    if (loaded) {
+        return 0;
+    }
+    printImageLine("load ISO image ...");
+    try {
+        std::unique_ptr<ImageSource> source = openImage();
+        uint8_t descriptor[iso_record::kDescriptorSize];
+        source->read(iso_limits::kPrimaryDescriptorOffset, descriptor, sizeof descriptor);
+
+        if (std::memcmp(descriptor + iso_record::pvd::kStandardId, iso_record::kStandardIdentifier,
+                        iso_record::kStandardIdentifierLength) != 0) {
+            printImageLine("load ISO image failed - invalid ISO image");
+            return 1;
+        }
+        // Only sizes that divide the 2048-byte sector are accepted; 0 would divide by zero
+        // and odd sizes would misplace every extent.
+        const uint16_t blockSize = getLe16(descriptor, iso_record::pvd::kLogicalBlockSize);
+        if (!isSupportedBlockSize(blockSize)) {
+            printImageLine("logical block size " + std::to_string(blockSize) + " at byte " +
+                           std::to_string(iso_limits::kPrimaryDescriptorOffset +
+                                          iso_record::pvd::kLogicalBlockSize) +
+                           " is not 512, 1024 or 2048");
+            printImageLine("load ISO image failed - invalid ISO image");
+            return 1;
+        }
+        logicalBlockSize = blockSize;
+
+        uint8_t recordBuffer[iso_record::dir_record::kBufferSize] = {};
+        safeMemcpy(recordBuffer, sizeof recordBuffer,
+                   descriptor + iso_record::pvd::kRootDirectoryRecord,
+                   iso_record::pvd::kRootDirectoryRecordLength);
+        const uint32_t rootExtent = getLe32(recordBuffer, iso_record::dir_record::kExtent);
+
+        NodeList tree;
+        {
+            LoadScope scope(loadingSource, source.get());
+            loadingExtents.clear();
+            directoryBytesLoaded = 0;
+            tree = loadDirectory(rootExtent, "");
+        }
+        if (!tree) {
+            printImageLine("load ISO image failed - invalid image internal structure");
+            return 1;
+        }
+        root = std::move(tree);
+        loaded = true;
+        printImageLine("load ISO image succeeded");
+        return 0;
+    } catch (const std::exception& e) {
+        printImageLine(std::string("load ISO image failed - IO exception: ") + e.what());
+        return 1;
+    }
+}
+
+NodeList ISOReader::loadDirectory(uint32_t extent, const std::string& path) {
+    try {
+        // Called on its own (not from loadImage), the directory opens the image itself.
+        std::unique_ptr<ImageSource> ownSource;
+        std::unique_ptr<LoadScope> ownScope;
+        if (loadingSource == nullptr) {
+            ownSource = openImage();
+            ownScope = std::make_unique<LoadScope>(loadingSource, ownSource.get());
+            loadingExtents.clear();
+            directoryBytesLoaded = 0;
+        }
+        if (loadingExtents.size() > iso_limits::kMaxDirectoryDepth) {
+            throw std::runtime_error(directoryPlace(path, extent) + " lies more than " +
+                                     std::to_string(iso_limits::kMaxDirectoryDepth) +
+                                     " levels below the root");
+        }
+        if (std::find(loadingExtents.begin(), loadingExtents.end(), extent) !=
+            loadingExtents.end()) {
+            throw std::runtime_error(directoryPlace(path, extent) +
+                                     " is one of its own parent directories (directory loop)");
+        }
+        AncestorScope ancestor(loadingExtents, extent);
+        const std::vector<uint8_t> data = readDirectoryData(*loadingSource, extent, path);
+        return decodeDirectory(data, extent, path);
+    } catch (const std::exception& e) {
+        printImageLine(e.what());
+        return nullptr;
+    }
+}
+
+std::vector<uint8_t> ISOReader::readDirectoryData(ImageSource& source, uint32_t extent,
+                                                  const std::string& path) {
+    const uint64_t imageSize = source.size();
+    const uint64_t start = static_cast<uint64_t>(extent) * logicalBlockSize;
+    if (start >= imageSize || imageSize - start < iso_limits::kMinDirectoryRecordLength) {
+        throw std::runtime_error(directoryPlace(path, extent) + " (byte " + std::to_string(start) +
+                                 ") lies past the end of the image (" + std::to_string(imageSize) +
+                                 " bytes)");
+    }
+    const size_t firstRead =
+        static_cast<size_t>(std::min<uint64_t>(logicalBlockSize, imageSize - start));
+    std::vector<uint8_t> data(firstRead);
+    source.read(start, data.data(), firstRead);
+
+    // The directory's own "." record gives its size.
+    const uint32_t dataLength = getLe32(data.data(), iso_record::dir_record::kDataLength);
+    if (dataLength > imageSize - start) {
+        throw std::runtime_error(directoryPlace(path, extent) + ": data length " +
+                                 std::to_string(dataLength) + " from byte " +
+                                 std::to_string(start) + " runs past the end of the image (" +
+                                 std::to_string(imageSize) + " bytes)");
+    }
+    // Directories of a sound image occupy separate extents, so together they never
+    // exceed the image; more means directories repeat or overlap, which could otherwise
+    // multiply the tree without bound.
+    directoryBytesLoaded += std::max<uint64_t>(firstRead, dataLength);
+    if (directoryBytesLoaded > imageSize) {
+        throw std::runtime_error(directoryPlace(path, extent) + ": the directories read so far (" +
+                                 std::to_string(directoryBytesLoaded) +
+                                 " bytes) exceed the image (" + std::to_string(imageSize) +
+                                 " bytes); directories repeat or overlap");
+    }
+    if (dataLength > firstRead) {
+        data.resize(dataLength);
+        source.read(start, data.data(), dataLength);
+    } else {
+        data.resize(dataLength);
+    }
+    return data;
+}
+
+NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t extent,
+                                    const std::string& path) {
+    NodeList head;
+    DirectoryNode* tail = nullptr;
+    const auto append = [&head, &tail](NodeList node) {
+        DirectoryNode* added = node.get();
+        if (tail == nullptr) {
+            head = std::move(node);
+        } else {
+            tail->next = std::move(node);
+        }
+        tail = added;
+        return added;
+    };
+
+    size_t offset = 0;
+    while (offset < data.size()) {
+        iso_record::DirectoryRecord record;
+        try {
+            record = iso_record::decodeDirectoryRecord(data.data(), data.size(), offset);
+        } catch (const std::exception& e) {
+            throw std::runtime_error(directoryPlace(path, extent) + ": " + e.what());
+        }
+        if (record.length == 0) {
+            // The rest of this block is empty; the directory goes on in the next one.
+            offset += logicalBlockSize - offset % logicalBlockSize;
+            continue;
+        }
+        const size_t recordOffset = offset;
+        offset += record.length;
+        if (record.isHidden() || record.identifierLength == 0) {
+            continue;
+        }
+        uint8_t recordBuffer[iso_record::dir_record::kBufferSize] = {};
+        safeMemcpy(recordBuffer, sizeof recordBuffer, data.data() + recordOffset, record.length);
+        const std::string name = recordName(recordBuffer);
+
+        if (name == "." || name == "..") {
+            append(makeDotNode(name, path, record.extent, true));
+            continue;
+        }
+        if (!image_path::isValidEntryName(name)) {
+            throw std::runtime_error(directoryPlace(path, extent) + ": the record at byte " +
+                                     std::to_string(recordOffset) + " names an entry \"" +
+                                     printableName(name) + "\", which is not a valid name");
+        }
+        NodeList node(new DirectoryNode);
+        node->path = path;
+        node->name = name;
+        node->identifier = name;
+        node->type = record.isDirectory() ? kNodeDirectory : kNodeFile;
+        node->extent = record.extent;
+        node->size = record.dataLength;
+        node->sourceExtent = record.extent;
+        node->sourceSize = record.dataLength;
+        node->inImage = true;
+        DirectoryNode* added = append(std::move(node));
+        if (added->isDirectory()) {
+            added->children = loadDirectory(record.extent, image_path::join(path, name));
+            if (!added->children) {
+                throw std::runtime_error("load directory information from ISO image failed");
+            }
+        } else {
+            totalBytes += record.dataLength;
+        }
+    }
+    return head;
+}

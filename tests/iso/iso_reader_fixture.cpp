@@ -1,0 +1,110 @@
+#include "iso/iso_reader_fixture.h"
+
+#include <boost/filesystem.hpp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+#include "iso/byte_order.h"
+#include "support/fixture_image.h"
+#include "support/test_files.h"
+
+using namespace test_support;
+
+namespace reader_fixture {
+
+namespace {
+
+std::string manyName(int i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "F%03d.DAT", i);
+    return name;
+}
+
+struct SharedImages {
+    TempDir dir;
+    std::string tree = dir / "tree";
+    std::string bootImage = dir / "boot.iso";
+    std::string plainImage = dir / "plain.iso";
+    SharedImages() {
+        writeTree(tree);
+        makeIsoWithXorriso(tree, bootImage, "boot.bin");
+        makeIsoWithXorriso(tree, plainImage);
+    }
+};
+
+SharedImages& shared() {
+    static SharedImages images;
+    return images;
+}
+
+}  // namespace
+
+std::vector<std::string> treeFiles() {
+    std::vector<std::string> files = {"WINBOM.INI",
+                                      "EMPTY.TXT",
+                                      "BLOCK.BIN",
+                                      "BLOCKPLUS.BIN",
+                                      "boot.bin",
+                                      "lower.txt",
+                                      "I386/SYSTEM32/CONFIG/DEFAULT",
+                                      "I386/SYSTEM32/DRIVERS/NET.SYS",
+                                      "PROGRAMS/A.EXE",
+                                      "PROGRAMS/B/B.DLL"};
+    for (int i = 0; i < 150; ++i) {
+        files.push_back("MANY/" + manyName(i));
+    }
+    return files;
+}
+
+void writeTree(const std::string& tree) {
+    writeFile(tree + "/WINBOM.INI", "[WinPE.Net]\r\nStartNet=Yes\r\n");
+    writeFile(tree + "/EMPTY.TXT", "");
+    writeFile(tree + "/BLOCK.BIN", patternBytes(2048, 1));
+    writeFile(tree + "/BLOCKPLUS.BIN", patternBytes(2049, 2));
+    writeFile(tree + "/boot.bin", patternBytes(2048, 3));
+    writeFile(tree + "/lower.txt", "lower case name\n");
+    writeFile(tree + "/I386/SYSTEM32/CONFIG/DEFAULT", patternBytes(5000, 4));
+    writeFile(tree + "/I386/SYSTEM32/DRIVERS/NET.SYS", patternBytes(7, 5));
+    writeFile(tree + "/PROGRAMS/A.EXE", patternBytes(4096, 6));
+    writeFile(tree + "/PROGRAMS/B/B.DLL", patternBytes(100, 7));
+    boost::filesystem::create_directories(tree + "/EMPTYDIR");
+    for (int i = 0; i < 150; ++i) {
+        writeFile(tree + "/MANY/" + manyName(i), patternBytes(static_cast<size_t>(i), 100 + i));
+    }
+}
+
+const std::string& sharedImage(bool boot) {
+    return boot ? shared().bootImage : shared().plainImage;
+}
+
+const std::string& sharedTree() {
+    return shared().tree;
+}
+
+size_t findRecord(const std::vector<uint8_t>& image, const std::string& name) {
+    const size_t idOffset = 33;
+    for (size_t position = idOffset; position + name.size() <= image.size(); ++position) {
+        if (image[position - 1] != name.size() ||
+            std::memcmp(image.data() + position, name.data(), name.size()) != 0) {
+            continue;
+        }
+        const size_t record = position - idOffset;
+        const uint8_t length = image[record];
+        if (length >= idOffset + name.size() && length < 255) {
+            return record;
+        }
+    }
+    throw std::runtime_error("no directory record named " + name);
+}
+
+uint64_t extentOffset(const std::vector<uint8_t>& image, size_t record, unsigned blockSize) {
+    return static_cast<uint64_t>(iso_bytes::getLe32(image.data(), record + 2)) * blockSize;
+}
+
+void putBoth32(std::vector<uint8_t>& image, size_t offset, uint32_t value) {
+    iso_bytes::putBoth32(image.data(), offset, value);
+}
+
+}  // namespace reader_fixture

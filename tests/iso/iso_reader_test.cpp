@@ -1,0 +1,273 @@
+// Loading real images made by xorriso and genisoimage, looking paths up and copying
+// files out, compared byte for byte with the files the images were made from.
+#include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+
+#include "iso/iso_reader.h"
+#include "iso/iso_reader_fixture.h"
+#include "support/fixture_image.h"
+#include "support/test_files.h"
+#include "support/tool_runner.h"
+
+using namespace test_support;
+using reader_fixture::sharedImage;
+using reader_fixture::sharedTree;
+
+namespace {
+
+// Exposes the protected parts the tests look at.
+class InspectReader : public ISOReader {
+  public:
+    using ISOReader::extractEntry;
+    using ISOReader::ISOReader;
+    using ISOReader::loadImage;
+    using ISOReader::logicalBlockSize;
+    using ISOReader::root;
+    using ISOReader::totalBytes;
+};
+
+std::string sortedNames(const DirectoryNode* head) {
+    std::string names;
+    for (; head != nullptr; head = head->next.get()) {
+        names += head->name + ",";
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST(IsoReaderLookup, FindsFilesAndDirectoriesWithAnySeparatorForm) {
+    ISOReader reader(sharedImage());
+    EXPECT_TRUE(reader.FileExists("\\WINBOM.INI"));
+    EXPECT_TRUE(reader.FileExists("WINBOM.INI"));
+    EXPECT_TRUE(reader.FileExists("/WINBOM.INI"));
+    EXPECT_TRUE(reader.FileExists("\\I386\\SYSTEM32\\CONFIG\\DEFAULT"));
+    EXPECT_TRUE(reader.FileExists("/I386/SYSTEM32/DRIVERS/NET.SYS"));
+    EXPECT_TRUE(reader.FileExists("\\lower.txt"));
+    EXPECT_TRUE(reader.FileExists("\\MANY\\F149.DAT"));
+
+    EXPECT_TRUE(reader.DirectoryExists("\\"));
+    EXPECT_TRUE(reader.DirectoryExists(""));
+    EXPECT_TRUE(reader.DirectoryExists("\\I386\\"));
+    EXPECT_TRUE(reader.DirectoryExists("\\I386\\SYSTEM32"));
+    EXPECT_TRUE(reader.DirectoryExists("EMPTYDIR"));
+}
+
+TEST(IsoReaderLookup, MatchesExactlyAndOnlyTheRightKind) {
+    ISOReader reader(sharedImage());
+    EXPECT_FALSE(reader.FileExists("\\winbom.ini"));
+    EXPECT_FALSE(reader.FileExists("\\WINBOM.INI;1"));
+    EXPECT_FALSE(reader.FileExists("\\LOWER.TXT"));
+    EXPECT_FALSE(reader.FileExists("\\"));
+    EXPECT_FALSE(reader.FileExists("\\I386"));
+    EXPECT_FALSE(reader.DirectoryExists("\\WINBOM.INI"));
+    EXPECT_FALSE(reader.FileExists("\\WINBOM.INI\\X"));
+    EXPECT_FALSE(reader.DirectoryExists("\\I386\\.."));
+    EXPECT_FALSE(reader.FileExists("\\I386\\..\\WINBOM.INI"));
+    EXPECT_FALSE(reader.FileExists("\\NOPE\\WINBOM.INI"));
+}
+
+TEST(IsoReaderLookup, InvalidPathComponentIsReportedAndNotFound) {
+    ISOReader reader(sharedImage());
+    ASSERT_TRUE(reader.DirectoryExists("\\"));
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(reader.FileExists("\\I386\\A|B"));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("ISOReader findDirectoryRecord exception: ", 0), 0u) << out;
+}
+
+TEST(IsoReaderLoad, LoadsOnceAndBuildsTheDocumentedTree) {
+    InspectReader reader(sharedImage());
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(reader.loadImage(), 0);
+    EXPECT_EQ(reader.loadImage(), 0);
+    EXPECT_TRUE(reader.FileExists("\\WINBOM.INI"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "load ISO image ...\nload ISO image succeeded\n");
+
+    EXPECT_EQ(reader.logicalBlockSize, 2048);
+    const DirectoryNode* root = reader.root.get();
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->name, ".");
+    EXPECT_EQ(root->next->name, "..");
+    EXPECT_EQ(root->next->extent, root->extent);
+
+    DirectoryNode* config = reader.findDirectoryRecord("I386\\SYSTEM32\\CONFIG");
+    ASSERT_NE(config, nullptr);
+    EXPECT_EQ(config->name, ".");
+    EXPECT_EQ(config->size, 0u);
+    EXPECT_EQ(sortedNames(config), ".,..,DEFAULT,");
+    const DirectoryNode* hive = config->next->next.get();
+    EXPECT_EQ(hive->path, "I386\\SYSTEM32\\CONFIG");
+    EXPECT_EQ(hive->identifier, "DEFAULT");
+    EXPECT_EQ(hive->size, 5000u);
+    EXPECT_EQ(hive->sourceExtent, hive->extent);
+    EXPECT_EQ(hive->sourceSize, 5000u);
+    EXPECT_TRUE(hive->inImage);
+
+    // Every file counted once, MANY's 150 files spread over several directory blocks.
+    uint64_t expected = 0;
+    for (const std::string& file : reader_fixture::treeFiles()) {
+        expected += boost::filesystem::file_size(sharedTree() + "/" + file);
+    }
+    // The boot catalog is a file of the image too.
+    const DirectoryNode* catalog = reader.findDirectoryRecord("boot.cat");
+    ASSERT_NE(catalog, nullptr);
+    EXPECT_EQ(catalog->size, 2048u);
+    EXPECT_EQ(reader.totalBytes, expected + catalog->size);
+    int many = 0;
+    for (const DirectoryNode* n = reader.findDirectoryRecord("MANY"); n; n = n->next.get()) {
+        ++many;
+    }
+    EXPECT_EQ(many, 152);
+}
+
+TEST(IsoReaderRetrieve, FilesMatchTheirSourcesByteForByte) {
+    ISOReader reader(sharedImage());
+    TempDir out;
+    for (const std::string& file : reader_fixture::treeFiles()) {
+        std::string isoPath = "\\" + file;
+        const std::string local = out / boost::filesystem::path(file).filename().string();
+        boost::filesystem::remove(local);
+        ASSERT_EQ(reader.RetrieveFile(isoPath, local), 0) << file;
+        EXPECT_EQ(readBytes(local), readBytes(sharedTree() + "/" + file)) << file;
+    }
+}
+
+TEST(IsoReaderRetrieve, RefusesWrongKindsAndExistingTargetsWithoutTouchingThem) {
+    ISOReader reader(sharedImage());
+    TempDir out;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(reader.RetrieveFile("\\I386", out / "x"), 1);
+    EXPECT_EQ(reader.RetrieveDir("\\WINBOM.INI", out.path()), 1);
+    EXPECT_EQ(reader.RetrieveFile("\\MISSING", out / "x"), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "load ISO image ...\nload ISO image succeeded\n");
+    EXPECT_FALSE(fileExists(out / "x"));
+
+    writeFile(out / "kept", "keep me");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(reader.RetrieveFile("\\WINBOM.INI", out / "kept"), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "create file/directory failed, IO exception: file/directory " + (out / "kept") +
+                  " already exists\n");
+    EXPECT_EQ(readFile(out / "kept"), "keep me");
+
+    // A dangling link counts as existing: nothing is written through it.
+    boost::filesystem::create_symlink(out / "elsewhere", out / "link");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(reader.RetrieveFile("\\WINBOM.INI", out / "link"), 1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(fileExists(out / "elsewhere"));
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(reader.RetrieveFile("\\WINBOM.INI", out / "no/such/dir/file"), 1);
+    EXPECT_NE(
+        testing::internal::GetCapturedStdout().find("create file/directory failed, IO exception: "),
+        std::string::npos);
+}
+
+TEST(IsoReaderRetrieve, DirectoryContentsGoIntoTheTargetItself) {
+    ISOReader reader(sharedImage());
+    TempDir out;
+    ASSERT_EQ(reader.RetrieveDir("\\PROGRAMS\\", out.path()), 0);
+    EXPECT_EQ(readBytes(out / "A.EXE"), readBytes(sharedTree() + "/PROGRAMS/A.EXE"));
+    EXPECT_EQ(readBytes(out / "B/B.DLL"), readBytes(sharedTree() + "/PROGRAMS/B/B.DLL"));
+    EXPECT_FALSE(boost::filesystem::exists(out / "PROGRAMS"));
+
+    TempDir empty;
+    ASSERT_EQ(reader.RetrieveDir("EMPTYDIR", empty.path()), 0);
+    EXPECT_TRUE(boost::filesystem::is_empty(empty.path()));
+}
+
+TEST(IsoReaderUnpack, UnpacksEverythingWithProgressMarks) {
+    ISOReader reader(sharedImage(false));
+    TempDir out;
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(reader.UnpackImage(out.path()), 0);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed,
+              "load ISO image ...\nload ISO image succeeded\nunpack ISO image ...\n"
+              "0%.........10%.........20%.........30%.........40%.........50%.........60%......"
+              "...70%.........80%.........90%.........100%\nunpack ISO image succeeded\n");
+    for (const std::string& file : reader_fixture::treeFiles()) {
+        EXPECT_EQ(readBytes(out / file), readBytes(sharedTree() + "/" + file)) << file;
+    }
+    EXPECT_TRUE(boost::filesystem::is_directory(out / "EMPTYDIR"));
+}
+
+TEST(IsoReaderUnpack, StopsAtAnEntryThatExistsKeepingWhatCameBefore) {
+    ISOReader reader(sharedImage(false));
+    TempDir out;
+    writeFile(out / "PROGRAMS", "in the way");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(reader.UnpackImage(out.path()), 1);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("create file/directory failed, IO exception: file/directory " +
+                           (out / "PROGRAMS") + " already exists\nunpack ISO image failed\n"),
+              std::string::npos)
+        << printed;
+    // xorriso sorts the root's records: I386 comes before PROGRAMS, WINBOM.INI after it.
+    EXPECT_TRUE(fileExists(out / "I386/SYSTEM32/CONFIG/DEFAULT"));
+    EXPECT_FALSE(fileExists(out / "WINBOM.INI"));
+}
+
+TEST(IsoReaderUnpack, ImageWithoutFilesPrintsNoMarks) {
+    TempDir dir;
+    boost::filesystem::create_directories(dir / "tree/ONLY/DIRS");
+    makeIsoWithXorriso(dir / "tree", dir / "dirs.iso");
+    ISOReader reader(dir / "dirs.iso");
+    boost::filesystem::create_directories(dir / "out");
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(reader.UnpackImage(dir / "out"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "load ISO image ...\nload ISO image succeeded\nunpack ISO image ...\n"
+              "unpack ISO image succeeded\n");
+    EXPECT_TRUE(boost::filesystem::is_directory(dir / "out/ONLY/DIRS"));
+}
+
+TEST(IsoReaderLoad, ReadsGenisoimageImagesAndKeepsVersionSuffixes) {
+    TempDir dir;
+    writeFile(dir / "tree/SUB/DATA.BIN", patternBytes(3000, 9));
+    writeFile(dir / "tree/WINBOM.INI", "x");
+    makeIsoWithGenisoimage(dir / "tree", dir / "geniso.iso");
+    ISOReader reader(dir / "geniso.iso");
+    ASSERT_TRUE(reader.FileExists("\\SUB\\DATA.BIN"));
+    ASSERT_EQ(reader.RetrieveFile("\\SUB\\DATA.BIN", dir / "out.bin"), 0);
+    EXPECT_EQ(readBytes(dir / "out.bin"), readBytes(dir / "tree/SUB/DATA.BIN"));
+
+    // Without -untranslated-filenames, mkisofs stores names with ";1".
+    TempDir plain;
+    writeFile(plain / "tree/WINBOM.INI", "x");
+    ASSERT_EQ(runCommand("xorriso -as mkisofs -quiet -o " + shellQuote(plain / "v.iso") + " " +
+                         shellQuote(plain / "tree"))
+                  .exitCode,
+              0);
+    ISOReader versioned(plain / "v.iso");
+    EXPECT_FALSE(versioned.FileExists("\\WINBOM.INI"));
+    EXPECT_TRUE(versioned.FileExists("\\WINBOM.INI;1"));
+}
+
+TEST(IsoReaderLoad, MissingAndShortFilesFailWithTheIoLineEachTime) {
+    TempDir dir;
+    ISOReader missing(dir / "none.iso");
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(missing.FileExists("\\A"));
+    EXPECT_FALSE(missing.FileExists("\\A"));
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string line = "load ISO image ...\nload ISO image failed - IO exception: ";
+    EXPECT_EQ(out.find(line), 0u) << out;
+    EXPECT_NE(out.find(line, 1), std::string::npos) << out;
+
+    std::vector<uint8_t> head = readBytes(sharedImage());
+    head.resize(34815);
+    writeFile(dir / "short.iso", head);
+    ISOReader shortImage(dir / "short.iso");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(shortImage.RetrieveFile("\\WINBOM.INI", dir / "x"), 1);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find(
+                  "load ISO image failed - IO exception: reading 2048 bytes at byte 32768"),
+              std::string::npos);
+    EXPECT_FALSE(fileExists(dir / "x"));
+}
