@@ -24,9 +24,9 @@ struct DirectoryNode {
     uint32_t size = 0;
     NodeList children;  // a directory's own entry list; null for files and "."/".."
     NodeList next;      // next entry of the same directory
-    int32_t recordLength = 0;
-    int32_t recordBlock = 0;
-    int32_t recordOffset = 0;
+    uint32_t recordLength = 0;
+    uint32_t recordBlock = 0;
+    uint32_t recordOffset = 0;
     uint16_t parentNumber = 0;
     uint16_t directoryNumber = 0;
     uint32_t sourceExtent = 0;

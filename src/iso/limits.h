@@ -38,4 +38,11 @@ constexpr uint32_t kMaxDirectories = 65535;
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;
 constexpr uint64_t kMaxBlocks = 0xFFFFFFFFull;
 
+// The boot catalog counts a boot image in 512-byte virtual sectors with 16 bits.
+constexpr uint32_t kMaxBootSectorCount = 0xFFFF;
+
+// Pieces in which the writer moves file data: large enough that copying costs about
+// what a plain file copy costs, small enough to keep the memory use flat.
+constexpr uint32_t kCopyPieceSize = 1024 * 1024;
+
 }  // namespace iso_limits

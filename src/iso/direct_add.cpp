@@ -1,0 +1,128 @@
+#include "iso/direct_add.h"
+
+#include <boost/filesystem/path.hpp>
+#include <stdexcept>
+
+#include "cli/console_answer.h"
+#include "cli/console_log.h"
+#include "iso/image_path.h"
+#include "iso/iso_modifier.h"
+#include "iso/iso_reader.h"
+
+namespace {
+
+// The texts that differ between adding a directory and adding a file.
+struct AddTexts {
+    const char* adding;
+    const char* parentMissing;
+    const char* changeQuestion;
+    const char* newNamePrompt;
+    const char* aborted;
+    const char* addFailed;
+    const char* succeeded;
+    const char* exception;
+    bool exceptionAsWarning;
+};
+
+const AddTexts kDirectoryTexts = {
+    "adding directory %s ...",
+    "adding directory %s failed - parent directory does not exist",
+    "change the destination directory name, overwrite or abort",
+    "please enter the new name for the directory %s",
+    "adding directory %s failed - package name conflict, aborted by user",
+    "adding directory %s failed - failed to add file into ISO",
+    "adding directory %s succeeded",
+    "adding directory failed, exception: %s",
+    false,
+};
+
+const AddTexts kFileTexts = {
+    "adding file %s ...",
+    "adding file %s failed - parent directory does not exists",
+    "change the destination file name, overwrite or abort",
+    "please enter the new name for the binary file %s",
+    "adding file %s failed - file name conflict, aborted by user",
+    "adding file %s failed - failed to add file into ISO",
+    "adding file %s succeeded",
+    "adding file failed, exception: %s",
+    true,
+};
+
+// The name an entry gets inside the image: a valid Windows name, never "." or "..".
+std::string checkedName(const std::string& name) {
+    if (!image_path::isValidEntryName(name)) {
+        throw std::invalid_argument("\"" + name +
+                                    "\" is not a valid name for an entry of the image");
+    }
+    return name;
+}
+
+int addToImage(const std::string& localPath, const std::string& imageDirectory, ISOReader* reader,
+               ISOModifier* modifier, bool directory, const AddTexts& texts) {
+    if (reader == nullptr || modifier == nullptr) {
+        return 1;
+    }
+    try {
+        std::string local = localPath;
+        trimTrailingSeparators(local);
+        std::string name = checkedName(boost::filesystem::path(local).filename().string());
+        std::string parent = imageDirectory;
+        trimTrailingSeparators(parent);
+        std::string target = image_path::join(parent, name);
+
+        logInfo(texts.adding, name.c_str());
+        if (!reader->DirectoryExists(parent)) {
+            logWarning(texts.parentMissing, name.c_str());
+            return 1;
+        }
+        while (reader->FileExists(target) || reader->DirectoryExists(target)) {
+            logInfo("a file or directory with same name exists");
+            logInfo("%s", texts.changeQuestion);
+            logInfo("press 'c' to change name, 'o' to overwrite, other key to abort");
+            const char key = readAnswerKey();
+            if (key == 'c') {
+                logInfo(texts.newNamePrompt, name.c_str());
+                std::string answer;
+                if (!readAnswerWord(answer)) {
+                    // No more input: nobody is there to answer, so the add ends here.
+                    logWarning(texts.aborted, name.c_str());
+                    return 1;
+                }
+                name = checkedName(answer);
+                target = image_path::join(parent, name);
+            } else if (key == 'o') {
+                break;
+            } else {
+                logWarning(texts.aborted, name.c_str());
+                return 1;
+            }
+        }
+        const int added = directory ? modifier->AddSingleDirectory(localPath, target, true)
+                                    : modifier->AddSingleFile(localPath, target, true);
+        if (added != 0) {
+            logWarning(texts.addFailed, name.c_str());
+            return 1;
+        }
+        logInfo(texts.succeeded, name.c_str());
+        return 0;
+    } catch (const std::exception& e) {
+        if (texts.exceptionAsWarning) {
+            logWarning(texts.exception, e.what());
+        } else {
+            logInfo(texts.exception, e.what());
+        }
+        return 1;
+    }
+}
+
+}  // namespace
+
+int addDirectoryToImage(const std::string& localPath, const std::string& imageDirectory,
+                        ISOReader* reader, ISOModifier* modifier) {
+    return addToImage(localPath, imageDirectory, reader, modifier, true, kDirectoryTexts);
+}
+
+int addFileToImage(const std::string& localPath, const std::string& imageDirectory,
+                   ISOReader* reader, ISOModifier* modifier) {
+    return addToImage(localPath, imageDirectory, reader, modifier, false, kFileTexts);
+}

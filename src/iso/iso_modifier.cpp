@@ -1,0 +1,209 @@
+#include "iso/iso_modifier.h"
+
+#include <strings.h>
+
+#include <boost/filesystem.hpp>
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+
+#include "iso/image_path.h"
+#include "iso/limits.h"
+#include "iso/records.h"
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+void printLine(const std::string& text) {
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+}  // namespace
+
+ISOModifier::ISOModifier(const std::string& imagePath)
+    : ISOReader(imagePath), ISOWriter("", imagePath) {}
+
+ISOModifier::~ISOModifier() = default;
+
+int ISOModifier::UnpackImage(const std::string&) {
+    return 0;
+}
+
+int ISOModifier::RetrieveFile(const std::string&, const std::string&) {
+    return 0;
+}
+
+int ISOModifier::RetrieveDir(const std::string&, const std::string&) {
+    return 0;
+}
+
+bool ISOModifier::FileExists(const std::string&) {
+    return true;
+}
+
+bool ISOModifier::DirectoryExists(const std::string&) {
+    return true;
+}
+
+ISOModifier::Insertion ISOModifier::prepareInsertion(const std::string& localPath,
+                                                     const std::string& isoPath, bool overwrite) {
+    Insertion insertion;
+    const std::string parentPath = image_path::branch(isoPath);
+    insertion.identifier = image_path::leaf(isoPath);
+    if (!image_path::isValidEntryName(insertion.identifier)) {
+        throw std::invalid_argument("image path \"" + isoPath +
+                                    "\" does not end in a valid entry name");
+    }
+    std::string local = localPath;
+    trimTrailingSeparators(local);
+    const fs::path localFsPath(local);
+    insertion.localParent = localFsPath.parent_path().string();
+    insertion.localName = localFsPath.filename().string();
+
+    if (loadImage() != 0) {
+        return Insertion();
+    }
+    DirectoryNode* list = findDirectoryRecord(parentPath);
+    if (list == nullptr || list->name != ".") {
+        return Insertion();
+    }
+
+    DirectoryNode* before = nullptr;
+    for (DirectoryNode* node = list; node != nullptr; before = node, node = node->next.get()) {
+        if (node->isDotEntry() || !sameNameIgnoringCase(node->name, insertion.identifier)) {
+            continue;
+        }
+        if (!overwrite) {
+            return Insertion();
+        }
+        if (before == nullptr) {
+            throw std::runtime_error("entry \"" + node->name + "\" heads its directory's list " +
+                                     "and can not be replaced");
+        }
+        NodeList old = std::move(before->next);
+        before->next = std::move(old->next);
+        break;  // `old` goes with its whole subtree here
+    }
+
+    // Sorted position: after the dot entries and every name that is lower, byte by byte.
+    DirectoryNode* previous = list;
+    while (previous->next != nullptr &&
+           (previous->next->isDotEntry() || previous->next->name < insertion.identifier)) {
+        previous = previous->next.get();
+    }
+    insertion.list = list;
+    insertion.previous = previous;
+    return insertion;
+}
+
+int ISOModifier::AddSingleFile(const std::string& localPath, const std::string& isoPath,
+                               bool overwrite) {
+    try {
+        Insertion insertion = prepareInsertion(localPath, isoPath, overwrite);
+        if (insertion.list == nullptr) {
+            return 1;
+        }
+        const uintmax_t size = fs::file_size(fs::path(insertion.localParent) / insertion.localName);
+        if (size > iso_limits::kMaxFileSize) {
+            throw std::runtime_error("local file " + localPath + " is " + std::to_string(size) +
+                                     " bytes; an image file holds at most " +
+                                     std::to_string(iso_limits::kMaxFileSize));
+        }
+        auto node = std::make_unique<DirectoryNode>();
+        node->type = kNodeFile;
+        node->name = insertion.localName;
+        node->path = insertion.localParent;
+        node->identifier = insertion.identifier;
+        node->size = static_cast<uint32_t>(size);
+        node->inImage = false;
+        totalBytes += node->size;
+        node->next = std::move(insertion.previous->next);
+        insertion.previous->next = std::move(node);
+        return 0;
+    } catch (const std::exception& e) {
+        printLine(std::string("ISOModifier AddSingleFile exception: ") + e.what());
+        return 1;
+    }
+}
+
+int ISOModifier::AddSingleDirectory(const std::string& localPath, const std::string& isoPath,
+                                    bool overwrite) {
+    try {
+        Insertion insertion = prepareInsertion(localPath, isoPath, overwrite);
+        if (insertion.list == nullptr) {
+            return 1;
+        }
+        auto node = std::make_unique<DirectoryNode>();
+        node->type = kNodeDirectory;
+        node->name = insertion.localName;
+        node->path = insertion.localParent;
+        node->identifier = insertion.identifier;
+        node->size = 0;
+        node->inImage = false;
+        node->children = ISOWriter::loadSourceDirectory(localPath);
+        if (node->children == nullptr) {
+            // A directory without its entry list would make a broken image; it is not added.
+            return 1;
+        }
+        node->next = std::move(insertion.previous->next);
+        insertion.previous->next = std::move(node);
+        return 0;
+    } catch (const std::exception& e) {
+        printLine(std::string("ISOModifier AddSingleDirectory exception: ") + e.what());
+        return 1;
+    }
+}
+
+int ISOModifier::PackImage(const std::string& outputPath, const std::string& bootImagePath) {
+    if (loadImage() != 0) {
+        return 1;
+    }
+    boost::system::error_code error;
+    if (fs::equivalent(outputPath, imagePath, error) && !error) {
+        // Opening the output empties it, and with it every byte still to be copied.
+        printLine("pack ISO image failed - the output file " + outputPath +
+                  " is the image being modified");
+        return 1;
+    }
+    return ISOWriter::PackImage(outputPath, bootImagePath);
+}
+
+NodeList ISOModifier::loadSourceDirectory(const std::string&) {
+    return std::move(root);
+}
+
+void ISOModifier::CreateNewPVD(uint32_t volumeSpaceSize, uint32_t pathTableSize,
+                               uint32_t typeLPathTable, uint32_t typeMPathTable,
+                               const uint8_t* rootRecord, uint8_t* descriptor) {
+    using namespace iso_record;
+    uint8_t old[kDescriptorSize];
+    try {
+        std::ifstream image;
+        image.exceptions(std::ios::failbit | std::ios::badbit);
+        image.open(imagePath, std::ios::binary);
+        image.seekg(static_cast<std::streamoff>(iso_limits::kPrimaryDescriptorOffset));
+        image.read(reinterpret_cast<char*>(old), sizeof old);
+    } catch (const std::exception& e) {
+        printLine(std::string("ISOModifier CreateNewPVD exception: ") + e.what());
+        throw std::runtime_error("the primary volume descriptor of " + imagePath +
+                                 " can not be read at byte " +
+                                 std::to_string(iso_limits::kPrimaryDescriptorOffset));
+    }
+    fillPrimaryDescriptor(volumeSpaceSize, pathTableSize, typeLPathTable, typeMPathTable,
+                          rootRecord, descriptor);
+    const size_t carried[][2] = {{pvd::kVolumeId, pvd::kVolumeIdLength},
+                                 {pvd::kVolumeSetId, pvd::kLongIdLength},
+                                 {pvd::kPublisherId, pvd::kLongIdLength},
+                                 {pvd::kDataPreparerId, pvd::kLongIdLength},
+                                 {pvd::kApplicationId, pvd::kLongIdLength}};
+    for (const auto& field : carried) {
+        safeMemcpy(descriptor + field[0], static_cast<uint32_t>(field[1]), old + field[0],
+                   static_cast<uint32_t>(field[1]));
+    }
+}

@@ -1,0 +1,104 @@
+// Writes a complete ISO 9660 image with an El Torito boot catalog from a directory tree
+// and an optional boot image file.
+//
+// The pack runs in two stages: the layout numbers the directories and gives every
+// record, directory and file its block (a computation over the tree that refuses what
+// the format cannot hold), then the emit stage writes every structure at its position.
+// The data of entries read from an image is copied from `sourceImagePath`; that of local
+// entries from their local files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "iso/iso_manipulator.h"
+#include "iso/iso_writer_layout.h"
+
+class ImageOutput;
+
+class ISOWriter : public virtual ISOManipulator {
+  public:
+    ISOWriter(const std::string& sourceDirectory, const std::string& sourceImagePath);
+    ~ISOWriter() override;
+
+    // Writes the image to `outputPath`; `bootImagePath` "" packs an image that does not
+    // boot. Returns 0 when the image was written and closed, 1 otherwise.
+    virtual int PackImage(const std::string& outputPath, const std::string& bootImagePath);
+
+  protected:
+    // The tree to pack: the writer loads the local directory; the modifier hands over
+    // the tree of the image it changes. Null after a failure (its text is printed).
+    virtual NodeList loadSourceDirectory(const std::string& directory);
+
+    // Gives every directory its path table number; returns the Path Table Size.
+    virtual uint32_t numberDirectories(DirectoryNode* rootList);
+
+    // Places the records of `list` and, depth first, of every directory below it; the two
+    // counters are the next free blocks of the directory and the file area. Returns the
+    // list's Data Length.
+    virtual uint32_t layoutDirectory(uint32_t parentSize, uint32_t parentExtent,
+                                     DirectoryNode* list, uint64_t& directoryBlocks,
+                                     uint64_t& fileBlocks);
+
+    // Encodes the directory record of `node` into `recordBuffer` (545 bytes).
+    virtual void makeDirectoryRecord(DirectoryNode* node, uint16_t volumeSequenceNumber,
+                                     uint32_t directoryStart, uint32_t fileStart,
+                                     uint8_t* recordBuffer);
+    virtual int writeEntry(DirectoryNode* node, uint16_t volumeSequenceNumber,
+                           uint32_t directoryStart, uint32_t fileStart, ImageOutput& out);
+    virtual int writeDirectoryTree(DirectoryNode* list, uint16_t volumeSequenceNumber,
+                                   uint32_t directoryStart, uint32_t fileStart, ImageOutput& out);
+    // Encodes the path table record of `node` into `recordBuffer` (520 bytes); returns
+    // its length.
+    virtual uint32_t makePathTableRecord(DirectoryNode* node, uint32_t directoryStart,
+                                         bool bigEndian, uint8_t* recordBuffer);
+    // Both return the bytes written, 0 on failure.
+    virtual uint32_t writeTypeLPathTable(DirectoryNode* rootList, uint32_t tableBlock,
+                                         uint32_t directoryStart, ImageOutput& out);
+    virtual uint32_t writeTypeMPathTable(DirectoryNode* rootList, uint32_t tableBlock,
+                                         uint32_t directoryStart, ImageOutput& out);
+    virtual int writeSystemArea(ImageOutput& out);
+    virtual int writePrimaryVolumeDescriptor(const uint8_t* descriptor, uint32_t block,
+                                             ImageOutput& out);
+    virtual int writeSetTerminator(const uint8_t* descriptor, uint32_t block, ImageOutput& out);
+    // Fills the 2048-byte `descriptor`. Throws when the descriptor cannot be made; the
+    // pack then fails.
+    virtual void CreateNewPVD(uint32_t volumeSpaceSize, uint32_t pathTableSize,
+                              uint32_t typeLPathTable, uint32_t typeMPathTable,
+                              const uint8_t* rootRecord, uint8_t* descriptor);
+    virtual void makeSetTerminator(uint8_t* descriptor);
+    virtual void makeBootRecord(uint32_t catalogBlock, uint8_t* descriptor);
+    virtual void makeValidationEntry(uint8_t* entry);
+    virtual void makeInitialEntry(uint8_t systemType, uint16_t sectorCount, uint32_t loadRba,
+                                  uint8_t* entry);
+    virtual int writeBootRecord(const uint8_t* descriptor, uint32_t block, ImageOutput& out);
+    virtual int writeBootCatalog(const uint8_t* validationEntry, const uint8_t* initialEntry,
+                                 uint32_t block, ImageOutput& out);
+    virtual int writeBootImage(const std::string& bootImagePath, uint16_t sectorCount,
+                               uint32_t block, ImageOutput& out);
+
+    // Fills the fields every new primary volume descriptor has (the identifier texts
+    // stay zero).
+    void fillPrimaryDescriptor(uint32_t volumeSpaceSize, uint32_t pathTableSize,
+                               uint32_t typeLPathTable, uint32_t typeMPathTable,
+                               const uint8_t* rootRecord, uint8_t* descriptor);
+
+    // New images are always written with 2048-byte blocks; data taken over from an old
+    // image is found with the block size that image declares (`logicalBlockSize`).
+    static constexpr uint32_t kWriteBlockSize = iso_limits::kDefaultBlockSize;
+    uint32_t sourceBlockSize() const { return logicalBlockSize; }
+
+    std::string sourceDirectory;
+    std::string sourceImagePath;
+
+  private:
+    int writeDescriptor(const uint8_t* descriptor, uint32_t block, ImageOutput& out);
+    uint32_t writePathTable(DirectoryNode* rootList, uint32_t tableBlock, uint32_t directoryStart,
+                            bool bigEndian, ImageOutput& out);
+    void copyFileData(const DirectoryNode& node, uint64_t outputOffset, ImageOutput& out);
+    // The local loader at nesting `depth` below the directory given to the pack.
+    NodeList loadLocalDirectory(const std::string& directory, unsigned depth);
+    int extendToVolumeSize(const iso_layout::ImageLayout& layout, ImageOutput& out);
+    int emitImage(const iso_layout::ImageLayout& layout, const std::string& bootImagePath,
+                  ImageOutput& out);
+};

@@ -1,0 +1,213 @@
+#include "iso/iso_writer_layout.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "iso/limits.h"
+#include "iso/records.h"
+
+namespace iso_layout {
+
+namespace {
+
+bool isSubdirectory(const DirectoryNode* node) {
+    return node->isDirectory() && !node->isDotEntry();
+}
+
+uint64_t roundUpBlocks(uint64_t bytes, uint32_t blockSize) {
+    return (bytes + blockSize - 1) / blockSize;
+}
+
+// Where an entry lies in the tree, for messages: "\A\B\NAME".
+std::string entryPath(const std::vector<const DirectoryNode*>& parents, const DirectoryNode* node) {
+    std::string path;
+    for (const DirectoryNode* parent : parents) {
+        path += "\\" + parent->identifier;
+    }
+    return path + "\\" + node->identifier;
+}
+
+void checkList(const DirectoryNode* list, std::vector<const DirectoryNode*>& parents,
+               uint64_t& directories) {
+    for (const DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+        if (node->isDotEntry()) {
+            continue;
+        }
+        const size_t length = node->identifier.size();
+        if (length == 0) {
+            throw LimitError("an entry below \"" + entryPath(parents, node) +
+                             "\" has an empty identifier");
+        }
+        if (length > iso_limits::kMaxIdentifierLength) {
+            throw LimitError("identifier of \"" + entryPath(parents, node) + "\" is " +
+                             std::to_string(length) + " bytes long; an image holds at most " +
+                             std::to_string(iso_limits::kMaxIdentifierLength));
+        }
+        if (!node->isDirectory()) {
+            continue;
+        }
+        if (node->children == nullptr) {
+            throw LimitError("directory \"" + entryPath(parents, node) +
+                             "\" has no entry list, not even its \".\" and \"..\" entries");
+        }
+        if (++directories > iso_limits::kMaxDirectories) {
+            throw LimitError("the tree holds more than " +
+                             std::to_string(iso_limits::kMaxDirectories) +
+                             " directories, more than the path tables can number (at \"" +
+                             entryPath(parents, node) + "\")");
+        }
+        parents.push_back(node);
+        checkList(node->children.get(), parents, directories);
+        parents.pop_back();
+    }
+}
+
+}  // namespace
+
+void checkTreeLimits(const DirectoryNode* rootList) {
+    std::vector<const DirectoryNode*> parents;
+    uint64_t directories = 1;  // the root
+    checkList(rootList, parents, directories);
+}
+
+void forEachListBreadthFirst(DirectoryNode* rootList,
+                             const std::function<void(DirectoryNode* list)>& visit) {
+    std::deque<DirectoryNode*> queue;
+    if (rootList != nullptr) {
+        queue.push_back(rootList);
+    }
+    while (!queue.empty()) {
+        DirectoryNode* list = queue.front();
+        queue.pop_front();
+        visit(list);
+        for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+            if (isSubdirectory(node) && node->children != nullptr) {
+                queue.push_back(node->children.get());
+            }
+        }
+    }
+}
+
+uint32_t numberDirectories(DirectoryNode* rootList) {
+    if (rootList == nullptr) {
+        return 10;
+    }
+    rootList->parentNumber = 1;
+    uint32_t counter = 1;
+    uint64_t sum = 0;
+    forEachListBreadthFirst(rootList, [&](DirectoryNode* list) {
+        const uint16_t parent = list->parentNumber;
+        for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+            if (!isSubdirectory(node)) {
+                continue;
+            }
+            ++counter;
+            node->directoryNumber = static_cast<uint16_t>(counter);
+            node->parentNumber = parent;
+            sum += iso_record::pathTableRecordLength(node->identifier.size());
+        }
+        // The lists of the subdirectories learn their own number before they are
+        // visited, which is all the second pass over the list has to do.
+        for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+            if (isSubdirectory(node) && node->children != nullptr) {
+                node->children->parentNumber = node->directoryNumber;
+            }
+        }
+    });
+    if (counter > iso_limits::kMaxDirectories) {
+        throw LimitError("the tree holds " + std::to_string(counter) +
+                         " directories; the path tables number at most " +
+                         std::to_string(iso_limits::kMaxDirectories));
+    }
+    // At most 65535 records of at most 8 + 255 + 1 bytes: this cannot pass 32 bits.
+    return static_cast<uint32_t>(sum + iso_record::pathTableRecordLength(1));
+}
+
+uint32_t layoutDirectory(uint32_t parentSize, uint32_t parentExtent, DirectoryNode* list,
+                         uint64_t& directoryBlocks, uint64_t& fileBlocks, uint32_t blockSize) {
+    const uint64_t first = directoryBlocks;
+    uint64_t offset = 0;
+    for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+        node->recordLength =
+            node->isDotEntry() ? 34 : iso_record::directoryRecordLength(node->identifier.size());
+        if (offset + node->recordLength > blockSize) {
+            ++directoryBlocks;
+            offset = 0;
+        }
+        node->recordBlock = static_cast<uint32_t>(directoryBlocks);
+        node->recordOffset = static_cast<uint32_t>(offset);
+        offset += node->recordLength;
+        if (node->isFile()) {
+            node->extent = node->size != 0 ? static_cast<uint32_t>(fileBlocks) : 0;
+            fileBlocks += roundUpBlocks(node->size, blockSize);
+        }
+    }
+    const uint64_t dataLength = (directoryBlocks - first) * blockSize + offset;
+    if (dataLength > iso_limits::kMaxFileSize) {
+        throw LimitError("a directory of " + std::to_string(dataLength) +
+                         " bytes of records does not fit a 32-bit Data Length");
+    }
+    ++directoryBlocks;
+    const uint32_t length = static_cast<uint32_t>(dataLength);
+    for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+        if (node->name == ".") {
+            node->extent = static_cast<uint32_t>(first);
+            node->size = length;
+        } else if (node->name == "..") {
+            node->extent = parentExtent;
+            node->size = parentSize;
+        } else if (node->isDirectory()) {
+            node->extent = static_cast<uint32_t>(directoryBlocks);
+            node->size = layoutDirectory(length, static_cast<uint32_t>(first), node->children.get(),
+                                         directoryBlocks, fileBlocks, blockSize);
+        }
+    }
+    return length;
+}
+
+ImageLayout planImage(uint32_t pathTableSize, uint64_t directoryBlocks, uint64_t fileBlocks,
+                      bool hasBootImage, uint64_t bootImageBytes, uint32_t blockSize,
+                      uint32_t virtualSectorSize) {
+    ImageLayout layout;
+    layout.blockSize = blockSize;
+    layout.pathTableSize = pathTableSize;
+    const uint64_t pathTableBlocks = pathTableSize / blockSize + 1;
+    const uint64_t bootBlocks = hasBootImage ? roundUpBlocks(bootImageBytes, blockSize) : 0;
+    const uint64_t sectors = bootBlocks * (blockSize / virtualSectorSize);
+    if (sectors > iso_limits::kMaxBootSectorCount) {
+        throw LimitError("the boot image of " + std::to_string(bootImageBytes) + " bytes takes " +
+                         std::to_string(sectors) + " virtual sectors; the boot catalog counts " +
+                         "at most " + std::to_string(iso_limits::kMaxBootSectorCount));
+    }
+    const uint64_t descriptors = hasBootImage ? 3 : 2;
+    const uint64_t typeL = 16 + descriptors + (hasBootImage ? 1 : 0);
+    const uint64_t directoryStart = typeL + 2 * pathTableBlocks;
+    const uint64_t bootStart = directoryStart + directoryBlocks;
+    const uint64_t fileStart = bootStart + bootBlocks;
+    const uint64_t total = fileStart + fileBlocks;
+    if (total > iso_limits::kMaxBlocks) {
+        throw LimitError("the image would take " + std::to_string(total) + " blocks of " +
+                         std::to_string(blockSize) + " bytes; an image holds at most " +
+                         std::to_string(iso_limits::kMaxBlocks));
+    }
+    layout.pathTableBlocks = static_cast<uint32_t>(pathTableBlocks);
+    layout.directoryBlocks = static_cast<uint32_t>(directoryBlocks);
+    layout.fileBlocks = static_cast<uint32_t>(fileBlocks);
+    layout.hasBootImage = hasBootImage;
+    layout.bootImageBlocks = static_cast<uint32_t>(bootBlocks);
+    layout.bootSectorCount = static_cast<uint16_t>(sectors);
+    layout.descriptorCount = static_cast<uint32_t>(descriptors);
+    layout.bootRecordBlock = hasBootImage ? 17 : 0;
+    layout.terminatorBlock = static_cast<uint32_t>(15 + descriptors);
+    layout.bootCatalogBlock = hasBootImage ? 19 : 0;
+    layout.typeLPathTableBlock = static_cast<uint32_t>(typeL);
+    layout.typeMPathTableBlock = static_cast<uint32_t>(typeL + pathTableBlocks);
+    layout.directoryStart = static_cast<uint32_t>(directoryStart);
+    layout.bootImageStart = hasBootImage ? static_cast<uint32_t>(bootStart) : 0;
+    layout.fileStart = static_cast<uint32_t>(fileStart);
+    layout.volumeSpaceSize = static_cast<uint32_t>(total);
+    return layout;
+}
+
+}  // namespace iso_layout
