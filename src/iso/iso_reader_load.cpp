@@ -236,7 +236,11 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         safeMemcpy(recordBuffer, sizeof recordBuffer, data.data() + recordOffset, record.length);
         const std::string name = recordName(recordBuffer);
 
-        if (name == "." || name == "..") {
+        // Only the identifiers 0x00 and 0x01 name the two special records; "." and ".."
+        // spelt out as ordinary identifiers are refused below like any invalid name.
+        const uint8_t firstByte = recordBuffer[iso_record::dir_record::kIdentifier];
+        if (firstByte == iso_record::dir_record::kSelfIdentifier ||
+            firstByte == iso_record::dir_record::kParentIdentifier) {
             append(makeDotNode(name, path, record.extent, true));
             continue;
         }

@@ -1,5 +1,6 @@
 #include "iso/iso_reader_fixture.h"
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cstdio>
 #include <cstring>
@@ -105,6 +106,64 @@ uint64_t extentOffset(const std::vector<uint8_t>& image, size_t record, unsigned
 
 void putBoth32(std::vector<uint8_t>& image, size_t offset, uint32_t value) {
     iso_bytes::putBoth32(image.data(), offset, value);
+}
+
+size_t putRecord(std::vector<uint8_t>& image, size_t offset, const std::string& identifier,
+                 uint32_t extent, uint32_t size, uint8_t flags) {
+    const size_t length = 33 + identifier.size() + (identifier.size() % 2 == 0 ? 1 : 0);
+    std::fill(image.begin() + static_cast<long>(offset),
+              image.begin() + static_cast<long>(offset + length), 0);
+    image[offset] = static_cast<uint8_t>(length);
+    iso_bytes::putBoth32(image.data(), offset + 2, extent);
+    iso_bytes::putBoth32(image.data(), offset + 10, size);
+    image[offset + 25] = flags;
+    iso_bytes::putBoth16(image.data(), offset + 28, 1);
+    image[offset + 32] = static_cast<uint8_t>(identifier.size());
+    std::memcpy(image.data() + offset + 33, identifier.data(), identifier.size());
+    return length;
+}
+
+MiniImage::MiniImage(uint16_t blockSize, uint32_t blocks)
+    : blockSize_(blockSize),
+      bytes_(std::max<size_t>(static_cast<size_t>(blockSize) * blocks, 34816), 0) {}
+
+void MiniImage::descriptor(uint32_t rootExtent) {
+    uint8_t* pvd = bytes_.data() + 32768;
+    pvd[0] = 1;
+    std::memcpy(pvd + 1, "CD001", 5);
+    pvd[6] = 1;
+    iso_bytes::putBoth16(pvd, 128, blockSize_);
+    std::vector<uint8_t> record(34);
+    putRecord(record, 0, std::string(1, '\0'), rootExtent, blockSize_, 2);
+    std::memcpy(pvd + 156, record.data(), 34);
+}
+
+uint32_t MiniImage::directory(uint32_t extent, uint32_t parentExtent,
+                              const std::vector<Entry>& entries, uint32_t dataLength) {
+    std::vector<Entry> all = {{std::string(1, '\0'), extent, 0, 2},
+                              {std::string(1, '\1'), parentExtent, 0, 2}};
+    all.insert(all.end(), entries.begin(), entries.end());
+    const size_t start = static_cast<size_t>(extent) * blockSize_;
+    size_t offset = 0;
+    std::vector<size_t> selfSize;
+    for (const Entry& entry : all) {
+        const size_t length = 33 + entry.identifier.size() + (entry.identifier.size() % 2 ? 0 : 1);
+        if (offset / blockSize_ != (offset + length - 1) / blockSize_) {
+            offset = (offset / blockSize_ + 1) * blockSize_;
+        }
+        offset += putRecord(bytes_, start + offset, entry.identifier, entry.extent, entry.size,
+                            entry.flags);
+    }
+    if (dataLength == 0) {
+        dataLength = static_cast<uint32_t>((offset + blockSize_ - 1) / blockSize_ * blockSize_);
+    }
+    iso_bytes::putBoth32(bytes_.data(), start + 10, dataLength);
+    return dataLength;
+}
+
+void MiniImage::data(uint32_t extent, const std::vector<uint8_t>& content) {
+    std::memcpy(bytes_.data() + static_cast<size_t>(extent) * blockSize_, content.data(),
+                content.size());
 }
 
 }  // namespace reader_fixture

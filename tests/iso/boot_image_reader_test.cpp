@@ -1,0 +1,195 @@
+// The El Torito boot image of real bootable images made by xorriso and genisoimage, and
+// of patched variants.
+#include "iso/boot_image_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "iso/byte_order.h"
+#include "iso/iso_reader_fixture.h"
+#include "support/fixture_image.h"
+#include "support/test_files.h"
+
+using namespace test_support;
+
+namespace {
+
+const size_t kBootRecord = 17 * 2048;
+
+struct BootRun {
+    int load = -1;
+    int extract = -1;
+    std::string output;
+};
+
+// Loads the boot image of `image` from memory and extracts it to `target`.
+BootRun loadAndExtract(const std::vector<uint8_t>& image, const std::string& target) {
+    ISOBootImageReader reader("memory.iso", memoryImageOpener(image.data(), image.size()));
+    BootRun run;
+    testing::internal::CaptureStdout();
+    run.load = reader.LoadBootImage();
+    run.extract = reader.ExtractBootImage(target);
+    run.output = testing::internal::GetCapturedStdout();
+    return run;
+}
+
+uint32_t catalogOffset(const std::vector<uint8_t>& image) {
+    return iso_bytes::getLe32(image.data(), kBootRecord + 71) * 2048;
+}
+
+const std::string kLoaded = "load boot image ...\nload boot image succeeded\n";
+const std::string kExtracted = "extract boot image ...\nextract boot image succeeded\n";
+const std::string kInvalid = "load boot image ...\nload boot image failed - invalid boot CD\n";
+const std::string kNotLoaded =
+    "extract boot image ...\nextract boot image failed - image hasn't been loaded\n";
+
+}  // namespace
+
+TEST(BootImageReader, ExtractsTheBootImageOfXorrisoAndGenisoimageImages) {
+    TempDir dir;
+    const std::string boot = reader_fixture::sharedTree() + "/boot.bin";
+    writeFile(dir / "tree/boot.bin", readBytes(boot));
+    writeFile(dir / "tree/OTHER.TXT", "x");
+    makeIsoWithGenisoimage(dir / "tree", dir / "geniso.iso", "boot.bin");
+    for (const std::string& image : {reader_fixture::sharedImage(), dir / "geniso.iso"}) {
+        ISOBootImageReader reader(image);
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(reader.LoadBootImage(), 0) << image;
+        EXPECT_TRUE(reader.isBootCD());
+        ASSERT_EQ(reader.ExtractBootImage(dir / "boot.out"), 0);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), kLoaded + kExtracted);
+        // -boot-load-size 4: four 512-byte sectors, the whole 2048-byte boot.bin.
+        EXPECT_EQ(readBytes(dir / "boot.out"), readBytes(boot)) << image;
+    }
+}
+
+TEST(BootImageReader, ReadsSectorCountSectorsFromTheLoadRba) {
+    std::vector<uint8_t> image = readBytes(reader_fixture::sharedImage());
+    const size_t initial = catalogOffset(image) + 32;
+    // Sector Count 3 at Load RBA 20: bytes 40960 to 42495.
+    iso_bytes::putLe16(image.data(), initial + 6, 3);
+    iso_bytes::putLe32(image.data(), initial + 8, 20);
+    TempDir dir;
+    const BootRun run = loadAndExtract(image, dir / "boot");
+    ASSERT_EQ(run.load, 0) << run.output;
+    ASSERT_EQ(run.extract, 0);
+    EXPECT_EQ(readBytes(dir / "boot"),
+              std::vector<uint8_t>(image.begin() + 40960, image.begin() + 40960 + 1536));
+
+    iso_bytes::putLe16(image.data(), initial + 6, 0);
+    const BootRun empty = loadAndExtract(image, dir / "empty");
+    EXPECT_EQ(empty.load, 0);
+    EXPECT_EQ(empty.extract, 0);
+    EXPECT_TRUE(fileExists(dir / "empty"));
+    EXPECT_TRUE(readBytes(dir / "empty").empty());
+}
+
+TEST(BootImageReader, RecordsThatAreNotBootableAreAnInvalidBootCd) {
+    const std::vector<uint8_t> original = readBytes(reader_fixture::sharedImage());
+    const size_t catalog = catalogOffset(original);
+    const std::vector<std::pair<size_t, uint8_t>> patches = {
+        {kBootRecord + 0, 1}, {kBootRecord + 6, 2}, {kBootRecord + 3, 'X'}, {kBootRecord + 29, 'X'},
+        {catalog + 0, 0},     {catalog + 30, 0xAA}, {catalog + 31, 0x55},   {catalog + 32, 0x00}};
+    for (const auto& patch : patches) {
+        std::vector<uint8_t> image = original;
+        image[patch.first] = patch.second;
+        if (patch.first == catalog + 30) {
+            image[catalog + 31] = 0x55;  // key bytes swapped
+        }
+        TempDir dir;
+        const BootRun run = loadAndExtract(image, dir / "boot");
+        EXPECT_EQ(run.load, 1) << patch.first;
+        EXPECT_EQ(run.extract, 1);
+        EXPECT_EQ(run.output, kInvalid + kNotLoaded) << patch.first;
+        EXPECT_TRUE(fileExists(dir / "boot"));
+        EXPECT_TRUE(readBytes(dir / "boot").empty());
+    }
+    // A wrong checksum is not examined.
+    std::vector<uint8_t> image = original;
+    image[catalog + 28] ^= 0xFF;
+    TempDir dir;
+    EXPECT_EQ(loadAndExtract(image, dir / "boot").load, 0);
+}
+
+TEST(BootImageReader, PointersPastTheEndAreIoFailuresWithoutLargeAllocations) {
+    const std::vector<uint8_t> original = readBytes(reader_fixture::sharedImage());
+    const size_t catalog = catalogOffset(original);
+    TempDir dir;
+
+    std::vector<uint8_t> image = original;
+    iso_bytes::putLe32(image.data(), kBootRecord + 71, 0xFFFFFFFFu);
+    BootRun run = loadAndExtract(image, dir / "a");
+    EXPECT_EQ(run.load, 1);
+    EXPECT_EQ(run.output.find("load boot image ...\nload boot image failed, IO exception: "
+                              "reading 32 bytes at byte 8796093020160"),
+              0u)
+        << run.output;
+
+    // 65535 sectors (32 MiB) claimed at the last block: refused before allocating.
+    image = original;
+    iso_bytes::putLe16(image.data(), catalog + 32 + 6, 0xFFFF);
+    iso_bytes::putLe32(image.data(), catalog + 32 + 8,
+                       static_cast<uint32_t>(image.size() / 2048 - 1));
+    run = loadAndExtract(image, dir / "b");
+    EXPECT_EQ(run.load, 1);
+    EXPECT_NE(run.output.find("load boot image failed, IO exception: boot image of 65535 "
+                              "sectors (33553920 bytes) at Load RBA "),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find(kNotLoaded), std::string::npos);
+
+    image = original;
+    iso_bytes::putLe32(image.data(), catalog + 32 + 8, 0x80000000u);
+    run = loadAndExtract(image, dir / "c");
+    EXPECT_EQ(run.load, 1);
+    EXPECT_NE(run.output.find("(byte 4398046511104) runs past the end of the image"),
+              std::string::npos)
+        << run.output;
+
+    // Too short for block 17.
+    image.resize(kBootRecord + 100);
+    run = loadAndExtract(image, dir / "d");
+    EXPECT_EQ(run.load, 1);
+    EXPECT_NE(run.output.find("load boot image failed, IO exception: reading 2048 bytes at "
+                              "byte 34816"),
+              std::string::npos);
+}
+
+TEST(BootImageReader, ImageWithoutBootRecordFails) {
+    TempDir dir;
+    ISOBootImageReader missing(dir / "none.iso");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(missing.LoadBootImage(), 1);
+    EXPECT_EQ(missing.ExtractBootImage(dir / "boot"), 1);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.find("load boot image ...\nload boot image failed, IO exception: "), 0u);
+    EXPECT_NE(out.find(kNotLoaded), std::string::npos);
+
+    // An image without El Torito: block 17 is the set terminator, whose bytes lead to a
+    // catalog at block 0 and a zero boot indicator.
+    ISOBootImageReader plain(reader_fixture::sharedImage(false));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(plain.LoadBootImage(), 1);
+    EXPECT_FALSE(plain.isBootCD());
+    const std::string plainOut = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(plainOut == kInvalid ||
+                plainOut.find("load boot image failed, IO exception: ") != std::string::npos)
+        << plainOut;
+}
+
+TEST(BootImageReader, UnwritableTargetIsAnIoFailure) {
+    ISOBootImageReader reader(reader_fixture::sharedImage());
+    TempDir dir;
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(reader.LoadBootImage(), 0);
+    EXPECT_EQ(reader.ExtractBootImage(dir / "no/such/dir/boot"), 1);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("extract boot image failed - IO exception: cannot create "),
+              std::string::npos)
+        << out;
+    // Loaded state survives: a later extract works.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(reader.ExtractBootImage(dir / "boot"), 0);
+    EXPECT_EQ(reader.ExtractBootImage(dir / "boot2"), 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(readBytes(dir / "boot2").size(), 2048u);
+}
