@@ -1,0 +1,255 @@
+// The layout as a computation over in-memory trees: numbering, record placement,
+// extents, the blocks of the image and the limits of the format.
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "iso/iso_writer_layout.h"
+#include "iso/limits.h"
+
+using iso_layout::ImageLayout;
+using iso_layout::LimitError;
+
+namespace {
+
+NodeList fileNode(const std::string& name, uint32_t size) {
+    NodeList node(new DirectoryNode);
+    node->name = node->identifier = name;
+    node->type = kNodeFile;
+    node->size = size;
+    return node;
+}
+
+// A directory list: ".", "..", then the entries in the order given.
+NodeList listOf(std::vector<NodeList> entries) {
+    NodeList head = makeDotNode(".", "", 0, false);
+    head->next = makeDotNode("..", "", 0, false);
+    DirectoryNode* last = head->next.get();
+    for (NodeList& entry : entries) {
+        DirectoryNode* next = entry.get();
+        last->next = std::move(entry);
+        last = next;
+    }
+    return head;
+}
+
+NodeList dirNode(const std::string& name, std::vector<NodeList> entries) {
+    NodeList node(new DirectoryNode);
+    node->name = node->identifier = name;
+    node->type = kNodeDirectory;
+    node->children = listOf(std::move(entries));
+    return node;
+}
+
+template <typename... Nodes>
+std::vector<NodeList> nodes(Nodes... list) {
+    std::vector<NodeList> result;
+    (result.push_back(std::move(list)), ...);
+    return result;
+}
+
+DirectoryNode* entry(DirectoryNode* list, const std::string& name) {
+    for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+        if (node->name == name) {
+            return node;
+        }
+    }
+    return nullptr;
+}
+
+uint32_t layoutRoot(DirectoryNode* root, uint64_t& directoryBlocks, uint64_t& fileBlocks) {
+    directoryBlocks = 0;
+    fileBlocks = 0;
+    return iso_layout::layoutDirectory(0, 0, root, directoryBlocks, fileBlocks, 2048);
+}
+
+std::string nameOfLength(size_t length, char fill) {
+    return std::string(length, fill);
+}
+
+}  // namespace
+
+TEST(WriterLayout, EmptyDirectoryHoldsOnlyItsTwoDotRecords) {
+    NodeList root = listOf({});
+    uint64_t directoryBlocks = 0;
+    uint64_t fileBlocks = 0;
+    EXPECT_EQ(68u, layoutRoot(root.get(), directoryBlocks, fileBlocks));
+    EXPECT_EQ(1u, directoryBlocks);
+    EXPECT_EQ(0u, fileBlocks);
+    EXPECT_EQ(34u, root->next->recordOffset);
+}
+
+TEST(WriterLayout, RecordsFillABlockExactlyAndTheNextStartsANewOne) {
+    // 68 bytes of dot records plus 30 records of 66 bytes (33-byte identifiers) = 2048.
+    std::vector<NodeList> exact;
+    for (int i = 0; i < 30; ++i) {
+        exact.push_back(fileNode(nameOfLength(32, 'A') + char('a' + i % 26), 0));
+    }
+    NodeList full = listOf(std::move(exact));
+    uint64_t directoryBlocks = 0;
+    uint64_t fileBlocks = 0;
+    EXPECT_EQ(2048u, layoutRoot(full.get(), directoryBlocks, fileBlocks));
+    EXPECT_EQ(1u, directoryBlocks);
+    const DirectoryNode* last = lastNode(full.get());
+    EXPECT_EQ(0u, last->recordBlock);
+    EXPECT_EQ(2048u - 66u, last->recordOffset);
+
+    std::vector<NodeList> oneMore;
+    for (int i = 0; i < 31; ++i) {
+        oneMore.push_back(fileNode(nameOfLength(32, 'B') + char('a' + i % 26), 0));
+    }
+    NodeList spilled = listOf(std::move(oneMore));
+    EXPECT_EQ(2048u + 66u, layoutRoot(spilled.get(), directoryBlocks, fileBlocks));
+    EXPECT_EQ(2u, directoryBlocks);
+    const DirectoryNode* spilledLast = lastNode(spilled.get());
+    EXPECT_EQ(1u, spilledLast->recordBlock);
+    EXPECT_EQ(0u, spilledLast->recordOffset);
+    EXPECT_EQ(2048u + 66u, spilled->size);
+}
+
+TEST(WriterLayout, DirectoriesAndFilesAreLaidOutDepthFirstInPreOrder) {
+    NodeList root = listOf(nodes(fileNode("ROOTFILE", 5000),
+                                 dirNode("A", nodes(fileNode("EMPTY", 0), fileNode("F2049", 2049),
+                                                    dirNode("C", nodes(fileNode("CFILE", 1))))),
+                                 dirNode("B", nodes(fileNode("BFILE", 2048)))));
+    uint64_t directoryBlocks = 0;
+    uint64_t fileBlocks = 0;
+    const uint32_t rootLength = layoutRoot(root.get(), directoryBlocks, fileBlocks);
+
+    DirectoryNode* a = entry(root.get(), "A");
+    DirectoryNode* b = entry(root.get(), "B");
+    DirectoryNode* c = entry(a->children.get(), "C");
+    EXPECT_EQ(0u, root->extent);
+    EXPECT_EQ(1u, a->extent);
+    EXPECT_EQ(2u, c->extent);
+    EXPECT_EQ(3u, b->extent);
+    EXPECT_EQ(4u, directoryBlocks);
+
+    // Files: the root's own, then A's, then C's (below A), then B's.
+    EXPECT_EQ(0u, entry(root.get(), "ROOTFILE")->extent);  // 3 blocks
+    EXPECT_EQ(0u, entry(a->children.get(), "EMPTY")->extent);
+    EXPECT_EQ(3u, entry(a->children.get(), "F2049")->extent);  // 2 blocks
+    EXPECT_EQ(5u, entry(c->children.get(), "CFILE")->extent);
+    EXPECT_EQ(6u, entry(b->children.get(), "BFILE")->extent);
+    EXPECT_EQ(7u, fileBlocks);
+
+    // A directory's ".." points at its parent's extent and Data Length.
+    DirectoryNode* cParent = c->children->next.get();
+    EXPECT_EQ(a->extent, cParent->extent);
+    EXPECT_EQ(a->size, cParent->size);
+    EXPECT_EQ(c->extent, c->children->extent);
+    EXPECT_EQ(c->size, c->children->size);
+    EXPECT_EQ(rootLength, a->children->next->size);
+}
+
+TEST(WriterLayout, DirectoriesAreNumberedBreadthFirstGroupedByParent) {
+    NodeList root = listOf(nodes(dirNode("A", nodes(dirNode("C", {}), fileNode("X", 1))),
+                                 fileNode("Y", 1), dirNode("B", nodes(dirNode("D", {})))));
+    const uint32_t pathTableSize = iso_layout::numberDirectories(root.get());
+    DirectoryNode* a = entry(root.get(), "A");
+    DirectoryNode* b = entry(root.get(), "B");
+    DirectoryNode* c = entry(a->children.get(), "C");
+    DirectoryNode* d = entry(b->children.get(), "D");
+    EXPECT_EQ(2, a->directoryNumber);
+    EXPECT_EQ(3, b->directoryNumber);
+    EXPECT_EQ(4, c->directoryNumber);
+    EXPECT_EQ(5, d->directoryNumber);
+    EXPECT_EQ(1, a->parentNumber);
+    EXPECT_EQ(1, b->parentNumber);
+    EXPECT_EQ(2, c->parentNumber);
+    EXPECT_EQ(3, d->parentNumber);
+    // The root's 10 bytes, then 8 + 1 + 1 pad per one-letter identifier.
+    EXPECT_EQ(10u + 4 * 10u, pathTableSize);
+}
+
+TEST(WriterLayout, PathTableOfExactly2048BytesGetsTwoBlocksEach) {
+    // 10 + 111 * 18 (ten-byte identifiers) + 4 * 10 (two-byte identifiers) = 2048.
+    std::vector<NodeList> directories;
+    for (int i = 0; i < 111; ++i) {
+        directories.push_back(dirNode(
+            "D" + std::string(6 - std::to_string(i).size(), '0') + std::to_string(i) + "XXX", {}));
+    }
+    for (int i = 0; i < 4; ++i) {
+        directories.push_back(dirNode("E" + std::to_string(i), {}));
+    }
+    NodeList root = listOf(std::move(directories));
+    const uint32_t size = iso_layout::numberDirectories(root.get());
+    ASSERT_EQ(2048u, size);
+    EXPECT_EQ(2u, iso_layout::planImage(size, 1, 0, false, 0, 2048, 512).pathTableBlocks);
+    EXPECT_EQ(1u, iso_layout::planImage(2047, 1, 0, false, 0, 2048, 512).pathTableBlocks);
+}
+
+TEST(WriterLayout, ImageBlocksWithAndWithoutBootImage) {
+    const ImageLayout plain = iso_layout::planImage(10, 3, 7, false, 0, 2048, 512);
+    EXPECT_EQ(2u, plain.descriptorCount);
+    EXPECT_EQ(17u, plain.terminatorBlock);
+    EXPECT_EQ(18u, plain.typeLPathTableBlock);
+    EXPECT_EQ(19u, plain.typeMPathTableBlock);
+    EXPECT_EQ(20u, plain.directoryStart);
+    EXPECT_EQ(23u, plain.fileStart);
+    EXPECT_EQ(30u, plain.volumeSpaceSize);
+    EXPECT_FALSE(plain.hasBootImage);
+
+    const ImageLayout boot = iso_layout::planImage(10, 3, 7, true, 2048, 2048, 512);
+    EXPECT_EQ(17u, boot.bootRecordBlock);
+    EXPECT_EQ(18u, boot.terminatorBlock);
+    EXPECT_EQ(19u, boot.bootCatalogBlock);
+    EXPECT_EQ(20u, boot.typeLPathTableBlock);
+    EXPECT_EQ(21u, boot.typeMPathTableBlock);
+    EXPECT_EQ(22u, boot.directoryStart);
+    EXPECT_EQ(25u, boot.bootImageStart);
+    EXPECT_EQ(4u, boot.bootSectorCount);
+    EXPECT_EQ(26u, boot.fileStart);
+    EXPECT_EQ(33u, boot.volumeSpaceSize);
+
+    // A boot image of 2049 bytes takes two blocks, eight virtual sectors.
+    const ImageLayout odd = iso_layout::planImage(10, 3, 7, true, 2049, 2048, 512);
+    EXPECT_EQ(2u, odd.bootImageBlocks);
+    EXPECT_EQ(8u, odd.bootSectorCount);
+}
+
+TEST(WriterLayout, WhatTheFormatCannotHoldIsRefused) {
+    // Identifiers: 221 bytes fit, 222 do not, an empty one never.
+    NodeList longest = listOf(nodes(fileNode(nameOfLength(221, 'L'), 1)));
+    EXPECT_NO_THROW(iso_layout::checkTreeLimits(longest.get()));
+    NodeList tooLong = listOf(nodes(dirNode("SUB", nodes(fileNode(nameOfLength(222, 'L'), 1)))));
+    try {
+        iso_layout::checkTreeLimits(tooLong.get());
+        FAIL() << "a 222-byte identifier was accepted";
+    } catch (const LimitError& e) {
+        EXPECT_NE(std::string::npos, std::string(e.what()).find("\\SUB\\LLL")) << e.what();
+        EXPECT_NE(std::string::npos, std::string(e.what()).find("222")) << e.what();
+    }
+    NodeList unnamed = listOf(nodes(fileNode("", 1)));
+    EXPECT_THROW(iso_layout::checkTreeLimits(unnamed.get()), LimitError);
+
+    // A directory without its entry list cannot be written.
+    NodeList broken = listOf(nodes(dirNode("B", {})));
+    entry(broken.get(), "B")->children.reset();
+    EXPECT_THROW(iso_layout::checkTreeLimits(broken.get()), LimitError);
+
+    // Blocks: the image's last block number must fit 32 bits.
+    EXPECT_NO_THROW(iso_layout::planImage(10, 1, iso_limits::kMaxBlocks - 21, false, 0, 2048, 512));
+    EXPECT_THROW(iso_layout::planImage(10, 1, iso_limits::kMaxBlocks - 20, false, 0, 2048, 512),
+                 LimitError);
+    // The boot catalog counts at most 65535 virtual sectors.
+    EXPECT_NO_THROW(iso_layout::planImage(10, 1, 0, true, 16383ull * 2048, 2048, 512));
+    EXPECT_THROW(iso_layout::planImage(10, 1, 0, true, 16384ull * 2048, 2048, 512), LimitError);
+}
+
+TEST(WriterLayout, MoreDirectoriesThanThePathTablesCanNumberAreRefused) {
+    // 65534 subdirectories and the root are 65535 directories: they fit, one more does not.
+    std::vector<NodeList> directories;
+    for (uint32_t i = 0; i < 65534; ++i) {
+        directories.push_back(dirNode("D" + std::to_string(i), {}));
+    }
+    NodeList root = listOf(std::move(directories));
+    EXPECT_NO_THROW(iso_layout::checkTreeLimits(root.get()));
+    EXPECT_NO_THROW(iso_layout::numberDirectories(root.get()));
+    EXPECT_EQ(65535, lastNode(root.get())->directoryNumber);
+
+    lastNode(root.get())->next = dirNode("ONEMORE", {});
+    EXPECT_THROW(iso_layout::checkTreeLimits(root.get()), LimitError);
+    EXPECT_THROW(iso_layout::numberDirectories(root.get()), LimitError);
+}

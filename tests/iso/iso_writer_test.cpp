@@ -1,0 +1,293 @@
+// Packing local trees and checking the images with third-party tools.
+#include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+#include <fstream>
+#include <regex>
+#include <string>
+
+#include "iso/iso_writer.h"
+#include "iso/iso_writer_checks.h"
+#include "support/test_files.h"
+#include "support/tool_runner.h"
+
+using namespace writer_checks;
+using test_support::readBytes;
+using test_support::runCommand;
+using test_support::shellQuote;
+using test_support::TempDir;
+using test_support::writeFile;
+
+namespace {
+
+struct Pack {
+    int result = -1;
+    std::string output;
+};
+
+Pack pack(const std::string& directory, const std::string& image, const std::string& boot) {
+    Pack outcome;
+    outcome.output = captureStdout([&] {
+        ISOWriter writer(directory, "");
+        outcome.result = writer.PackImage(image, boot);
+    });
+    return outcome;
+}
+
+std::vector<uint8_t> imageBytes(const std::string& image, uint64_t offset, size_t count) {
+    std::ifstream in(image, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    std::vector<uint8_t> bytes(count);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
+    return bytes;
+}
+
+uint32_t le32(const std::vector<uint8_t>& bytes, size_t offset) {
+    return bytes[offset] | (bytes[offset + 1] << 8) | (bytes[offset + 2] << 16) |
+           (uint32_t(bytes[offset + 3]) << 24);
+}
+
+// The extent isoinfo lists for an entry named `name`.
+uint32_t listedExtent(const std::string& listing, const std::string& name) {
+    const std::regex line("\\[\\s*(\\d+)\\s+\\d+\\]\\s+" + name + "\\s*\\n");
+    std::smatch match;
+    if (!std::regex_search(listing, match, line)) {
+        ADD_FAILURE() << name << " is not listed:\n" << listing;
+        return 0;
+    }
+    return static_cast<uint32_t>(std::stoul(match[1]));
+}
+
+const char kPackLines[] =
+    "pack the ISO image ...\n"
+    "  load source directory & boot image file ...\n"
+    "  load source directory & boot image file done\n"
+    "  write system reserved sector ...\n"
+    "  write system reserved sector done\n"
+    "  write primary volume descriptor ...\n"
+    "  write primary volume descriptor done\n"
+    "  write boot record ...\n"
+    "  write boot record done\n"
+    "  write volume descriptor set terminator ...\n"
+    "  write volume descriptor set terminator done\n"
+    "  write boot image ...\n"
+    "  write boot image done\n"
+    "  write path tables ...\n"
+    "  write path tables done\n"
+    "  write directory record and files ...\n"
+    "0%.........10%.........20%.........30%.........40%.........50%.........60%........."
+    "70%.........80%.........90%.........100%\n"
+    "  write directory record and files done\n"
+    "pack ISO image succeeded\n";
+
+class WriterPack : public testing::Test {
+  protected:
+    void SetUp() override {
+        makeBootImage(temp / "boot.bin");
+        tree = temp / "tree";
+        writeFile(tree + "/readme.txt", "lower-case name, no version suffix\n");
+        writeFile(tree + "/Mixed Case.Data", test_support::patternBytes(100000, 1));
+        writeFile(tree + "/sub/f2049.bin", test_support::patternBytes(2049, 2));
+        writeFile(tree + "/sub/empty.txt", "");
+        writeFile(tree + "/sub/deeper/still/last.bin", test_support::patternBytes(4096, 3));
+        boost::filesystem::create_directories(tree + "/emptydir");
+    }
+
+    TempDir temp;
+    std::string tree;
+};
+
+}  // namespace
+
+TEST_F(WriterPack, ImageGivesBackEveryFileAndBootsWithTheBootImage) {
+    const std::string image = temp / "out.iso";
+    const Pack outcome = pack(tree, image, temp / "boot.bin");
+    ASSERT_EQ(0, outcome.result) << outcome.output;
+    EXPECT_EQ(kPackLines, outcome.output);
+
+    EXPECT_EQ("", isovfyErrors(image));
+    extractAll(image, temp / "extracted");
+    EXPECT_EQ("", treeDifferences(tree, temp / "extracted"));
+    EXPECT_EQ(test_support::readFile(tree + "/sub/f2049.bin"),
+              isoReadFile(image, "/sub/f2049.bin"));
+
+    const std::string listing = isoinfoListing(image);
+    EXPECT_NE(std::string::npos, listing.find(" readme.txt \n")) << listing;
+    EXPECT_NE(std::string::npos, listing.find(" Mixed Case.Data \n")) << listing;
+    // An empty directory holds its two dot records only.
+    EXPECT_TRUE(std::regex_search(listing, std::regex(" 68 [^\\n]*\\]\\s+emptydir"))) << listing;
+
+    const std::string descriptor = isoinfoDescriptor(image);
+    EXPECT_NE(std::string::npos, descriptor.find("Volume id: CD_ROM\n")) << descriptor;
+    EXPECT_NE(std::string::npos, descriptor.find("Publisher id: TARVEN CORPORATION\n"));
+    EXPECT_NE(std::string::npos,
+              descriptor.find("Data preparer id: TARVEN CORPORATION, VELDRAN, CA"));
+    EXPECT_NE(std::string::npos, descriptor.find("Application id: zoriz\n"));
+
+    // The second block of a 2049-byte file holds one data byte, then zeros.
+    const uint32_t extent = listedExtent(listing, "f2049.bin");
+    const std::vector<uint8_t> second = imageBytes(image, (uint64_t(extent) + 1) * 2048, 2048);
+    EXPECT_EQ(test_support::patternBytes(2049, 2).back(), second[0]);
+    EXPECT_EQ(std::vector<uint8_t>(2047, 0),
+              std::vector<uint8_t>(second.begin() + 1, second.end()));
+
+    // The boot catalog: the Validation Entry as given, then a no-emulation entry of four
+    // virtual sectors at the block El Torito readers find the boot image at.
+    const std::string report = elToritoReport(image);
+    const std::regex bootLine(
+        "El Torito boot img :\\s+1\\s+BIOS\\s+y\\s+none\\s+0x0000\\s+0x00\\s+4\\s+(\\d+)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(report, match, bootLine)) << report;
+    const std::vector<uint8_t> catalog = imageBytes(image, 19 * 2048, 64);
+    const std::vector<uint8_t> validation = {
+        1,   0,   0,   0,   'M', 'i', 'c', 'r', 'o', 's', 'o', 'f', 't',  ' ',  'C',  'o',
+        'r', 'p', 'o', 'r', 'a', 't', 'i', 'o', 'n', 0,   0,   0,   0x4C, 0x49, 0x55, 0xAA};
+    EXPECT_EQ(validation, std::vector<uint8_t>(catalog.begin(), catalog.begin() + 32));
+    EXPECT_EQ(std::stoul(match[1]), le32(catalog, 32 + 8));
+    EXPECT_EQ(readBytes(temp / "boot.bin"),
+              imageBytes(image, uint64_t(std::stoul(match[1])) * 2048, 2048));
+
+    EXPECT_NE(std::string::npos, bootInQemu(image).find("WINPE-ISO BOOT OK"));
+}
+
+TEST_F(WriterPack, WithoutBootImageTheTerminatorAndPathTablesMoveUp) {
+    const std::string image = temp / "plain.iso";
+    const Pack outcome = pack(tree, image, "");
+    ASSERT_EQ(0, outcome.result) << outcome.output;
+    EXPECT_EQ(std::string::npos, outcome.output.find("boot record")) << outcome.output;
+    EXPECT_EQ(std::string::npos, outcome.output.find("boot image ...")) << outcome.output;
+    EXPECT_EQ("", isovfyErrors(image));
+    const std::vector<uint8_t> descriptors = imageBytes(image, 16 * 2048, 2 * 2048);
+    EXPECT_EQ(1, descriptors[0]);
+    EXPECT_EQ(255, descriptors[2048]);
+    EXPECT_EQ(18u, le32(descriptors, 140));
+    // The image is exactly as long as its Volume Space Size says.
+    EXPECT_EQ(uint64_t(le32(descriptors, 80)) * 2048, boost::filesystem::file_size(image));
+    extractAll(image, temp / "extracted");
+    EXPECT_EQ("", treeDifferences(tree, temp / "extracted"));
+}
+
+TEST_F(WriterPack, DirectoryOfExactlyOneBlockOfRecordsAndOneRecordMore) {
+    // "full": 2048 bytes of records exactly; "spilled": one 66-byte record more.
+    const std::string boundaries = temp / "boundaries";
+    for (int i = 0; i < 31; ++i) {
+        const std::string name = std::string(30, 'n') + std::to_string(100 + i);
+        if (i < 30) {
+            writeFile(boundaries + "/full/" + name, std::to_string(i));
+        }
+        writeFile(boundaries + "/spilled/" + name, std::to_string(i));
+    }
+    const std::string image = temp / "boundaries.iso";
+    const Pack outcome = pack(boundaries, image, "");
+    ASSERT_EQ(0, outcome.result) << outcome.output;
+    EXPECT_EQ("", isovfyErrors(image));
+    extractAll(image, temp / "extracted");
+    EXPECT_EQ("", treeDifferences(boundaries, temp / "extracted"));
+
+    const std::string listing = isoinfoListing(image);
+    EXPECT_TRUE(std::regex_search(listing, std::regex(" 2048 [^\\n]*\\]\\s+full\\s*\\n")))
+        << listing;
+    EXPECT_TRUE(std::regex_search(listing, std::regex(" 2114 [^\\n]*\\]\\s+spilled\\s*\\n")))
+        << listing;
+}
+
+TEST_F(WriterPack, PathTableOfExactly2048BytesTakesTwoBlocksPerTable) {
+    const std::string tables = temp / "tables";
+    // 10 + 111 * 18 + 4 * 10 = 2048.
+    for (int i = 0; i < 111; ++i) {
+        boost::filesystem::create_directories(tables + "/D" + std::to_string(100000000 + i));
+    }
+    for (int i = 0; i < 4; ++i) {
+        boost::filesystem::create_directories(tables + "/E" + std::to_string(i));
+    }
+    const std::string image = temp / "tables.iso";
+    const Pack outcome = pack(tables, image, "");
+    ASSERT_EQ(0, outcome.result) << outcome.output;
+    const std::vector<uint8_t> pvd = imageBytes(image, 16 * 2048, 2048);
+    EXPECT_EQ(2048u, le32(pvd, 132));
+    EXPECT_EQ(18u, le32(pvd, 140));
+    EXPECT_EQ(20u, uint32_t(pvd[148] << 24 | pvd[149] << 16 | pvd[150] << 8 | pvd[151]));
+    EXPECT_EQ("", isovfyErrors(image));
+    extractAll(image, temp / "extracted");
+    EXPECT_EQ("", treeDifferences(tables, temp / "extracted"));
+}
+
+TEST_F(WriterPack, BootImageOfOneByteMoreThanABlockFails) {
+    writeFile(temp / "boot2049.bin", test_support::patternBytes(2049, 9));
+    const Pack outcome = pack(tree, temp / "out.iso", temp / "boot2049.bin");
+    EXPECT_EQ(1, outcome.result);
+    EXPECT_NE(std::string::npos, outcome.output.find("\n  write boot image ...\n"));
+    EXPECT_NE(std::string::npos, outcome.output.find("\n  write boot image failed - IO error\n"))
+        << outcome.output;
+    EXPECT_EQ(std::string::npos, outcome.output.find("succeeded"));
+}
+
+TEST_F(WriterPack, MissingSourcesFailThePack) {
+    Pack outcome = pack(temp / "no-such-directory", temp / "out.iso", "");
+    EXPECT_EQ(1, outcome.result);
+    EXPECT_NE(std::string::npos,
+              outcome.output.find("\n  load source directory & boot image file failed - can not "
+                                  "load souce directory\n"))
+        << outcome.output;
+
+    outcome = pack(tree, temp / "out.iso", temp / "no-such-boot.bin");
+    EXPECT_EQ(1, outcome.result);
+    EXPECT_NE(
+        std::string::npos,
+        outcome.output.find("  load source directory & boot image file failed - IO exception: "))
+        << outcome.output;
+    EXPECT_NE(std::string::npos, outcome.output.find("  write boot image failed - IO error\n"));
+
+    outcome = pack(tree, temp / "no-such-directory/out.iso", "");
+    EXPECT_EQ(1, outcome.result);
+    EXPECT_EQ(0u,
+              outcome.output.find("pack the ISO image ...\npack ISO image failed, IO exception: "))
+        << outcome.output;
+    EXPECT_NE(std::string::npos,
+              outcome.output.find("  write system reserved sector failed - IO error\n"));
+}
+
+TEST_F(WriterPack, IdentifierTooLongIsRefusedBeforeAnythingIsWritten) {
+    writeFile(tree + "/sub/" + std::string(222, 'x'), "too long a name for a directory record");
+    const std::string image = temp / "out.iso";
+    const Pack outcome = pack(tree, image, temp / "boot.bin");
+    EXPECT_EQ(1, outcome.result);
+    EXPECT_NE(std::string::npos,
+              outcome.output.find(
+                  "  load source directory & boot image file failed - identifier of \"\\sub\\xxx"))
+        << outcome.output;
+    EXPECT_NE(std::string::npos, outcome.output.find("is 222 bytes long")) << outcome.output;
+    EXPECT_EQ(0u, boost::filesystem::file_size(image));
+}
+
+TEST_F(WriterPack, WriteFailureUnderAFileSizeLimitFailsThePack) {
+    writeFile(tree + "/big.bin", test_support::patternBytes(1 << 20, 4));
+    const std::string helper = std::string(WINPE_BINARY_DIR) + "/tests/iso_writer_pack_helper";
+    auto packLimited = [&](int kibibytes) {
+        return runCommand("bash -c " +
+                          shellQuote("trap '' XFSZ; ulimit -f " + std::to_string(kibibytes) +
+                                     "; exec " + shellQuote(helper) + " pack " + shellQuote(tree) +
+                                     " " + shellQuote(temp / "limited.iso") + " " +
+                                     shellQuote(temp / "boot.bin")));
+    };
+    // 16 KiB do not even hold the System Area.
+    test_support::CommandResult small = packLimited(16);
+    EXPECT_EQ(1, small.exitCode) << small.output;
+    EXPECT_NE(std::string::npos, small.output.find("File too large")) << small.output;
+    EXPECT_NE(std::string::npos,
+              small.output.find("  write system reserved sector failed - IO error\n"));
+    EXPECT_EQ(std::string::npos, small.output.find("succeeded"));
+
+    // 512 KiB end in the middle of the 1 MiB file.
+    test_support::CommandResult large = packLimited(512);
+    EXPECT_EQ(1, large.exitCode) << large.output;
+    EXPECT_NE(std::string::npos, large.output.find("File too large")) << large.output;
+    EXPECT_NE(std::string::npos,
+              large.output.find("  write directory record and file failed - IO error\n"))
+        << large.output;
+    EXPECT_EQ(std::string::npos, large.output.find("succeeded"));
+
+    // Without a limit the same pack succeeds.
+    test_support::CommandResult unlimited = packLimited(1 << 20);
+    EXPECT_EQ(0, unlimited.exitCode) << unlimited.output;
+}
