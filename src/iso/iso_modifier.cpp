@@ -74,17 +74,20 @@ ISOModifier::Insertion ISOModifier::prepareInsertion(const std::string& localPat
         return Insertion();
     }
 
+    // Entries are matched and ordered by the identifier they are written with. For entries
+    // of the image that is their name; for entries added here the local name may differ,
+    // and matching on it would leave two entries of one name in the directory.
     DirectoryNode* before = nullptr;
     for (DirectoryNode* node = list; node != nullptr; before = node, node = node->next.get()) {
-        if (node->isDotEntry() || !sameNameIgnoringCase(node->name, insertion.identifier)) {
+        if (node->isDotEntry() || !sameNameIgnoringCase(node->identifier, insertion.identifier)) {
             continue;
         }
         if (!overwrite) {
             return Insertion();
         }
         if (before == nullptr) {
-            throw std::runtime_error("entry \"" + node->name + "\" heads its directory's list " +
-                                     "and can not be replaced");
+            throw std::runtime_error("entry \"" + node->identifier +
+                                     "\" heads its directory's list " + "and can not be replaced");
         }
         NodeList old = std::move(before->next);
         before->next = std::move(old->next);
@@ -94,7 +97,7 @@ ISOModifier::Insertion ISOModifier::prepareInsertion(const std::string& localPat
     // Sorted position: after the dot entries and every name that is lower, byte by byte.
     DirectoryNode* previous = list;
     while (previous->next != nullptr &&
-           (previous->next->isDotEntry() || previous->next->name < insertion.identifier)) {
+           (previous->next->isDotEntry() || previous->next->identifier < insertion.identifier)) {
         previous = previous->next.get();
     }
     insertion.list = list;

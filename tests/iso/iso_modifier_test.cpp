@@ -1,0 +1,286 @@
+// Modifying images made by xorriso and genisoimage, checked with third-party tools.
+#include "iso/iso_modifier.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+#include <regex>
+#include <string>
+
+#include "iso/iso_writer_checks.h"
+#include "support/fixture_image.h"
+#include "support/test_files.h"
+#include "support/tool_runner.h"
+
+using namespace writer_checks;
+using test_support::readFile;
+using test_support::TempDir;
+using test_support::writeFile;
+namespace fs = boost::filesystem;
+
+namespace {
+
+class ModifierTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        source = temp / "source";
+        fs::create_directories(source);
+        makeBootImage(source + "/boot.bin");
+        writeFile(source + "/BOOT/BOOTFIX.BIN", test_support::patternBytes(3000, 1));
+        writeFile(source + "/I386/SYSTEM32/DRIVERS/OLD.SYS", test_support::patternBytes(70000, 2));
+        writeFile(source + "/I386/TXTSETUP.SIF", "[SourceDisksFiles]\r\n");
+        writeFile(source + "/NEW.TXT", "the old NEW.TXT\n");
+        writeFile(source + "/PROGRAMS/README", "programs\n");
+        image = temp / "in.iso";
+        test_support::makeIsoWithXorriso(source, image, "boot.bin",
+                                         {"-V", "WINPE_TEST", "-publisher", "MIRALDA PUBLISHING"});
+        boot = temp / "boot.bin";
+        fs::copy_file(source + "/boot.bin", boot);
+        local = temp / "local";
+        writeFile(local + "/new.txt", "the new new.txt\n");
+        writeFile(local + "/tools/bin/tool.exe", test_support::patternBytes(5000, 3));
+        writeFile(local + "/tools/tool.ini", "[tool]\r\n");
+        fs::create_directories(local + "/tools/empty");
+        fs::create_directories(local + "/emptydir");
+    }
+
+    // Packs with the boot image; returns the pack's result and keeps its lines.
+    int packTo(ISOModifier& modifier, const std::string& output) {
+        int result = -1;
+        lines = captureStdout([&] { result = modifier.PackImage(output, boot); });
+        return result;
+    }
+
+    // The old image unpacked by xorriso, for comparing against the new one.
+    std::string expectedTree() {
+        const std::string expected = temp / "expected";
+        if (!fs::exists(expected)) {
+            extractAll(image, expected);
+            runCommandOrFail("chmod -R u+w " + test_support::shellQuote(expected));
+        }
+        return expected;
+    }
+
+    static void runCommandOrFail(const std::string& command) {
+        const test_support::CommandResult result = test_support::runCommand(command);
+        ASSERT_EQ(0, result.exitCode) << command << "\n" << result.output;
+    }
+
+    // Names of the root listing in the order isoinfo shows them.
+    static std::vector<std::string> rootNames(const std::string& listing) {
+        std::vector<std::string> names;
+        const size_t end = listing.find("\nDirectory listing of /", 1);
+        const std::string root = listing.substr(0, end);
+        const std::regex entry("\\]\\s+(\\S[^\\n]*?)\\s*\\n");
+        for (auto it = std::sregex_iterator(root.begin(), root.end(), entry);
+             it != std::sregex_iterator(); ++it) {
+            names.push_back((*it)[1]);
+        }
+        return names;
+    }
+
+    TempDir temp;
+    std::string source, image, boot, local, lines;
+};
+
+}  // namespace
+
+TEST_F(ModifierTest, AddedEntriesJoinTheOldTreeAndTheImageStillBoots) {
+    const std::string output = temp / "out.iso";
+    {
+        ISOModifier modifier(image);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(0,
+                  modifier.AddSingleFile(local + "/new.txt", "\\I386\\SYSTEM32\\ADDED.TXT", true));
+        EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/tools/", "/PROGRAMS/TOOLS", true));
+        EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/emptydir", "\\EMPTY", true));
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(0, packTo(modifier, output)) << lines;
+    }
+    EXPECT_NE(std::string::npos, lines.find("pack ISO image succeeded\n")) << lines;
+    EXPECT_NE(std::string::npos, lines.find("100%\n")) << lines;
+    EXPECT_EQ("", isovfyErrors(output));
+
+    const std::string expected = expectedTree();
+    fs::copy_file(local + "/new.txt", expected + "/I386/SYSTEM32/ADDED.TXT");
+    runCommandOrFail("cp -r " + test_support::shellQuote(local + "/tools") + " " +
+                     test_support::shellQuote(expected + "/PROGRAMS/TOOLS"));
+    fs::create_directories(expected + "/EMPTY");
+    extractAll(output, temp / "extracted");
+    EXPECT_EQ("", treeDifferences(expected, temp / "extracted"));
+    EXPECT_EQ(readFile(source + "/I386/SYSTEM32/DRIVERS/OLD.SYS"),
+              isoReadFile(output, "/I386/SYSTEM32/DRIVERS/OLD.SYS"));
+
+    const std::string listing = isoinfoListing(output);
+    EXPECT_TRUE(std::regex_search(listing, std::regex(" 68 [^\\n]*\\]\\s+EMPTY\\s*\\n")))
+        << listing;
+    const std::string descriptor = isoinfoDescriptor(output);
+    EXPECT_NE(std::string::npos, descriptor.find("Volume id: WINPE_TEST\n")) << descriptor;
+    EXPECT_NE(std::string::npos, descriptor.find("Publisher id: MIRALDA PUBLISHING\n"))
+        << descriptor;
+    EXPECT_TRUE(std::regex_search(elToritoReport(output),
+                                  std::regex("El Torito boot img :\\s+1\\s+BIOS\\s+y\\s+none\\s+"
+                                             "0x0000\\s+0x00\\s+4\\s+\\d+")));
+    EXPECT_NE(std::string::npos, bootInQemu(output).find("WINPE-ISO BOOT OK"));
+}
+
+TEST_F(ModifierTest, NewEntriesTakeTheirSortedPlaceAfterTheDotEntries) {
+    const std::string output = temp / "out.iso";
+    ISOModifier modifier(image);
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\ZZZ", true));
+    ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\AAA", true));
+    ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\I386A", true));
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(0, packTo(modifier, output)) << lines;
+    const std::vector<std::string> expected = {".",    "..",       "AAA",     "BOOT",
+                                               "I386", "I386A",    "NEW.TXT", "PROGRAMS",
+                                               "ZZZ",  "boot.bin", "boot.cat"};
+    EXPECT_EQ(expected, rootNames(isoinfoListing(output)));
+}
+
+TEST_F(ModifierTest, SameNameInAnotherCaseIsReplacedOnlyWithOverwrite) {
+    const std::string kept = temp / "kept.iso";
+    {
+        ISOModifier modifier(image);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\new.txt", false));
+        EXPECT_EQ(std::string::npos, testing::internal::GetCapturedStdout().find("ISOModifier"));
+        ASSERT_EQ(0, packTo(modifier, kept)) << lines;
+    }
+    EXPECT_EQ("the old NEW.TXT\n", isoReadFile(kept, "/NEW.TXT"));
+
+    const std::string replaced = temp / "replaced.iso";
+    {
+        ISOModifier modifier(image);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\new.txt", true));
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(0, packTo(modifier, replaced)) << lines;
+    }
+    const std::vector<std::string> names = rootNames(isoinfoListing(replaced));
+    EXPECT_EQ(0, std::count(names.begin(), names.end(), "NEW.TXT"));
+    EXPECT_EQ(1, std::count(names.begin(), names.end(), "new.txt"));
+    EXPECT_EQ("the new new.txt\n", isoReadFile(replaced, "/new.txt"));
+    EXPECT_EQ("", isovfyErrors(replaced));
+}
+
+TEST_F(ModifierTest, AFileReplacesADirectoryAndADirectoryAFile) {
+    const std::string output = temp / "out.iso";
+    {
+        ISOModifier modifier(image);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\I386", true));
+        EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/tools", "\\NEW.TXT", true));
+        // The second of two adds to one place wins.
+        EXPECT_EQ(0,
+                  modifier.AddSingleFile(local + "/tools/tool.ini", "\\BOOT\\BOOTFIX.BIN", true));
+        EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\BOOT\\BOOTFIX.BIN", true));
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(0, packTo(modifier, output)) << lines;
+    }
+    EXPECT_EQ("", isovfyErrors(output));
+    const std::string expected = expectedTree();
+    fs::remove_all(expected + "/I386");
+    fs::copy_file(local + "/new.txt", expected + "/I386");
+    fs::remove(expected + "/NEW.TXT");
+    runCommandOrFail("cp -r " + test_support::shellQuote(local + "/tools") + " " +
+                     test_support::shellQuote(expected + "/NEW.TXT"));
+    fs::copy_file(local + "/new.txt", expected + "/BOOT/BOOTFIX.BIN",
+                  fs::copy_option::overwrite_if_exists);
+    extractAll(output, temp / "extracted");
+    EXPECT_EQ("", treeDifferences(expected, temp / "extracted"));
+}
+
+TEST_F(ModifierTest, FailedAddsReportAndLeaveNoHalfEntry) {
+    ISOModifier modifier(image);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\NOPE\\A.TXT", true));
+    EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\NEW.TXT\\A.TXT", true));
+    EXPECT_EQ(1, modifier.AddSingleDirectory(local + "/no-such-dir", "\\GHOST", true));
+    std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::string::npos, output.find("ISOModifier")) << output;
+
+    testing::internal::CaptureStdout();
+    // The old entry goes before the missing local file is noticed.
+    EXPECT_EQ(1, modifier.AddSingleFile(local + "/no-such-file", "\\PROGRAMS\\README", true));
+    EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\I386\\bad:name", true));
+    EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\", true));
+    output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(3, std::count(output.begin(), output.end(), '\n')) << output;
+    EXPECT_EQ(0u, output.find("ISOModifier AddSingleFile exception: ")) << output;
+
+    const std::string packed = temp / "out.iso";
+    ASSERT_EQ(0, packTo(modifier, packed)) << lines;
+    const std::string listing = isoinfoListing(packed);
+    EXPECT_EQ(std::string::npos, listing.find("GHOST")) << listing;
+    EXPECT_EQ(std::string::npos, listing.find("README")) << listing;
+    EXPECT_EQ("", isovfyErrors(packed));
+}
+
+TEST_F(ModifierTest, PackFailsSafely) {
+    {
+        // An image that cannot be loaded writes nothing.
+        writeFile(temp / "broken.iso", std::string(40000, 'x'));
+        ISOModifier modifier(temp / "broken.iso");
+        EXPECT_EQ(1, packTo(modifier, temp / "never.iso"));
+        EXPECT_FALSE(fs::exists(temp / "never.iso"));
+    }
+    {
+        // Writing over the image being modified would destroy what is still to be copied.
+        const std::string before = readFile(image);
+        ISOModifier modifier(image);
+        EXPECT_EQ(1, packTo(modifier, image));
+        EXPECT_NE(std::string::npos, lines.find("is the image being modified")) << lines;
+        EXPECT_EQ(before, readFile(image));
+    }
+    {
+        // A local file that shrank after it was added.
+        writeFile(temp / "shrinking", std::string(10000, 's'));
+        ISOModifier modifier(image);
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(0, modifier.AddSingleFile(temp / "shrinking", "\\SHRINK", true));
+        testing::internal::GetCapturedStdout();
+        writeFile(temp / "shrinking", std::string(100, 's'));
+        EXPECT_EQ(1, packTo(modifier, temp / "shrunk.iso"));
+        EXPECT_NE(std::string::npos, lines.find("ends at byte 100")) << lines;
+        EXPECT_NE(std::string::npos,
+                  lines.find("  write directory record and file failed - IO error\n"));
+        EXPECT_EQ(std::string::npos, lines.find("succeeded")) << lines;
+    }
+    {
+        // The old primary volume descriptor is gone by the time the new one is made.
+        const std::string copy = temp / "copy.iso";
+        fs::copy_file(image, copy);
+        ISOModifier modifier(copy);
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\X.TXT", true));
+        testing::internal::GetCapturedStdout();
+        fs::resize_file(copy, 16 * 2048 + 100);
+        EXPECT_EQ(1, packTo(modifier, temp / "nopvd.iso"));
+        EXPECT_NE(std::string::npos, lines.find("\nISOModifier CreateNewPVD exception: ")) << lines;
+        EXPECT_NE(std::string::npos, lines.find("\npack ISO image failed, exception: ")) << lines;
+        EXPECT_EQ(std::string::npos, lines.find("succeeded")) << lines;
+    }
+}
+
+TEST_F(ModifierTest, GenisoimageImagesAreModifiedToo) {
+    const std::string geniso = temp / "geniso.iso";
+    test_support::makeIsoWithGenisoimage(source, geniso, "boot.bin");
+    const std::string output = temp / "out.iso";
+    {
+        ISOModifier modifier(geniso);
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(0, modifier.AddSingleDirectory(local + "/tools", "\\TOOLS", true));
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(0, packTo(modifier, output)) << lines;
+    }
+    EXPECT_EQ("", isovfyErrors(output));
+    const std::string expected = temp / "expected-geniso";
+    extractAll(geniso, expected);
+    runCommandOrFail("chmod -R u+w " + test_support::shellQuote(expected) + " && cp -r " +
+                     test_support::shellQuote(local + "/tools") + " " +
+                     test_support::shellQuote(expected + "/TOOLS"));
+    extractAll(output, temp / "extracted");
+    EXPECT_EQ("", treeDifferences(expected, temp / "extracted"));
+}
