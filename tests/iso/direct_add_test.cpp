@@ -1,0 +1,209 @@
+// The direct add commands: their dialogue on standard input, their lines, and what
+// ends up in the packed image.
+#include "iso/direct_add.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "iso/iso_modifier.h"
+#include "iso/iso_reader.h"
+#include "iso/iso_writer_checks.h"
+#include "support/fixture_image.h"
+#include "support/test_files.h"
+
+using namespace writer_checks;
+using test_support::TempDir;
+using test_support::writeFile;
+namespace fs = boost::filesystem;
+
+namespace {
+
+class DirectAddTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string source = temp / "source";
+        writeFile(source + "/PROGRAMS/EXISTING.EXE", "old program\n");
+        writeFile(source + "/PROGRAMS/PKG/OLD.DAT", "old package\n");
+        writeFile(source + "/I386/WINBOM.INI", "[WinPE]\r\n");
+        image = temp / "in.iso";
+        test_support::makeIsoWithXorriso(source, image);
+        local = temp / "local";
+        writeFile(local + "/EXISTING.EXE", "new program\n");
+        writeFile(local + "/PKG/NEW.DAT", "new package\n");
+        writeFile(local + "/tools/tool.exe", "tool\n");
+        reader = std::make_unique<ISOReader>(image);
+        modifier = std::make_unique<ISOModifier>(image);
+    }
+
+    // Runs `add` with `answers` on standard input; keeps both output streams, without
+    // the reader's and the modifier's own loading lines.
+    int run(const std::string& answers, const std::function<int()>& add) {
+        std::istringstream input(answers);
+        std::streambuf* saved = std::cin.rdbuf(input.rdbuf());
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const int result = add();
+        out = testing::internal::GetCapturedStdout();
+        err = testing::internal::GetCapturedStderr();
+        std::cin.rdbuf(saved);
+        for (const char* loading : {"load ISO image ...\n", "load ISO image succeeded\n"}) {
+            for (size_t at; (at = out.find(loading)) != std::string::npos;) {
+                out.erase(at, std::string(loading).size());
+            }
+        }
+        return result;
+    }
+
+    std::string packed() {
+        const std::string output = temp / "out.iso";
+        testing::internal::CaptureStdout();
+        const int result = modifier->PackImage(output, "");
+        const std::string lines = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(0, result) << lines;
+        EXPECT_EQ("", isovfyErrors(output));
+        return output;
+    }
+
+    TempDir temp;
+    std::string image, local, out, err;
+    std::unique_ptr<ISOReader> reader;
+    std::unique_ptr<ISOModifier> modifier;
+};
+
+}  // namespace
+
+TEST_F(DirectAddTest, AddsWithoutQuestionsWhenTheNameIsFree) {
+    EXPECT_EQ(0, run("", [&] {
+                  return addDirectoryToImage(local + "/tools/", "", reader.get(), modifier.get());
+              }));
+    EXPECT_EQ("Log: adding directory tools ...\nLog: adding directory tools succeeded\n", out);
+    EXPECT_EQ("", err);
+    EXPECT_EQ(0, run("", [&] {
+                  return addFileToImage(local + "/tools/tool.exe", "\\I386\\", reader.get(),
+                                        modifier.get());
+              }));
+    EXPECT_EQ("Log: adding file tool.exe ...\nLog: adding file tool.exe succeeded\n", out);
+
+    const std::string output = packed();
+    EXPECT_EQ("tool\n", isoReadFile(output, "/tools/tool.exe"));
+    EXPECT_EQ("tool\n", isoReadFile(output, "/I386/tool.exe"));
+}
+
+TEST_F(DirectAddTest, MissingParentDirectoryFails) {
+    EXPECT_EQ(1, run("", [&] {
+                  return addFileToImage(local + "/tools/tool.exe", "\\NOPE", reader.get(),
+                                        modifier.get());
+              }));
+    EXPECT_EQ("Log: adding file tool.exe ...\n", out);
+    EXPECT_EQ("Warning: adding file tool.exe failed - parent directory does not exists\n", err);
+    EXPECT_EQ(1, run("", [&] {
+                  return addDirectoryToImage(local + "/tools", "/NOPE/", reader.get(),
+                                             modifier.get());
+              }));
+    EXPECT_EQ("Warning: adding directory tools failed - parent directory does not exist\n", err);
+}
+
+TEST_F(DirectAddTest, ChangingTheNameAsksAgainUntilTheNameIsFree) {
+    // "PKG" is taken, so is "EXISTING.EXE"; "RENAMED" is free.
+    EXPECT_EQ(0, run("c EXISTING.EXE c RENAMED", [&] {
+                  return addDirectoryToImage(local + "/PKG", "\\PROGRAMS", reader.get(),
+                                             modifier.get());
+              }));
+    const std::string question =
+        "Log: a file or directory with same name exists\n"
+        "Log: change the destination directory name, overwrite or abort\n"
+        "Log: press 'c' to change name, 'o' to overwrite, other key to abort\n";
+    EXPECT_EQ("Log: adding directory PKG ...\n" + question +
+                  "Log: please enter the new name for the directory PKG\n" + question +
+                  "Log: please enter the new name for the directory EXISTING.EXE\n"
+                  "Log: adding directory RENAMED succeeded\n",
+              out);
+    const std::string output = packed();
+    EXPECT_EQ("new package\n", isoReadFile(output, "/PROGRAMS/RENAMED/NEW.DAT"));
+    EXPECT_EQ("old package\n", isoReadFile(output, "/PROGRAMS/PKG/OLD.DAT"));
+    EXPECT_EQ("old program\n", isoReadFile(output, "/PROGRAMS/EXISTING.EXE"));
+}
+
+TEST_F(DirectAddTest, OverwriteReplacesTheEntryWhateverItsKind) {
+    EXPECT_EQ(0, run("o", [&] {
+                  return addFileToImage(local + "/EXISTING.EXE", "\\PROGRAMS", reader.get(),
+                                        modifier.get());
+              }));
+    EXPECT_NE(std::string::npos, out.find("change the destination file name, overwrite or abort"));
+    EXPECT_NE(std::string::npos, out.find("Log: adding file EXISTING.EXE succeeded\n"));
+    // A directory in place of a file: the local directory takes the file's name.
+    writeFile(temp / "as-dir/WINBOM.INI/inside.txt", "inside\n");
+    EXPECT_EQ(0, run("o", [&] {
+                  return addDirectoryToImage(temp / "as-dir/WINBOM.INI", "I386", reader.get(),
+                                             modifier.get());
+              }));
+    const std::string output = packed();
+    EXPECT_EQ("new program\n", isoReadFile(output, "/PROGRAMS/EXISTING.EXE"));
+    EXPECT_EQ("inside\n", isoReadFile(output, "/I386/WINBOM.INI/inside.txt"));
+}
+
+TEST_F(DirectAddTest, AnyOtherAnswerOrNoAnswerAborts) {
+    for (const std::string answers : {"C", "x", "", "c"}) {
+        EXPECT_EQ(1, run(answers,
+                         [&] {
+                             return addFileToImage(local + "/EXISTING.EXE", "\\PROGRAMS",
+                                                   reader.get(), modifier.get());
+                         }))
+            << answers;
+        EXPECT_EQ(
+            "Warning: adding file EXISTING.EXE failed - file name conflict, aborted by user\n", err)
+            << answers;
+    }
+    EXPECT_EQ(1, run("Q", [&] {
+                  return addDirectoryToImage(local + "/PKG", "\\PROGRAMS", reader.get(),
+                                             modifier.get());
+              }));
+    EXPECT_EQ("Warning: adding directory PKG failed - package name conflict, aborted by user\n",
+              err);
+    const std::string output = packed();
+    EXPECT_EQ("old program\n", isoReadFile(output, "/PROGRAMS/EXISTING.EXE"));
+}
+
+TEST_F(DirectAddTest, InvalidNamesEndInTheExceptionLine) {
+    writeFile(local + "/bad:name", "x");
+    EXPECT_EQ(1, run("", [&] {
+                  return addFileToImage(local + "/bad:name", "", reader.get(), modifier.get());
+              }));
+    EXPECT_EQ("", out);
+    EXPECT_EQ(0u, err.find("Warning: adding file failed, exception: ")) << err;
+    // The directory command reports its exception as a log line.
+    EXPECT_EQ(1, run("c bad|name", [&] {
+                  return addDirectoryToImage(local + "/PKG", "\\PROGRAMS", reader.get(),
+                                             modifier.get());
+              }));
+    EXPECT_NE(std::string::npos, out.find("Log: adding directory failed, exception: ")) << out;
+    EXPECT_EQ("", err);
+}
+
+TEST_F(DirectAddTest, MissingReaderOrModifierFailsSilently) {
+    EXPECT_EQ(1, run("", [&] {
+                  return addFileToImage(local + "/EXISTING.EXE", "", nullptr, modifier.get());
+              }));
+    EXPECT_EQ(
+        1, run("", [&] { return addDirectoryToImage(local + "/PKG", "", reader.get(), nullptr); }));
+    EXPECT_EQ("", out);
+    EXPECT_EQ("", err);
+}
+
+TEST_F(DirectAddTest, TheSameNameTwiceReplacesWithoutAQuestion) {
+    writeFile(temp / "second/tool.exe", "second tool\n");
+    EXPECT_EQ(0, run("", [&] {
+                  return addFileToImage(local + "/tools/tool.exe", "\\I386", reader.get(),
+                                        modifier.get());
+              }));
+    EXPECT_EQ(0, run("", [&] {
+                  return addFileToImage(temp / "second/tool.exe", "\\I386", reader.get(),
+                                        modifier.get());
+              }));
+    EXPECT_EQ(std::string::npos, out.find("same name exists"));
+    EXPECT_EQ("second tool\n", isoReadFile(packed(), "/I386/tool.exe"));
+}
