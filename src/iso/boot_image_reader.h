@@ -24,10 +24,6 @@ class ISOBootImageReader : public ISOManipulator {
     // True when the loaded records describe a bootable El Torito CD.
     bool isBootCD();
 
-    // The loaded boot image, for callers that want it without a file; null when none.
-    const uint8_t* bootImageData() const { return bootImage.get(); }
-    uint32_t bootImageSize() const { return sectorCount * virtualSectorSize; }
-
   private:
     void releaseBuffers();
 

@@ -1,5 +1,7 @@
 #include "iso/image_source.h"
 
+#include <boost/filesystem/operations.hpp>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -10,6 +12,10 @@ std::string shortReadText(const std::string& image, uint64_t offset, size_t coun
 }
 
 FileImageSource::FileImageSource(const std::string& path) : path_(path) {
+    boost::system::error_code ignored;
+    if (boost::filesystem::is_directory(path, ignored)) {
+        throw std::runtime_error("cannot open image file " + path + ": it is a directory");
+    }
     stream_.open(path, std::ios::in | std::ios::binary);
     if (!stream_) {
         throw std::runtime_error("cannot open image file " + path + ": " + std::strerror(errno));
