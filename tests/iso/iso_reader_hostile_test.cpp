@@ -59,7 +59,6 @@ bool contains(const std::string& text, const std::string& part) {
 // Root at block 20; A.TXT (5 bytes) at block 21; directory D at 22 holding B.TXT at 23.
 MiniImage smallImage(uint16_t blockSize) {
     MiniImage image(blockSize, 80 * 2048 / blockSize);
-    image.descriptor(20 * 2048 / blockSize);
     const uint32_t root = 70 * 2048 / blockSize;
     image.descriptor(root);
     image.directory(root, root, {{"A.TXT", root + 1, 5, 0}, {"D", root + 2, 0, 2}});
