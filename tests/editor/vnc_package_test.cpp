@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 #include <hivex.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <boost/filesystem.hpp>
+#include <csignal>
 
 #include "editor/editor_fixture.h"
 #include "editor/hive_check.h"
@@ -104,6 +109,25 @@ TEST_F(VncTest, UnreadableHiveFailsAndStaysAsItWas) {
     const Console console = capture.finish();
     EXPECT_EQ("Warning: setting VNC password failed - unable to load registry hive\n", console.err);
     EXPECT_EQ(std::string(4096, 'x'), readFile(hive()));
+}
+
+// Writing the hive back is what makes the settings count: when it fails, so does the edit.
+TEST_F(VncTest, AFailedWriteOfTheHiveFailsTheEdit) {
+    auto editor = makeEditor();
+    ASSERT_GT(fs::file_size(hive()), 4096u);
+    const pid_t child = fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+        // Files may not grow beyond 4 KiB in this process, so the hive cannot be rewritten.
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit = {4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(editor->setVncPassword("password") == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status)) << "setVncPassword reported success";
 }
 
 TEST_F(VncTest, PackageEditDoesEverything) {
