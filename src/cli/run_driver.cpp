@@ -79,9 +79,12 @@ int Run::failQuietly() {
     return kFailure;
 }
 
+// Removes what the pack left at the new image's path; never a directory, which the pack
+// can not have made.
 void Run::removeNewImage() {
     boost::system::error_code ec;
-    if (fs::exists(fs::symlink_status(newImagePath_, ec))) {
+    const fs::file_status status = fs::symlink_status(newImagePath_, ec);
+    if (fs::exists(status) && !fs::is_directory(status)) {
         fs::remove(newImagePath_, ec);
     }
 }
@@ -209,11 +212,15 @@ int Run::execute() {
             return kFailure;
         }
         if (!work_.generated) {
-            // Emptying a directory that holds the image would delete the image.
-            if (workDirectoryHoldsImage(options_.workDirectory, options_.imagePath)) {
-                logWarning("work directory %s holds the image %s, choose another one with -t",
-                           options_.workDirectory.c_str(), options_.imagePath.c_str());
-                return kFailure;
+            // Emptying a directory that holds the image would delete the image; one that
+            // is (or holds) the new image's or the backup's path would be deleted by the
+            // swap, or would take the backup with it at the clean-up.
+            for (const std::string* path : {&options_.imagePath, &newImagePath_, &backupPath_}) {
+                if (workDirectoryHoldsImage(options_.workDirectory, *path)) {
+                    logWarning("work directory %s holds the image %s, choose another one with -t",
+                               options_.workDirectory.c_str(), path->c_str());
+                    return kFailure;
+                }
             }
             work_.existedBefore = prepareWorkDirectory(options_.workDirectory);
             work_.prepared = true;

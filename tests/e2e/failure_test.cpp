@@ -126,13 +126,19 @@ TEST_F(FailedRun, WorkDirectoryProblemsAreReportedBeforeAnythingIsRemoved) {
 
     // The image's own directory, or one above it, would take the image with it.
     writeFile(temp / "mine.txt", "the user's file");
+    fs::create_directory(image() + ".bak");
+    writeFile(image() + ".bak/kept", "kept");
     for (const std::string& work : {temp.path(), temp.path() + "/", std::string("."),
-                                    fs::path(temp.path()).parent_path().string(), image()}) {
+                                    fs::path(temp.path()).parent_path().string(), image(),
+                                    image() + ".bak", image() + ".tmp"}) {
         const e2e::ProgramRun refused = run({"-i", "cd.iso", "-f", "-t", work});
         EXPECT_EQ(refused.exitCode, 1) << work;
         EXPECT_TRUE(contains(refused.err, "holds the image")) << refused.err;
         EXPECT_EQ(readFile(temp / "mine.txt"), "the user's file");
-        expectNothingLeft();
+        EXPECT_EQ(readFile(image() + ".bak/kept"), "kept");
+        EXPECT_EQ(readFile(image()), original);
+        EXPECT_FALSE(fs::exists(image() + ".tmp"));
+        EXPECT_TRUE(fs::is_empty(systemTmp()));
     }
 }
 
