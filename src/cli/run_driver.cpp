@@ -211,7 +211,7 @@ int Run::execute() {
             }
             return kFailure;
         }
-        if (!work_.generated) {
+        if (!work_.generated && !options_.imagePath.empty()) {
             // Emptying a directory that holds the image would delete the image; one that
             // is (or holds) the new image's or the backup's path would be deleted by the
             // swap, or would take the backup with it at the clean-up.
@@ -222,6 +222,8 @@ int Run::execute() {
                     return kFailure;
                 }
             }
+        }
+        if (!work_.generated) {
             work_.existedBefore = prepareWorkDirectory(options_.workDirectory);
             work_.prepared = true;
         }
