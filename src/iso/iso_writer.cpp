@@ -102,10 +102,13 @@ int ISOWriter::PackImage(const std::string& outputPath, const std::string& bootI
     return 0;
 }
 
-int ISOWriter::extendToVolumeSize(const iso_layout::ImageLayout& layout, ImageOutput& out) {
-    // The last blocks may be directory blocks whose ends were never written; the file
-    // still has to be as long as the Volume Space Size says.
+int ISOWriter::finishImage(const iso_layout::ImageLayout& layout, ImageOutput& out) {
+    // The copies still waiting and the directory records gathered in memory go out now;
+    // the file then has to be as long as the Volume Space Size says, whatever its last
+    // blocks hold.
     try {
+        out.flushCopies();
+        out.flushStaged();
         out.extendTo(uint64_t(layout.volumeSpaceSize) * kWriteBlockSize);
         return 0;
     } catch (const std::exception& e) {
@@ -179,8 +182,13 @@ int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::strin
     printLine("  write path tables done");
 
     printLine("  write directory record and files ...");
+    const uint64_t directoryArea = uint64_t(layout.directoryBlocks) * kWriteBlockSize;
+    if (directoryArea <= iso_limits::kMaxStagedDirectoryArea) {
+        out.stageRegion(uint64_t(layout.directoryStart) * kWriteBlockSize,
+                        static_cast<size_t>(directoryArea));
+    }
     if (writeDirectoryTree(root.get(), 1, layout.directoryStart, layout.fileStart, out) != 0 ||
-        extendToVolumeSize(layout, out) != 0) {
+        finishImage(layout, out) != 0) {
         printLine("  write directory record and file failed - IO error");
         return 1;
     }

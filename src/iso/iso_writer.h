@@ -98,7 +98,7 @@ class ISOWriter : public virtual ISOManipulator {
     void copyFileData(const DirectoryNode& node, uint64_t outputOffset, ImageOutput& out);
     // The local loader at nesting `depth` below the directory given to the pack.
     NodeList loadLocalDirectory(const std::string& directory, unsigned depth);
-    int extendToVolumeSize(const iso_layout::ImageLayout& layout, ImageOutput& out);
+    int finishImage(const iso_layout::ImageLayout& layout, ImageOutput& out);
     int emitImage(const iso_layout::ImageLayout& layout, const std::string& bootImagePath,
                   ImageOutput& out);
 };

@@ -76,12 +76,10 @@ void ISOWriter::copyFileData(const DirectoryNode& node, uint64_t outputOffset, I
     } else {
         source = (boost::filesystem::path(node.path) / node.name).string();
     }
-    out.copyFrom(source, sourceOffset, outputOffset, node.size,
-                 [this](uint32_t piece) { advanceProgress(piece); });
-    const uint32_t tail = node.size % kWriteBlockSize;
-    if (tail != 0) {
-        out.writeZerosAt(outputOffset + node.size, kWriteBlockSize - tail);
-    }
+    // The rest of the last block is left as it is: the output file was created empty, so
+    // it reads as zeros, and the image is extended to its full size at the end.
+    out.queueCopy(source, sourceOffset, outputOffset, node.size, kWriteBlockSize,
+                  [this](uint32_t piece) { advanceProgress(piece); });
 }
 
 int ISOWriter::writeDirectoryTree(DirectoryNode* list, uint16_t volumeSequenceNumber,

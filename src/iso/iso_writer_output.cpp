@@ -17,22 +17,10 @@ std::string errorText(int error) {
     return std::strerror(error);
 }
 
-// Owns a file descriptor opened for reading.
-class SourceFile {
-  public:
-    explicit SourceFile(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        if (fd < 0) {
-            throw std::runtime_error("can not open source file " + path + ": " + errorText(errno));
-        }
-    }
-    ~SourceFile() { ::close(fd); }
-    SourceFile(const SourceFile&) = delete;
-    SourceFile& operator=(const SourceFile&) = delete;
-    int get() const { return fd; }
-
-  private:
-    int fd;
-};
+uint64_t pageSize() {
+    static const long size = ::sysconf(_SC_PAGESIZE);
+    return size > 0 ? static_cast<uint64_t>(size) : 4096;
+}
 
 std::runtime_error sourceEndsEarly(const std::string& sourcePath, uint64_t at) {
     return std::runtime_error("source file " + sourcePath + " ends at byte " + std::to_string(at) +
@@ -42,9 +30,31 @@ std::runtime_error sourceEndsEarly(const std::string& sourcePath, uint64_t at) {
 }  // namespace
 
 ImageOutput::~ImageOutput() {
+    closeSource();
     if (fd >= 0) {
         ::close(fd);
     }
+}
+
+int ImageOutput::openSource(const std::string& source) {
+    if (openSourceFd >= 0 && source == openSourcePath) {
+        return openSourceFd;
+    }
+    closeSource();
+    openSourceFd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (openSourceFd < 0) {
+        throw std::runtime_error("can not open source file " + source + ": " + errorText(errno));
+    }
+    openSourcePath = source;
+    return openSourceFd;
+}
+
+void ImageOutput::closeSource() {
+    if (openSourceFd >= 0) {
+        ::close(openSourceFd);
+        openSourceFd = -1;
+    }
+    openSourcePath.clear();
 }
 
 void ImageOutput::create(const std::string& outputPath) {
@@ -60,6 +70,31 @@ void ImageOutput::writeAt(uint64_t offset, const void* data, size_t size) {
         throw std::runtime_error("the image file " + path + " is not open");
     }
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    if (staging && offset >= stagedOffset && size <= staged.size() &&
+        offset - stagedOffset <= staged.size() - size) {
+        std::memcpy(staged.data() + (offset - stagedOffset), bytes, size);
+        return;
+    }
+    writeThrough(offset, bytes, size);
+}
+
+void ImageOutput::stageRegion(uint64_t offset, size_t size) {
+    staged.assign(size, 0);
+    stagedOffset = offset;
+    staging = true;
+}
+
+void ImageOutput::flushStaged() {
+    if (!staging) {
+        return;
+    }
+    staging = false;
+    std::vector<uint8_t> region;
+    region.swap(staged);
+    writeAt(stagedOffset, region.data(), region.size());
+}
+
+void ImageOutput::writeThrough(uint64_t offset, const uint8_t* bytes, size_t size) {
     size_t done = 0;
     while (done < size) {
         const ssize_t written =
@@ -80,14 +115,82 @@ void ImageOutput::writeAt(uint64_t offset, const void* data, size_t size) {
     }
 }
 
-void ImageOutput::writeZerosAt(uint64_t offset, size_t size) {
-    static const uint8_t zeros[4096] = {};
-    while (size > 0) {
-        const size_t piece = std::min(size, sizeof zeros);
-        writeAt(offset, zeros, piece);
-        offset += piece;
-        size -= piece;
+void ImageOutput::queueCopy(const std::string& sourcePath, uint64_t sourceOffset, uint64_t offset,
+                            uint64_t size, uint32_t blockSize,
+                            const std::function<void(uint32_t)>& progress) {
+    if (runWaiting && sourcePath == run.source && offset >= run.start &&
+        sourceOffset >= run.sourceStart && offset - run.start == sourceOffset - run.sourceStart) {
+        const uint64_t relative = offset - run.start;
+        const uint64_t blockEnd = (run.length + blockSize - 1) / blockSize * blockSize;
+        if (relative == blockEnd && relative + size <= iso_limits::kMaxCopyRun &&
+            sourceBytesAreZero(sourcePath, run.sourceStart + run.length, blockEnd - run.length)) {
+            if (size > 0) {
+                run.files.emplace_back(relative, relative + size);
+                run.length = relative + size;
+            }
+            return;
+        }
     }
+    if (size == 0) {
+        openSource(sourcePath);  // a missing source fails even when there is nothing to copy
+        return;
+    }
+    flushCopies();
+    openSource(sourcePath);
+    run = CopyRun();
+    run.source = sourcePath;
+    run.sourceStart = sourceOffset;
+    run.start = offset;
+    run.length = size;
+    run.files.emplace_back(0, size);
+    run.progress = progress;
+    runWaiting = true;
+}
+
+bool ImageOutput::sourceBytesAreZero(const std::string& source, uint64_t offset, uint64_t size) {
+    if (size == 0) {
+        return true;
+    }
+    uint8_t bytes[iso_limits::kDefaultBlockSize];
+    if (size > sizeof bytes) {
+        return false;
+    }
+    const int sourceFd = openSource(source);
+    const ssize_t got = ::pread(sourceFd, bytes, size, static_cast<off_t>(offset));
+    if (got != static_cast<ssize_t>(size)) {
+        return false;
+    }
+    return std::all_of(bytes, bytes + size, [](uint8_t byte) { return byte == 0; });
+}
+
+void ImageOutput::flushCopies() {
+    if (!runWaiting) {
+        return;
+    }
+    runWaiting = false;
+    CopyRun waiting = std::move(run);
+    run = CopyRun();
+    // Pieces of the run are turned into the file bytes they held.
+    uint64_t position = 0;
+    size_t file = 0;
+    auto piece = [&](uint32_t bytes) {
+        const uint64_t end = position + bytes;
+        uint64_t fileBytes = 0;
+        while (file < waiting.files.size() && waiting.files[file].first < end) {
+            const uint64_t from = std::max(waiting.files[file].first, position);
+            const uint64_t to = std::min(waiting.files[file].second, end);
+            fileBytes += to - from;
+            if (waiting.files[file].second > end) {
+                break;
+            }
+            ++file;
+        }
+        position = end;
+        if (fileBytes > 0) {
+            waiting.progress(static_cast<uint32_t>(fileBytes));
+        }
+    };
+    copyFrom(waiting.source, waiting.sourceStart, waiting.start, waiting.length, piece);
 }
 
 void ImageOutput::copyFrom(const std::string& sourcePath, uint64_t sourceOffset, uint64_t offset,
@@ -95,17 +198,22 @@ void ImageOutput::copyFrom(const std::string& sourcePath, uint64_t sourceOffset,
     if (fd < 0) {
         throw std::runtime_error("the image file " + path + " is not open");
     }
-    SourceFile source(sourcePath);
+    flushCopies();
+    const int source = openSource(sourcePath);
     if (size == 0) {
         return;
     }
     uint64_t from = sourceOffset;
     uint64_t to = offset;
-    if (kernelCopy && copyInKernel(source.get(), from, to, size, piece, sourcePath)) {
+    // The kernel copies fast only when source and image offsets lie at the same place
+    // within a memory page; otherwise a copy through a buffer costs less.
+    const uint64_t page = pageSize();
+    const bool pagesMatch = sourceOffset % page == offset % page;
+    if (kernelCopy && pagesMatch && copyInKernel(source, from, to, size, piece, sourcePath)) {
         return;
     }
     const uint64_t done = to - offset;
-    copyThroughBuffer(source.get(), from, to, size - done, piece, sourcePath);
+    copyThroughBuffer(source, from, to, size - done, piece, sourcePath);
 }
 
 bool ImageOutput::copyInKernel(int source, uint64_t& sourceOffset, uint64_t& offset, uint64_t size,
@@ -114,7 +222,7 @@ bool ImageOutput::copyInKernel(int source, uint64_t& sourceOffset, uint64_t& off
     uint64_t remaining = size;
     while (remaining > 0) {
         const size_t want =
-            static_cast<size_t>(std::min<uint64_t>(remaining, iso_limits::kCopyPieceSize));
+            static_cast<size_t>(std::min<uint64_t>(remaining, iso_limits::kKernelCopyPieceSize));
         // The progress marks come per piece, so a piece is copied completely first.
         size_t pieceDone = 0;
         while (pieceDone < want) {
@@ -183,6 +291,7 @@ void ImageOutput::copyThroughBuffer(int source, uint64_t sourceOffset, uint64_t 
 }
 
 void ImageOutput::extendTo(uint64_t size) {
+    flushCopies();
     struct stat status;
     if (fd < 0 || ::fstat(fd, &status) != 0) {
         throw std::runtime_error("can not query the size of " + path + ": " + errorText(errno));
@@ -195,6 +304,8 @@ void ImageOutput::extendTo(uint64_t size) {
 }
 
 void ImageOutput::close() {
+    flushCopies();
+    closeSource();
     if (fd < 0) {
         throw std::runtime_error("the image file " + path + " is not open");
     }

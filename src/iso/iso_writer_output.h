@@ -1,6 +1,10 @@
 // The file a new image is written to: writes at absolute 64-bit byte positions and
 // copies of file data in large pieces, in the kernel where it can. Every failure throws
 // std::runtime_error saying what was written where and why it failed.
+//
+// The bytes of an image do not depend on the order of its writes, so small writes can be
+// gathered: a staged region (the directory area) is built in memory and written in one
+// piece, and a source file stays open while consecutive copies read from it.
 #pragma once
 
 #include <cstdint>
@@ -15,18 +19,32 @@ class ImageOutput {
     ImageOutput(const ImageOutput&) = delete;
     ImageOutput& operator=(const ImageOutput&) = delete;
 
-    // Creates `path`, or empties it when it exists.
+    // Creates `path`, or empties it when it exists. Bytes never written read as zeros.
     void create(const std::string& path);
     bool isOpen() const { return fd >= 0; }
 
     void writeAt(uint64_t offset, const void* data, size_t size);
-    void writeZerosAt(uint64_t offset, size_t size);
+
+    // From here on, writes that lie wholly inside [offset, offset + size) are gathered in
+    // memory; `flushStaged` writes the region (zeros where nothing was written).
+    void stageRegion(uint64_t offset, size_t size);
+    void flushStaged();
 
     // Copies `size` bytes of the file `sourcePath` from `sourceOffset` to `offset` of
     // the image, calling `piece` after each piece with its length. Throws when the
     // source cannot be opened or ends early, or a write fails.
     void copyFrom(const std::string& sourcePath, uint64_t sourceOffset, uint64_t offset,
                   uint64_t size, const std::function<void(uint32_t)>& piece);
+
+    // Like copyFrom, but the copy may wait: copies from one source that continue each
+    // other block for block, in the source and in the image, are made as one, provided
+    // the bytes between them in the source are zeros (the image needs zeros there).
+    // `progress` learns of the file bytes only, never of those between files.
+    // Failures of a waiting copy are thrown by a later queueCopy or by flushCopies.
+    void queueCopy(const std::string& sourcePath, uint64_t sourceOffset, uint64_t offset,
+                   uint64_t size, uint32_t blockSize,
+                   const std::function<void(uint32_t)>& progress);
+    void flushCopies();
 
     // Makes the file at least `size` bytes long; the added bytes read as zeros.
     void extendTo(uint64_t size);
@@ -36,15 +54,39 @@ class ImageOutput {
     void close();
 
   private:
+    int openSource(const std::string& sourcePath);
+    void closeSource();
     // The kernel-side copy; returns false when this pair of files does not allow it.
     bool copyInKernel(int source, uint64_t& sourceOffset, uint64_t& offset, uint64_t size,
                       const std::function<void(uint32_t)>& piece, const std::string& sourcePath);
     void copyThroughBuffer(int source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
                            const std::function<void(uint32_t)>& piece,
                            const std::string& sourcePath);
+    void writeThrough(uint64_t offset, const uint8_t* bytes, size_t size);
+
+    bool sourceBytesAreZero(const std::string& sourcePath, uint64_t offset, uint64_t size);
+
+    // Copies waiting to be made as one: the data of each file, relative to the run's start.
+    struct CopyRun {
+        std::string source;
+        uint64_t sourceStart = 0;
+        uint64_t start = 0;
+        uint64_t length = 0;  // to the end of the last file's data
+        std::vector<std::pair<uint64_t, uint64_t>> files;
+        std::function<void(uint32_t)> progress;
+    };
 
     int fd = -1;
+    bool runWaiting = false;
+    CopyRun run;
     std::string path;
     bool kernelCopy = true;
     std::vector<uint8_t> buffer;
+    // The source file of the last copy, kept open for the next one from the same file.
+    int openSourceFd = -1;
+    std::string openSourcePath;
+    // The staged region, when there is one.
+    uint64_t stagedOffset = 0;
+    std::vector<uint8_t> staged;
+    bool staging = false;
 };

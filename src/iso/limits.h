@@ -44,5 +44,13 @@ constexpr uint32_t kMaxBootSectorCount = 0xFFFF;
 // Pieces in which the writer moves file data: large enough that copying costs about
 // what a plain file copy costs, small enough to keep the memory use flat.
 constexpr uint32_t kCopyPieceSize = 1024 * 1024;
+// Copies made by the kernel need no buffer; larger pieces save calls.
+constexpr uint32_t kKernelCopyPieceSize = 8 * 1024 * 1024;
+// Consecutive file copies are merged into one copy of at most this many bytes.
+constexpr uint64_t kMaxCopyRun = 64 * 1024 * 1024;
+
+// The writer gathers the directory area in memory and writes it in one piece when it is
+// at most this large; larger areas are written record by record.
+constexpr uint64_t kMaxStagedDirectoryArea = 16 * 1024 * 1024;
 
 }  // namespace iso_limits

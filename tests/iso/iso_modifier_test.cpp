@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
+#include <fstream>
 #include <regex>
 #include <string>
 
@@ -31,6 +32,7 @@ class ModifierTest : public testing::Test {
         writeFile(source + "/I386/TXTSETUP.SIF", "[SourceDisksFiles]\r\n");
         writeFile(source + "/NEW.TXT", "the old NEW.TXT\n");
         writeFile(source + "/PROGRAMS/README", "programs\n");
+        writeFile(source + "/PROGRAMS/SECOND.BIN", test_support::patternBytes(5000, 4));
         image = temp / "in.iso";
         test_support::makeIsoWithXorriso(source, image, "boot.bin",
                                          {"-V", "WINPE_TEST", "-publisher", "MIRALDA PUBLISHING"});
@@ -262,6 +264,39 @@ TEST_F(ModifierTest, PackFailsSafely) {
         EXPECT_NE(std::string::npos, lines.find("\npack ISO image failed, exception: ")) << lines;
         EXPECT_EQ(std::string::npos, lines.find("succeeded")) << lines;
     }
+}
+
+TEST_F(ModifierTest, BytesAfterAFileInTheOldImageDoNotReachTheNewOne) {
+    // Whatever the old image holds behind a file's data in its last block, the new image
+    // has zeros there, also where the file and the next one are copied in one piece.
+    const std::string listing = isoinfoListing(image);
+    std::smatch match;
+    ASSERT_TRUE(
+        std::regex_search(listing, match, std::regex("\\[\\s*(\\d+)\\s+\\d+\\]\\s+README")));
+    const uint64_t tail = std::stoull(match[1]) * 2048 + 9;  // the file holds 9 bytes
+    {
+        std::fstream file(image, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(static_cast<std::streamoff>(tail));
+        const std::string garbage(2048 - 9, '\xff');
+        file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+    }
+    const std::string output = temp / "out.iso";
+    {
+        ISOModifier modifier(image);
+        ASSERT_EQ(0, packTo(modifier, output)) << lines;
+    }
+    EXPECT_NE(std::string::npos, lines.find("90%.........100%\n")) << lines;
+    EXPECT_EQ("", isovfyErrors(output));
+    const std::string newListing = isoinfoListing(output);
+    ASSERT_TRUE(
+        std::regex_search(newListing, match, std::regex("\\[\\s*(\\d+)\\s+\\d+\\]\\s+README")));
+    std::ifstream in(output, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(std::stoull(match[1]) * 2048));
+    std::string block(2048, 'x');
+    in.read(&block[0], 2048);
+    EXPECT_EQ("programs\n" + std::string(2048 - 9, '\0'), block);
+    extractAll(output, temp / "extracted");
+    EXPECT_EQ("", treeDifferences(expectedTree(), temp / "extracted"));
 }
 
 TEST_F(ModifierTest, GenisoimageImagesAreModifiedToo) {
