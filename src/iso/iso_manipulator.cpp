@@ -9,12 +9,13 @@ void ISOManipulator::advanceProgress(uint32_t bytes) {
     if (totalBytes == 0) {
         return;
     }
-    const double ratio = static_cast<double>(bytesDone) / static_cast<double>(totalBytes);
-    if (percentShown * 0.01 > ratio) {
-        return;
-    }
-    const long count = static_cast<long>((ratio - percentShown * 0.01) * 100);
-    for (long i = 0; i <= count && percentShown <= 100; ++i) {
+    // The last mark reached, floor(100 * bytesDone / totalBytes), in exact integers: with
+    // floating point a piece that ends the copy could stop one mark short of "100%", and
+    // the marks would depend on how the bytes were cut into pieces.
+    const uint64_t reached = static_cast<uint64_t>(bytesDone) * 100 / totalBytes;
+    for (;
+         percentShown >= 0 && static_cast<uint64_t>(percentShown) <= reached && percentShown <= 100;
+         ++percentShown) {
         if (percentShown % 10 == 0) {
             std::printf("%d%%", percentShown);
             if (percentShown == 100) {
@@ -23,7 +24,6 @@ void ISOManipulator::advanceProgress(uint32_t bytes) {
         } else {
             std::printf(".");
         }
-        ++percentShown;
     }
     std::fflush(stdout);
 }

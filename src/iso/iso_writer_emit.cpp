@@ -84,10 +84,15 @@ void ISOWriter::copyFileData(const DirectoryNode& node, uint64_t outputOffset, I
 
 int ISOWriter::writeDirectoryTree(DirectoryNode* list, uint16_t volumeSequenceNumber,
                                   uint32_t directoryStart, uint32_t fileStart, ImageOutput& out) {
+    // The entries of the list first, then the directories below it: file data then goes
+    // out in the order of its blocks, which lets consecutive copies merge. The bytes of
+    // the image and the progress marks do not depend on this order.
     for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
         if (writeEntry(node, volumeSequenceNumber, directoryStart, fileStart, out) != 0) {
             return 1;
         }
+    }
+    for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
         if (node->isDirectory() && !node->isDotEntry() &&
             writeDirectoryTree(node->children.get(), volumeSequenceNumber, directoryStart,
                                fileStart, out) != 0) {

@@ -291,3 +291,35 @@ TEST_F(WriterPack, WriteFailureUnderAFileSizeLimitFailsThePack) {
     test_support::CommandResult unlimited = packLimited(1 << 20);
     EXPECT_EQ(0, unlimited.exitCode) << unlimited.output;
 }
+
+namespace {
+
+class ProgressCounter : public ISOManipulator {
+  public:
+    explicit ProgressCounter(uint32_t total) { totalBytes = total; }
+    using ISOManipulator::advanceProgress;
+};
+
+}  // namespace
+
+TEST(WriterProgress, MarksDoNotDependOnHowTheBytesAreCutIntoPieces) {
+    const std::string line =
+        "0%.........10%.........20%.........30%.........40%.........50%.........60%........."
+        "70%.........80%.........90%.........100%\n";
+    uint32_t seed = 12345;
+    for (const uint32_t total : {82141u, 77141u, 100u, 3u, 606u * 1024 * 1024 + 17}) {
+        for (int round = 0; round < 50; ++round) {
+            ProgressCounter counter(total);
+            const std::string marks = captureStdout([&] {
+                uint32_t left = total;
+                while (left > 0) {
+                    seed = seed * 1103515245u + 12345u;
+                    const uint32_t piece = std::min(left, 1 + (seed >> 8) % (total / 3 + 1));
+                    counter.advanceProgress(piece);
+                    left -= piece;
+                }
+            });
+            ASSERT_EQ(line, marks) << "total " << total << ", round " << round;
+        }
+    }
+}
