@@ -37,8 +37,8 @@ class ImageOutput {
                   uint64_t size, const std::function<void(uint32_t)>& piece);
 
     // Like copyFrom, but the copy may wait: copies from one source that continue each
-    // other block for block, in the source and in the image, are made as one, provided
-    // the bytes between them in the source are zeros (the image needs zeros there).
+    // other block for block, in the source and in the image, are made as one, and the
+    // bytes between two files come out as zeros whatever the source holds there.
     // `progress` learns of the file bytes only, never of those between files.
     // Failures of a waiting copy are thrown by a later queueCopy or by flushCopies.
     void queueCopy(const std::string& sourcePath, uint64_t sourceOffset, uint64_t offset,
@@ -56,15 +56,23 @@ class ImageOutput {
   private:
     int openSource(const std::string& sourcePath);
     void closeSource();
+    // [start, end) of the data of each file of a run, relative to the run's start.
+    using FileSpans = std::vector<std::pair<uint64_t, uint64_t>>;
+
+    // Copies `size` bytes; with `files`, the bytes outside them are made zeros.
+    void copyRange(const std::string& sourcePath, uint64_t sourceOffset, uint64_t offset,
+                   uint64_t size, const std::function<void(uint32_t)>& piece,
+                   const FileSpans* files);
+    void zeroGapsInKernelCopy(int source, uint64_t sourceStart, uint64_t start,
+                              const FileSpans& files);
+    void zeroGapsInBuffer(uint64_t relative, size_t size, const FileSpans& files, size_t& nextFile);
     // The kernel-side copy; returns false when this pair of files does not allow it.
     bool copyInKernel(int source, uint64_t& sourceOffset, uint64_t& offset, uint64_t size,
                       const std::function<void(uint32_t)>& piece, const std::string& sourcePath);
     void copyThroughBuffer(int source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
                            const std::function<void(uint32_t)>& piece,
-                           const std::string& sourcePath);
+                           const std::string& sourcePath, const FileSpans* files);
     void writeThrough(uint64_t offset, const uint8_t* bytes, size_t size);
-
-    bool sourceBytesAreZero(const std::string& sourcePath, uint64_t offset, uint64_t size);
 
     // Copies waiting to be made as one: the data of each file, relative to the run's start.
     struct CopyRun {
@@ -72,7 +80,7 @@ class ImageOutput {
         uint64_t sourceStart = 0;
         uint64_t start = 0;
         uint64_t length = 0;  // to the end of the last file's data
-        std::vector<std::pair<uint64_t, uint64_t>> files;
+        FileSpans files;
         std::function<void(uint32_t)> progress;
     };
 

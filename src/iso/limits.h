@@ -46,6 +46,9 @@ constexpr uint32_t kMaxBootSectorCount = 0xFFFF;
 constexpr uint32_t kCopyPieceSize = 1024 * 1024;
 // Copies made by the kernel need no buffer; larger pieces save calls.
 constexpr uint32_t kKernelCopyPieceSize = 8 * 1024 * 1024;
+// Kernel copies are used only when source and image offsets agree modulo this many
+// bytes, the size of the page-cache units the kernel fills when it writes a file.
+constexpr uint64_t kKernelCopyAlignment = 64 * 1024;
 // Consecutive file copies are merged into one copy of at most this many bytes.
 constexpr uint64_t kMaxCopyRun = 64 * 1024 * 1024;
 

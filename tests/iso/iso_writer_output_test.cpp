@@ -1,0 +1,82 @@
+// The image file writer: merged copies must give exactly the bytes of separate copies,
+// whichever way (kernel or buffer) the data moves.
+#include "iso/iso_writer_output.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include "support/test_files.h"
+
+using test_support::TempDir;
+
+namespace {
+
+// Source: file A (3000 bytes) in blocks 0-1 with garbage behind it, file B (2048) in
+// block 2, file C (10) in block 3 with garbage behind it, then 10 garbage blocks.
+std::string makeSource(const std::string& path) {
+    std::string bytes(14 * 2048, '\xee');
+    const std::vector<uint8_t> a = test_support::patternBytes(3000, 1);
+    const std::vector<uint8_t> b = test_support::patternBytes(2048, 2);
+    bytes.replace(0, a.size(), std::string(a.begin(), a.end()));
+    bytes.replace(2 * 2048, b.size(), std::string(b.begin(), b.end()));
+    bytes.replace(3 * 2048, 10, "0123456789");
+    test_support::writeFile(path, bytes);
+    return bytes;
+}
+
+std::string expectedImage(const std::string& source, uint64_t at) {
+    std::string image(at, '\0');
+    image += source.substr(0, 3000) + std::string(1096, '\0');
+    image += source.substr(2 * 2048, 2048);
+    image += source.substr(3 * 2048, 10);
+    return image;
+}
+
+}  // namespace
+
+TEST(ImageOutput, MergedCopiesGiveZerosBetweenFilesOnEveryCopyPath) {
+    TempDir temp;
+    const std::string source = makeSource(temp / "source");
+    // 64 KiB apart from the source offsets the kernel copies; 2 KiB apart a buffer does.
+    for (const uint64_t at : {uint64_t(64 * 1024), uint64_t(2048), uint64_t(3) << 31}) {
+        const std::string output = temp / "out";
+        uint64_t reported = 0;
+        {
+            ImageOutput out;
+            out.create(output);
+            auto progress = [&](uint32_t bytes) { reported += bytes; };
+            out.queueCopy(temp / "source", 0, at, 3000, 2048, progress);
+            out.queueCopy(temp / "source", 2 * 2048, at + 2 * 2048, 2048, 2048, progress);
+            out.queueCopy(temp / "source", 4 * 2048, at + 3 * 2048, 0, 2048, progress);
+            out.queueCopy(temp / "source", 3 * 2048, at + 3 * 2048, 10, 2048, progress);
+            out.close();
+        }
+        EXPECT_EQ(3000u + 2048u + 10u, reported) << at;
+        if (at < (uint64_t(1) << 31)) {
+            EXPECT_EQ(expectedImage(source, at), test_support::readFile(output)) << at;
+        } else {
+            // Beyond 4 GiB: check the written tail only (the file is sparse before it).
+            std::ifstream in(output, std::ios::binary);
+            in.seekg(static_cast<std::streamoff>(at));
+            std::string tail(3 * 2048 + 10, '?');
+            in.read(&tail[0], static_cast<std::streamsize>(tail.size()));
+            EXPECT_EQ(expectedImage(source, 0), tail);
+        }
+        boost::filesystem::remove(output);
+    }
+}
+
+TEST(ImageOutput, ASourceThatEndsEarlyOrIsMissingFailsTheCopy) {
+    TempDir temp;
+    makeSource(temp / "source");
+    ImageOutput out;
+    out.create(temp / "out");
+    out.queueCopy(temp / "source", 12 * 2048, 0, 3 * 2048, 2048, [](uint32_t) {});
+    EXPECT_THROW(out.flushCopies(), std::runtime_error);
+    EXPECT_THROW(out.queueCopy(temp / "missing", 0, 0, 0, 2048, [](uint32_t) {}),
+                 std::runtime_error);
+}
