@@ -93,7 +93,7 @@ void EditorTest::SetUp() {
     writeFile(cdTree_ + "/I386/SYSTEM32/DRIVERS/DISK.SYS", "disk");
     writeFile(cdTree_ + "/I386/INF/DISK.INF", "[Version]\r\n");
     fs::create_directories(cdTree_ + "/I386/SYSTEM32/CONFIG");
-    fs::copy_file(WINPE_SOURCE_DIR "/../shared/fixtures/minimal.hive",
+    fs::copy_file(WINPE_SOURCE_DIR "/tests/fixtures/minimal.hive",
                   cdTree_ + "/I386/SYSTEM32/CONFIG/DEFAULT");
     fs::create_directories(temp_ / "src");
 }
