@@ -15,6 +15,19 @@ namespace fs = boost::filesystem;
 
 namespace {
 
+// Sum of the sizes of the files in an entry and below it, modulo 2^32 like `totalBytes`.
+uint32_t fileBytesBelow(const DirectoryNode& entry) {
+    if (entry.isFile()) {
+        return entry.size;
+    }
+    uint32_t sum = 0;
+    for (const DirectoryNode* child = entry.children.get(); child != nullptr;
+         child = child->next.get()) {
+        sum += fileBytesBelow(*child);
+    }
+    return sum;
+}
+
 void printLine(const std::string& text) {
     std::printf("%s\n", text.c_str());
     std::fflush(stdout);
@@ -91,6 +104,8 @@ ISOModifier::Insertion ISOModifier::prepareInsertion(const std::string& localPat
         }
         NodeList old = std::move(before->next);
         before->next = std::move(old->next);
+        // The replaced data is not copied, so the progress display no longer counts it.
+        totalBytes -= fileBytesBelow(*old);
         break;  // `old` goes with its whole subtree here
     }
 

@@ -319,3 +319,19 @@ TEST_F(ModifierTest, GenisoimageImagesAreModifiedToo) {
     extractAll(output, temp / "extracted");
     EXPECT_EQ("", treeDifferences(expected, temp / "extracted"));
 }
+
+TEST_F(ModifierTest, ReplacedEntriesLeaveTheProgressCountSoItEndsAtOneHundred) {
+    // Replacing a 70000-byte directory tree and a file by small local entries: if their old
+    // sizes stayed counted, the marks would stop short and the next line would run on.
+    const std::string output = temp / "out.iso";
+    {
+        ISOModifier modifier(image);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/emptydir", "\\I386", true));
+        EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\NEW.TXT", true));
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(0, packTo(modifier, output)) << lines;
+    }
+    EXPECT_NE(std::string::npos, lines.find("100%\n  write directory record and files done\n"))
+        << lines;
+}
