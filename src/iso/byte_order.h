@@ -24,7 +24,8 @@ inline uint16_t getBe16(const uint8_t* bytes, size_t offset) {
 inline uint32_t getBe32(const uint8_t* bytes, size_t offset) {
     return (static_cast<uint32_t>(bytes[offset]) << 24) |
            (static_cast<uint32_t>(bytes[offset + 1]) << 16) |
-           (static_cast<uint32_t>(bytes[offset + 2]) << 8) | static_cast<uint32_t>(bytes[offset + 3]);
+           (static_cast<uint32_t>(bytes[offset + 2]) << 8) |
+           static_cast<uint32_t>(bytes[offset + 3]);
 }
 
 inline void putLe16(uint8_t* bytes, size_t offset, uint16_t value) {

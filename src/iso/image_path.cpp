@@ -5,7 +5,9 @@
 
 namespace {
 
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 }  // namespace
 
@@ -49,8 +51,8 @@ std::vector<std::string> split(const std::string& path) {
             components.push_back(component);
         } else if (component != ".") {
             if (!boost::filesystem::windows_name(component)) {
-                throw std::invalid_argument("invalid name \"" + component + "\" in path \"" +
-                                            path + "\"");
+                throw std::invalid_argument("invalid name \"" + component + "\" in path \"" + path +
+                                            "\"");
             }
             components.push_back(component);
         }

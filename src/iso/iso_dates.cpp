@@ -41,7 +41,9 @@ void makeVolumeDate(uint8_t* date, std::time_t now) {
     date[16] = static_cast<uint8_t>(gmtOffsetQuarterHours(local, gmt));
 }
 
-void makeVolumeDate(uint8_t* date) { makeVolumeDate(date, std::time(nullptr)); }
+void makeVolumeDate(uint8_t* date) {
+    makeVolumeDate(date, std::time(nullptr));
+}
 
 void makeRecordDate(uint8_t* date, std::time_t now) {
     std::tm local{};
@@ -56,4 +58,6 @@ void makeRecordDate(uint8_t* date, std::time_t now) {
     date[6] = static_cast<uint8_t>(gmtOffsetQuarterHours(local, gmt));
 }
 
-void makeRecordDate(uint8_t* date) { makeRecordDate(date, std::time(nullptr)); }
+void makeRecordDate(uint8_t* date) {
+    makeRecordDate(date, std::time(nullptr));
+}

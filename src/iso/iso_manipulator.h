@@ -8,10 +8,10 @@
 #include "iso/limits.h"
 
 class ISOManipulator {
-public:
+  public:
     virtual ~ISOManipulator() = 0;
 
-protected:
+  protected:
     ISOManipulator() = default;
     ISOManipulator(const ISOManipulator&) = delete;
     ISOManipulator& operator=(const ISOManipulator&) = delete;

@@ -19,37 +19,37 @@ constexpr size_t kStandardIdentifierLength = 5;
 
 // Primary Volume Descriptor (block 16).
 namespace pvd {
-constexpr size_t kType = 0;                     // 1
-constexpr size_t kStandardId = 1;               // "CD001"
-constexpr size_t kVersion = 6;                  // 1
-constexpr size_t kSystemId = 8;                 // 32 bytes
-constexpr size_t kVolumeId = 40;                // 32 bytes
+constexpr size_t kType = 0;        // 1
+constexpr size_t kStandardId = 1;  // "CD001"
+constexpr size_t kVersion = 6;     // 1
+constexpr size_t kSystemId = 8;    // 32 bytes
+constexpr size_t kVolumeId = 40;   // 32 bytes
 constexpr size_t kVolumeIdLength = 32;
-constexpr size_t kVolumeSpaceSize = 80;         // both-endian 32
-constexpr size_t kVolumeSetSize = 120;          // both-endian 16
-constexpr size_t kVolumeSequenceNumber = 124;   // both-endian 16
-constexpr size_t kLogicalBlockSize = 128;       // both-endian 16
-constexpr size_t kPathTableSize = 132;          // both-endian 32
-constexpr size_t kTypeLPathTable = 140;         // little-endian 32
+constexpr size_t kVolumeSpaceSize = 80;        // both-endian 32
+constexpr size_t kVolumeSetSize = 120;         // both-endian 16
+constexpr size_t kVolumeSequenceNumber = 124;  // both-endian 16
+constexpr size_t kLogicalBlockSize = 128;      // both-endian 16
+constexpr size_t kPathTableSize = 132;         // both-endian 32
+constexpr size_t kTypeLPathTable = 140;        // little-endian 32
 constexpr size_t kOptionalTypeLPathTable = 144;
-constexpr size_t kTypeMPathTable = 148;         // big-endian 32
+constexpr size_t kTypeMPathTable = 148;  // big-endian 32
 constexpr size_t kOptionalTypeMPathTable = 152;
-constexpr size_t kRootDirectoryRecord = 156;    // 34 bytes
+constexpr size_t kRootDirectoryRecord = 156;  // 34 bytes
 constexpr size_t kRootDirectoryRecordLength = 34;
-constexpr size_t kVolumeSetId = 190;            // 128 bytes
-constexpr size_t kPublisherId = 318;            // 128 bytes
-constexpr size_t kDataPreparerId = 446;         // 128 bytes
-constexpr size_t kApplicationId = 574;          // 128 bytes
+constexpr size_t kVolumeSetId = 190;     // 128 bytes
+constexpr size_t kPublisherId = 318;     // 128 bytes
+constexpr size_t kDataPreparerId = 446;  // 128 bytes
+constexpr size_t kApplicationId = 574;   // 128 bytes
 constexpr size_t kLongIdLength = 128;
-constexpr size_t kCopyrightFileId = 702;        // 37 bytes
+constexpr size_t kCopyrightFileId = 702;  // 37 bytes
 constexpr size_t kAbstractFileId = 739;
 constexpr size_t kBibliographicFileId = 776;
-constexpr size_t kCreationDate = 813;           // 17 bytes
+constexpr size_t kCreationDate = 813;  // 17 bytes
 constexpr size_t kModificationDate = 830;
 constexpr size_t kExpirationDate = 847;
 constexpr size_t kEffectiveDate = 864;
 constexpr size_t kFileStructureVersion = 881;
-constexpr size_t kReserved = 882;               // to the end of the block
+constexpr size_t kReserved = 882;  // to the end of the block
 static_assert(kRootDirectoryRecord + kRootDirectoryRecordLength == kVolumeSetId, "pvd layout");
 static_assert(kApplicationId + kLongIdLength == kCopyrightFileId, "pvd layout");
 static_assert(kBibliographicFileId + 37 == kCreationDate, "pvd layout");
@@ -58,13 +58,13 @@ static_assert(kEffectiveDate + 17 == kFileStructureVersion, "pvd layout");
 
 // El Torito Boot Record Volume Descriptor (block 17).
 namespace boot_record {
-constexpr size_t kIndicator = 0;          // 0
-constexpr size_t kStandardId = 1;         // "CD001"
-constexpr size_t kVersion = 6;            // 1
-constexpr size_t kBootSystemId = 7;       // 32 bytes
+constexpr size_t kIndicator = 0;     // 0
+constexpr size_t kStandardId = 1;    // "CD001"
+constexpr size_t kVersion = 6;       // 1
+constexpr size_t kBootSystemId = 7;  // 32 bytes
 constexpr size_t kBootSystemIdLength = 32;
-constexpr size_t kBootId = 39;            // 32 bytes
-constexpr size_t kCatalogPointer = 71;    // little-endian 32
+constexpr size_t kBootId = 39;          // 32 bytes
+constexpr size_t kCatalogPointer = 71;  // little-endian 32
 constexpr char kElToritoId[] = "EL TORITO SPECIFICATION";
 constexpr size_t kElToritoIdLength = 23;
 static_assert(kBootSystemId + kBootSystemIdLength == kBootId, "boot record layout");
@@ -75,13 +75,13 @@ static_assert(kBootId + 32 == kCatalogPointer, "boot record layout");
 constexpr size_t kCatalogEntrySize = 32;
 
 namespace validation_entry {
-constexpr size_t kHeaderId = 0;      // 1
-constexpr size_t kPlatformId = 1;    // 0 = 80x86
-constexpr size_t kIdString = 4;      // 24 bytes
+constexpr size_t kHeaderId = 0;    // 1
+constexpr size_t kPlatformId = 1;  // 0 = 80x86
+constexpr size_t kIdString = 4;    // 24 bytes
 constexpr size_t kIdStringLength = 24;
-constexpr size_t kChecksum = 28;     // little-endian 16
-constexpr size_t kKey55 = 30;        // 0x55
-constexpr size_t kKeyAA = 31;        // 0xAA
+constexpr size_t kChecksum = 28;  // little-endian 16
+constexpr size_t kKey55 = 30;     // 0x55
+constexpr size_t kKeyAA = 31;     // 0xAA
 static_assert(kIdString + kIdStringLength == kChecksum, "validation entry layout");
 }  // namespace validation_entry
 
@@ -90,8 +90,8 @@ constexpr size_t kBootIndicator = 0;  // 0x88 = bootable
 constexpr size_t kMediaType = 1;      // 0 = no emulation
 constexpr size_t kLoadSegment = 2;    // little-endian 16
 constexpr size_t kSystemType = 4;
-constexpr size_t kSectorCount = 6;    // little-endian 16
-constexpr size_t kLoadRba = 8;        // little-endian 32
+constexpr size_t kSectorCount = 6;  // little-endian 16
+constexpr size_t kLoadRba = 8;      // little-endian 32
 constexpr uint8_t kBootable = 0x88;
 }  // namespace initial_entry
 
@@ -99,17 +99,17 @@ constexpr uint8_t kBootable = 0x88;
 namespace dir_record {
 constexpr size_t kLength = 0;
 constexpr size_t kExtendedAttributeLength = 1;
-constexpr size_t kExtent = 2;                // both-endian 32
-constexpr size_t kDataLength = 10;           // both-endian 32
-constexpr size_t kRecordingDate = 18;        // 7 bytes
+constexpr size_t kExtent = 2;          // both-endian 32
+constexpr size_t kDataLength = 10;     // both-endian 32
+constexpr size_t kRecordingDate = 18;  // 7 bytes
 constexpr size_t kFlags = 25;
 constexpr size_t kFileUnitSize = 26;
 constexpr size_t kInterleaveGap = 27;
-constexpr size_t kVolumeSequenceNumber = 28; // both-endian 16
+constexpr size_t kVolumeSequenceNumber = 28;  // both-endian 16
 constexpr size_t kIdentifierLength = 32;
 constexpr size_t kIdentifier = 33;
 constexpr size_t kFixedPartSize = 33;
-constexpr size_t kBufferSize = 545;          // fixed part plus 512 for identifier and pad
+constexpr size_t kBufferSize = 545;  // fixed part plus 512 for identifier and pad
 constexpr uint8_t kFlagHidden = 0x01;
 constexpr uint8_t kFlagDirectory = 0x02;
 constexpr uint8_t kSelfIdentifier = 0x00;
@@ -196,7 +196,7 @@ struct PrimaryDescriptorFields {
     uint32_t pathTableSize = 0;
     uint32_t typeLPathTable = 0;
     uint32_t typeMPathTable = 0;
-    const uint8_t* rootRecord = nullptr;  // 34 bytes
+    const uint8_t* rootRecord = nullptr;    // 34 bytes
     const uint8_t* creationDate = nullptr;  // 17 bytes, or zeros when null
 };
 
@@ -210,8 +210,7 @@ void putDescriptorText(uint8_t* buffer, size_t offset, size_t fieldSize, const s
 void encodeBootRecord(uint32_t catalogBlock, uint8_t* buffer);
 void encodeSetTerminator(uint8_t* buffer);
 void encodeValidationEntry(uint8_t* entry);
-void encodeInitialEntry(uint8_t systemType, uint16_t sectorCount, uint32_t loadRba,
-                        uint8_t* entry);
+void encodeInitialEntry(uint8_t systemType, uint16_t sectorCount, uint32_t loadRba, uint8_t* entry);
 
 // Sum of the sixteen little-endian words of a catalog entry, modulo 65536.
 uint16_t catalogEntryWordSum(const uint8_t* entry);

@@ -10,7 +10,7 @@ namespace {
 
 // Sets TZ for the lifetime of the object.
 class ZoneScope {
-public:
+  public:
     explicit ZoneScope(const char* zone) {
         const char* old = std::getenv("TZ");
         hadOld_ = old != nullptr;
@@ -29,7 +29,7 @@ public:
         tzset();
     }
 
-private:
+  private:
     bool hadOld_ = false;
     std::string old_;
 };

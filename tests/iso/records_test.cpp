@@ -46,10 +46,9 @@ TEST(SafeMemcpy, CopiesWhenItFitsAndThrowsWithBothSizesOtherwise) {
 TEST(CatalogEntries, ValidationEntryMatchesTheKnownThirtyTwoBytes) {
     uint8_t entry[32];
     encodeValidationEntry(entry);
-    const uint8_t expected[32] = {0x01, 0x00, 0x00, 0x00, 'M',  'i',  'c',  'r',
-                                  'o',  's',  'o',  'f',  't',  ' ',  'C',  'o',
-                                  'r',  'p',  'o',  'r',  'a',  't',  'i',  'o',
-                                  'n',  0x00, 0x00, 0x00, 0x4C, 0x49, 0x55, 0xAA};
+    const uint8_t expected[32] = {0x01, 0x00, 0x00, 0x00, 'M',  'i',  'c',  'r',  'o',  's', 'o',
+                                  'f',  't',  ' ',  'C',  'o',  'r',  'p',  'o',  'r',  'a', 't',
+                                  'i',  'o',  'n',  0x00, 0x00, 0x00, 0x4C, 0x49, 0x55, 0xAA};
     EXPECT_EQ(0, std::memcmp(entry, expected, 32));
     EXPECT_EQ(catalogEntryWordSum(entry), 0) << "El Torito checksum rule";
 }
@@ -141,14 +140,16 @@ TEST(DirectoryRecords, DecodeAgreesWithIsoinfoOnAnXorrisoImage) {
     const uint8_t* pvd = image.data() + 32768;
     EXPECT_EQ(0, std::memcmp(pvd + 1, "CD001", 5));
     EXPECT_EQ(iso_bytes::getLe16(pvd, pvd::kLogicalBlockSize), 2048);
-    const DirectoryRecord rootRecord = decodeDirectoryRecord(pvd + pvd::kRootDirectoryRecord, 34, 0);
+    const DirectoryRecord rootRecord =
+        decodeDirectoryRecord(pvd + pvd::kRootDirectoryRecord, 34, 0);
     EXPECT_EQ(rootRecord.name, ".");
 
     const uint8_t* directory = image.data() + uint64_t(rootRecord.extent) * 2048;
     size_t offset = 0;
     std::vector<DirectoryRecord> records;
     while (offset < rootRecord.dataLength) {
-        const DirectoryRecord record = decodeDirectoryRecord(directory, rootRecord.dataLength, offset);
+        const DirectoryRecord record =
+            decodeDirectoryRecord(directory, rootRecord.dataLength, offset);
         if (record.length == 0) {
             break;
         }
@@ -165,8 +166,8 @@ TEST(DirectoryRecords, DecodeAgreesWithIsoinfoOnAnXorrisoImage) {
 
     const CommandResult listing = runCommand("isoinfo -l -i " + shellQuote(dir / "a.iso"));
     std::smatch match;
-    ASSERT_TRUE(std::regex_search(listing.output, match,
-                                  std::regex(R"(\[\s*(\d+) 00\]\s+WINBOM\.INI)")));
+    ASSERT_TRUE(
+        std::regex_search(listing.output, match, std::regex(R"(\[\s*(\d+) 00\]\s+WINBOM\.INI)")));
     EXPECT_EQ(records[3].extent, std::stoul(match[1].str()));
 }
 

@@ -15,9 +15,7 @@ namespace {
 
 class RegistryHiveTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        fs::copy_file(WINPE_SOURCE_DIR "/tests/fixtures/minimal.hive", hive);
-    }
+    void SetUp() override { fs::copy_file(WINPE_SOURCE_DIR "/tests/fixtures/minimal.hive", hive); }
     test_support::TempDir temp;
     const std::string hive = temp / "DEFAULT";
 };

@@ -12,8 +12,7 @@ std::string bootArgs(const std::string& bootImage) {
     if (bootImage.empty()) {
         return "";
     }
-    return " -b " + shellQuote(bootImage) +
-           " -no-emul-boot -boot-load-size 4 -c boot.cat";
+    return " -b " + shellQuote(bootImage) + " -no-emul-boot -boot-load-size 4 -c boot.cat";
 }
 
 void run(const std::string& command) {

@@ -20,7 +20,9 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ignored);
 }
 
-std::string TempDir::operator/(const std::string& relative) const { return path_ + "/" + relative; }
+std::string TempDir::operator/(const std::string& relative) const {
+    return path_ + "/" + relative;
+}
 
 void writeFile(const std::string& path, const std::string& content) {
     const fs::path parent = fs::path(path).parent_path();
@@ -63,6 +65,8 @@ std::vector<uint8_t> patternBytes(size_t count, uint32_t seed) {
     return bytes;
 }
 
-bool fileExists(const std::string& path) { return fs::exists(path); }
+bool fileExists(const std::string& path) {
+    return fs::exists(path);
+}
 
 }  // namespace test_support

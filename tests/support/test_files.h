@@ -11,7 +11,7 @@ namespace test_support {
 // A fresh directory below the system's temporary directory, removed with its contents
 // when the object goes away.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -21,7 +21,7 @@ public:
     // path() + "/" + relative
     std::string operator/(const std::string& relative) const;
 
-private:
+  private:
     std::string path_;
 };
 
