@@ -18,25 +18,27 @@ using StringList = std::vector<std::string>;
 // The options a user sees, in the order the help text lists them.
 po::options_description makeOpenOptions() {
     po::options_description open("Open options", kHelpLineLength);
-    open.add_options()("help,h", "produce help message")("image,i", po::value<std::string>(),
-                                                         "specify image file")(
-        "binary,b", po::value<StringList>(), "binary files to add")(
-        "start_binary,B", po::value<StringList>(), "binary files to add and automatically start")(
-        "vnc,v", po::value<std::string>(), "vnc package to be added")(
-        "package,p", po::value<StringList>(), "software package to be added")(
-        "start_package,P", po::value<StringList>(), "package to be added and automatically start")(
-        "disable_firewall,f", "disable firewall")("storage_driver,d", po::value<StringList>(),
-                                                  "add storage device driver")(
-        "network_driver,n", po::value<StringList>(), "add network device driver")(
-        "tmp,t", po::value<std::string>(), "specify a temporary directory");
+    auto add = open.add_options();
+    add("help,h", "produce help message");
+    add("image,i", po::value<std::string>(), "specify image file");
+    add("binary,b", po::value<StringList>(), "binary files to add");
+    add("start_binary,B", po::value<StringList>(), "binary files to add and automatically start");
+    add("vnc,v", po::value<std::string>(), "vnc package to be added");
+    add("package,p", po::value<StringList>(), "software package to be added");
+    add("start_package,P", po::value<StringList>(), "package to be added and automatically start");
+    add("disable_firewall,f", "disable firewall");
+    add("storage_driver,d", po::value<StringList>(), "add storage device driver");
+    add("network_driver,n", po::value<StringList>(), "add network device driver");
+    add("tmp,t", po::value<std::string>(), "specify a temporary directory");
     return open;
 }
 
 // The direct add options: accepted, never shown.
 po::options_description makeHiddenOptions() {
     po::options_description hidden("Hidden options", kHelpLineLength);
-    hidden.add_options()("dir,X", po::value<StringList>(), "add directory")(
-        "file,Y", po::value<StringList>(), "add file");
+    auto add = hidden.add_options();
+    add("dir,X", po::value<StringList>(), "add directory");
+    add("file,Y", po::value<StringList>(), "add file");
     return hidden;
 }
 
