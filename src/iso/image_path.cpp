@@ -47,6 +47,10 @@ std::vector<std::string> split(const std::string& path) {
             ++end;
         }
         const std::string component = path.substr(start, end - start);
+        if (component.empty() && start == path.size() && start > 0) {
+            // A trailing separator stands for the directory itself, a "." component.
+            break;
+        }
         if (component == "..") {
             components.push_back(component);
         } else if (component != ".") {

@@ -20,7 +20,8 @@ namespace image_path {
 bool isValidEntryName(const std::string& name);
 
 // Splits a path (leading separators already removed) into its components. A "."
-// component is dropped unless it is the whole path; ".." stays a component of its own;
+// component is dropped unless it is the whole path, and so is the "." that a trailing
+// separator stands for ("I386\" is "I386"); ".." stays a component of its own;
 // every other component must be a valid Windows name. Throws std::invalid_argument
 // naming the path and the component otherwise.
 std::vector<std::string> split(const std::string& path);

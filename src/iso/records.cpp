@@ -50,7 +50,7 @@ DirectoryRecord decodeDirectoryRecord(const uint8_t* data, size_t size, size_t o
     if (record.length == 0) {
         return record;
     }
-    if (record.length < dir_record::kFixedPartSize + 1) {
+    if (record.length < dir_record::kFixedPartSize) {
         throw std::runtime_error("directory record at byte " + std::to_string(offset) +
                                  " has length " + std::to_string(record.length) +
                                  ", shorter than its fixed part");

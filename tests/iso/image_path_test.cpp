@@ -33,6 +33,9 @@ TEST(ImagePath, SplitFollowsTheWindowsRules) {
     EXPECT_EQ(split("I386\\.\\X"), (std::vector<std::string>{"I386", "X"}));
     EXPECT_EQ(split("."), (std::vector<std::string>{"."}));
     EXPECT_EQ(split("A\\..\\B"), (std::vector<std::string>{"A", "..", "B"}));
+    EXPECT_EQ(split("I386\\"), (std::vector<std::string>{"I386"}));
+    EXPECT_EQ(split("I386\\SYSTEM32/"), (std::vector<std::string>{"I386", "SYSTEM32"}));
+    EXPECT_THROW(split("I386\\\\"), std::invalid_argument);
     EXPECT_THROW(split("A\\B:C"), std::invalid_argument);
     EXPECT_THROW(split("A\\\\B"), std::invalid_argument);
     EXPECT_THROW(split("NAME."), std::invalid_argument);

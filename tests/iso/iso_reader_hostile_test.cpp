@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <csignal>
 
@@ -128,6 +129,28 @@ TEST(IsoReaderRecords, HiddenAndNamelessRecordsAreLeftOut) {
     testing::internal::GetCapturedStdout();
     EXPECT_FALSE(boost::filesystem::exists(out / "PROGRAMS"));
     EXPECT_TRUE(fileExists(out / "lower.txt"));
+
+    // A nameless record of just its 33-byte fixed part is skipped like any nameless one,
+    // and the record right after it is read.
+    MiniImage mini = smallImage(2048);
+    const size_t rootStart = 70 * 2048;
+    const size_t nameless = rootStart + 68;
+    reader_fixture::putRecord(mini.bytes(), nameless, "", 71, 0, 0);
+    mini.bytes()[nameless] = 33;
+    const size_t after = nameless + 33;
+    const size_t afterLength = reader_fixture::putRecord(mini.bytes(), after, "C.TXT", 71, 5, 0);
+    std::fill(mini.bytes().begin() + after + afterLength, mini.bytes().begin() + rootStart + 2048,
+              0);
+    InspectReader miniReader("memory.iso",
+                             memoryImageOpener(mini.bytes().data(), mini.bytes().size()));
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(miniReader.FileExists("\\C.TXT"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "load ISO image ...\nload ISO image succeeded\n");
+    const DirectoryNode* entry = miniReader.root->next->next.get();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->name, "C.TXT");
+    EXPECT_EQ(entry->next, nullptr);
 }
 
 TEST(IsoReaderRecords, BrokenRecordLengthsFailTheLoadWithTheirPlace) {

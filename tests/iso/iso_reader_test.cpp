@@ -77,6 +77,18 @@ TEST(IsoReaderLookup, InvalidPathComponentIsReportedAndNotFound) {
     EXPECT_EQ(out.rfind("ISOReader findDirectoryRecord exception: ", 0), 0u) << out;
 }
 
+TEST(IsoReaderLookup, TrailingSeparatorIsTheEntryItselfAndNoError) {
+    ISOReader reader(sharedImage());
+    ASSERT_TRUE(reader.DirectoryExists("\\"));
+    testing::internal::CaptureStdout();
+    // Only DirectoryExists removes trailing separators; the other look-ups see "I386\",
+    // which names I386 itself.
+    EXPECT_FALSE(reader.FileExists("\\I386\\"));
+    EXPECT_TRUE(reader.FileExists("\\WINBOM.INI\\"));
+    EXPECT_FALSE(reader.FileExists("\\I386\\SYSTEM32/"));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
 TEST(IsoReaderLoad, LoadsOnceAndBuildsTheDocumentedTree) {
     InspectReader reader(sharedImage());
     testing::internal::CaptureStdout();

@@ -113,6 +113,13 @@ TEST(DirectoryRecords, DecodeRefusesRecordsThatLeaveTheirBounds) {
     uint8_t buffer[64] = {};
     buffer[0] = 20;  // shorter than the fixed part
     EXPECT_THROW(decodeDirectoryRecord(buffer, sizeof buffer, 0), std::runtime_error);
+    buffer[0] = 32;
+    EXPECT_THROW(decodeDirectoryRecord(buffer, sizeof buffer, 0), std::runtime_error);
+    buffer[0] = 33;  // the fixed part alone: a record without identifier
+    const DirectoryRecord bare = decodeDirectoryRecord(buffer, sizeof buffer, 0);
+    EXPECT_EQ(bare.length, 33);
+    EXPECT_EQ(bare.identifierLength, 0);
+    EXPECT_EQ(bare.name, "");
     buffer[0] = 60;  // runs past a 40-byte directory
     EXPECT_THROW(decodeDirectoryRecord(buffer, 40, 0), std::runtime_error);
     buffer[0] = 40;
