@@ -87,7 +87,7 @@ ParseOutcome parseCommandLine(int argc, const char* const argv[], RunOptions& op
         const bool haveImage = takeString(vm, "image", taken.imagePath);
         useful |= takeList(vm, "storage_driver", taken.storageDrivers);
         useful |= takeList(vm, "network_driver", taken.networkDrivers);
-        takeString(vm, "tmp", taken.workDirectory);
+        taken.workDirectoryGiven = takeString(vm, "tmp", taken.workDirectory);
         useful |= takeString(vm, "vnc", taken.vncValue);
         useful |= takeList(vm, "binary", taken.binaries);
         useful |= takeList(vm, "start_binary", taken.startBinaries);

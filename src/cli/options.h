@@ -10,6 +10,7 @@
 struct RunOptions {
     std::string imagePath;
     std::string workDirectory;
+    bool workDirectoryGiven = false;  // -t was given, also with an empty value
     std::string vncValue;
     bool firewallOff = false;
     std::vector<std::string> storageDrivers;

@@ -91,9 +91,10 @@ void Run::removeNewImage() {
 
 // The user's directory, or a fresh directory in the system's temporary directory. A
 // generated name is made at once, atomically, so that no existing path and no other run
-// can take it; it is removed again when the checks fail.
+// can take it; it is removed again when the checks fail. A -t given with an empty value
+// names the empty path, which the preparation then refuses.
 int Run::nameWorkDirectory() {
-    if (!options_.workDirectory.empty()) {
+    if (options_.workDirectoryGiven) {
         return kSuccess;
     }
     try {

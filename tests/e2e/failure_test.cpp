@@ -124,6 +124,13 @@ TEST_F(FailedRun, WorkDirectoryProblemsAreReportedBeforeAnythingIsRemoved) {
     EXPECT_FALSE(fs::exists(temp / "missing"));
     expectNothingLeft();
 
+    // An empty -t names the empty path, which can not be made; no other directory is used.
+    const e2e::ProgramRun emptyName = run({"-i", "cd.iso", "-f", "-t", ""});
+    EXPECT_EQ(emptyName.exitCode, 1);
+    EXPECT_TRUE(emptyName.err.rfind("Warning: exception: ", 0) == 0) << emptyName.err;
+    EXPECT_TRUE(endsWith(emptyName.out, kCleanUpLines)) << emptyName.out;
+    expectNothingLeft();
+
     // The image's own directory, or one above it, would take the image with it.
     writeFile(temp / "mine.txt", "the user's file");
     fs::create_directory(image() + ".bak");
