@@ -90,4 +90,9 @@ std::vector<std::string> listLocal(const std::string& directory) {
     return entries;
 }
 
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 }  // namespace e2e

@@ -45,4 +45,7 @@ bool bootsUnderQemu(const std::string& image, std::string& console);
 // Every entry below `directory`, as paths relative to it, sorted; empty when it is empty.
 std::vector<std::string> listLocal(const std::string& directory);
 
+// True when `text` ends with `end`.
+bool endsWith(const std::string& text, const std::string& end);
+
 }  // namespace e2e

@@ -17,6 +17,7 @@
 #include "support/tool_runner.h"
 
 namespace fs = boost::filesystem;
+using e2e::endsWith;
 using e2e::readFromImage;
 using e2e::runProgram;
 using test_support::readFile;
@@ -24,11 +25,6 @@ using test_support::shellQuote;
 using test_support::writeFile;
 
 namespace {
-
-bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;

@@ -10,6 +10,7 @@
 #include "support/tool_runner.h"
 
 namespace fs = boost::filesystem;
+using e2e::endsWith;
 using e2e::listImage;
 using e2e::readFromImage;
 using e2e::runProgram;
@@ -18,11 +19,6 @@ using test_support::shellQuote;
 using test_support::writeFile;
 
 namespace {
-
-bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 const char kCleanUpLines[] = "Log: clean up ...\nLog: clean up succeeded\n";
 
