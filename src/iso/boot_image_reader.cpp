@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "iso/byte_order.h"
-#include "iso/iso_reader_output.h"
+#include "iso/image_console.h"
 #include "iso/records.h"
 
 using iso_bytes::getLe16;

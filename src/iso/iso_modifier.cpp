@@ -1,4 +1,5 @@
 #include "iso/iso_modifier.h"
+#include "iso/image_console.h"
 
 #include <strings.h>
 
@@ -26,11 +27,6 @@ uint32_t fileBytesBelow(const DirectoryNode& entry) {
         sum += fileBytesBelow(*child);
     }
     return sum;
-}
-
-void printLine(const std::string& text) {
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
 }
 
 bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
@@ -145,7 +141,7 @@ int ISOModifier::AddSingleFile(const std::string& localPath, const std::string& 
         insertion.previous->next = std::move(node);
         return 0;
     } catch (const std::exception& e) {
-        printLine(std::string("ISOModifier AddSingleFile exception: ") + e.what());
+        printImageLine(std::string("ISOModifier AddSingleFile exception: ") + e.what());
         return 1;
     }
 }
@@ -173,7 +169,7 @@ int ISOModifier::AddSingleDirectory(const std::string& localPath, const std::str
         insertion.previous->next = std::move(node);
         return 0;
     } catch (const std::exception& e) {
-        printLine(std::string("ISOModifier AddSingleDirectory exception: ") + e.what());
+        printImageLine(std::string("ISOModifier AddSingleDirectory exception: ") + e.what());
         return 1;
     }
 }
@@ -185,8 +181,8 @@ int ISOModifier::PackImage(const std::string& outputPath, const std::string& boo
     boost::system::error_code error;
     if (fs::equivalent(outputPath, imagePath, error) && !error) {
         // Opening the output empties it, and with it every byte still to be copied.
-        printLine("pack ISO image failed - the output file " + outputPath +
-                  " is the image being modified");
+        printImageLine("pack ISO image failed - the output file " + outputPath +
+                       " is the image being modified");
         return 1;
     }
     return ISOWriter::PackImage(outputPath, bootImagePath);
@@ -208,7 +204,7 @@ void ISOModifier::CreateNewPVD(uint32_t volumeSpaceSize, uint32_t pathTableSize,
         image.seekg(static_cast<std::streamoff>(iso_limits::kPrimaryDescriptorOffset));
         image.read(reinterpret_cast<char*>(old), sizeof old);
     } catch (const std::exception& e) {
-        printLine(std::string("ISOModifier CreateNewPVD exception: ") + e.what());
+        printImageLine(std::string("ISOModifier CreateNewPVD exception: ") + e.what());
         throw std::runtime_error("the primary volume descriptor of " + imagePath +
                                  " can not be read at byte " +
                                  std::to_string(iso_limits::kPrimaryDescriptorOffset));

@@ -7,7 +7,7 @@
 
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
-#include "iso/iso_reader_output.h"
+#include "iso/image_console.h"
 
 namespace fs = boost::filesystem;
 

@@ -3,7 +3,7 @@
 
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
-#include "iso/iso_reader_output.h"
+#include "iso/image_console.h"
 
 DirectoryNode* ISOReader::findDirectoryRecord(const std::string& path) {
     if (!loaded) {

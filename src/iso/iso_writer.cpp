@@ -1,5 +1,6 @@
 // The pack: load the tree, lay it out, then emit every structure of the image.
 #include "iso/iso_writer.h"
+#include "iso/image_console.h"
 
 #include <boost/filesystem.hpp>
 #include <cstdio>
@@ -9,11 +10,6 @@
 #include "iso/records.h"
 
 namespace {
-
-void printLine(const std::string& text) {
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
-}
 
 const char kLoadFailed[] = "  load source directory & boot image file failed - ";
 
@@ -35,18 +31,18 @@ uint32_t ISOWriter::layoutDirectory(uint32_t parentSize, uint32_t parentExtent, 
 }
 
 int ISOWriter::PackImage(const std::string& outputPath, const std::string& bootImagePath) {
-    printLine("pack the ISO image ...");
+    printImageLine("pack the ISO image ...");
     ImageOutput out;
     try {
         out.create(outputPath);
     } catch (const std::exception& e) {
-        printLine(std::string("pack ISO image failed, IO exception: ") + e.what());
+        printImageLine(std::string("pack ISO image failed, IO exception: ") + e.what());
     }
 
-    printLine("  load source directory & boot image file ...");
+    printImageLine("  load source directory & boot image file ...");
     root = loadSourceDirectory(sourceDirectory);
     if (root == nullptr) {
-        printLine(std::string(kLoadFailed) + "can not load souce directory");
+        printImageLine(std::string(kLoadFailed) + "can not load souce directory");
         return 1;
     }
 
@@ -71,22 +67,22 @@ int ISOWriter::PackImage(const std::string& outputPath, const std::string& bootI
                 bootImageBytes = boost::filesystem::file_size(bootImagePath);
             } catch (const std::exception& e) {
                 // The pack goes on with no boot image blocks; copying the boot image fails.
-                printLine(std::string(kLoadFailed) + "IO exception: " + e.what());
+                printImageLine(std::string(kLoadFailed) + "IO exception: " + e.what());
             }
         }
         layout = iso_layout::planImage(pathTableSize, directoryBlocks, fileBlocks, hasBootImage,
                                        bootImageBytes, kWriteBlockSize, virtualSectorSize);
     } catch (const std::exception& e) {
-        printLine(std::string(kLoadFailed) + e.what());
+        printImageLine(std::string(kLoadFailed) + e.what());
         return 1;
     }
-    printLine("  load source directory & boot image file done");
+    printImageLine("  load source directory & boot image file done");
 
     int result = 1;
     try {
         result = emitImage(layout, bootImagePath, out);
     } catch (const std::exception& e) {
-        printLine(std::string("pack ISO image failed, exception: ") + e.what());
+        printImageLine(std::string("pack ISO image failed, exception: ") + e.what());
         return 1;
     }
     if (result != 0) {
@@ -95,10 +91,10 @@ int ISOWriter::PackImage(const std::string& outputPath, const std::string& bootI
     try {
         out.close();
     } catch (const std::exception& e) {
-        printLine(std::string("pack ISO image failed, IO exception: ") + e.what());
+        printImageLine(std::string("pack ISO image failed, IO exception: ") + e.what());
         return 1;
     }
-    printLine("pack ISO image succeeded");
+    printImageLine("pack ISO image succeeded");
     return 0;
 }
 
@@ -112,52 +108,52 @@ int ISOWriter::finishImage(const iso_layout::ImageLayout& layout, ImageOutput& o
         out.extendTo(uint64_t(layout.volumeSpaceSize) * kWriteBlockSize);
         return 0;
     } catch (const std::exception& e) {
-        printLine(e.what());
+        printImageLine(e.what());
         return 1;
     }
 }
 
 int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::string& bootImagePath,
                          ImageOutput& out) {
-    printLine("  write system reserved sector ...");
+    printImageLine("  write system reserved sector ...");
     if (writeSystemArea(out) != 0) {
-        printLine("  write system reserved sector failed - IO error");
+        printImageLine("  write system reserved sector failed - IO error");
         return 1;
     }
-    printLine("  write system reserved sector done");
+    printImageLine("  write system reserved sector done");
 
-    printLine("  write primary volume descriptor ...");
+    printImageLine("  write primary volume descriptor ...");
     uint8_t rootRecord[iso_record::dir_record::kBufferSize];
     makeDirectoryRecord(root.get(), 1, layout.directoryStart, layout.fileStart, rootRecord);
     uint8_t descriptor[iso_record::kDescriptorSize];
     CreateNewPVD(layout.volumeSpaceSize, layout.pathTableSize, layout.typeLPathTableBlock,
                  layout.typeMPathTableBlock, rootRecord, descriptor);
     if (writePrimaryVolumeDescriptor(descriptor, layout.primaryDescriptorBlock, out) != 0) {
-        printLine("  write primary volume descriptor failed - IO error");
+        printImageLine("  write primary volume descriptor failed - IO error");
         return 1;
     }
-    printLine("  write primary volume descriptor done");
+    printImageLine("  write primary volume descriptor done");
 
     if (layout.hasBootImage) {
-        printLine("  write boot record ...");
+        printImageLine("  write boot record ...");
         makeBootRecord(layout.bootCatalogBlock, descriptor);
         if (writeBootRecord(descriptor, layout.bootRecordBlock, out) != 0) {
-            printLine("  write boot record failed - IO error");
+            printImageLine("  write boot record failed - IO error");
             return 1;
         }
-        printLine("  write boot record done");
+        printImageLine("  write boot record done");
     }
 
-    printLine("  write volume descriptor set terminator ...");
+    printImageLine("  write volume descriptor set terminator ...");
     makeSetTerminator(descriptor);
     if (writeSetTerminator(descriptor, layout.terminatorBlock, out) != 0) {
-        printLine("  write volume descriptor set terminator failed - IO error");
+        printImageLine("  write volume descriptor set terminator failed - IO error");
         return 1;
     }
-    printLine("  write volume descriptor set terminator done");
+    printImageLine("  write volume descriptor set terminator done");
 
     if (layout.hasBootImage) {
-        printLine("  write boot image ...");
+        printImageLine("  write boot image ...");
         uint8_t validationEntry[iso_record::kCatalogEntrySize];
         uint8_t initialEntry[iso_record::kCatalogEntrySize];
         makeValidationEntry(validationEntry);
@@ -165,23 +161,23 @@ int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::strin
         if (writeBootCatalog(validationEntry, initialEntry, layout.bootCatalogBlock, out) != 0 ||
             writeBootImage(bootImagePath, layout.bootSectorCount, layout.bootImageStart, out) !=
                 0) {
-            printLine("  write boot image failed - IO error");
+            printImageLine("  write boot image failed - IO error");
             return 1;
         }
-        printLine("  write boot image done");
+        printImageLine("  write boot image done");
     }
 
-    printLine("  write path tables ...");
+    printImageLine("  write path tables ...");
     if (writeTypeLPathTable(root.get(), layout.typeLPathTableBlock, layout.directoryStart, out) ==
             0 ||
         writeTypeMPathTable(root.get(), layout.typeMPathTableBlock, layout.directoryStart, out) ==
             0) {
-        printLine("  write path table failed - IO error");
+        printImageLine("  write path table failed - IO error");
         return 1;
     }
-    printLine("  write path tables done");
+    printImageLine("  write path tables done");
 
-    printLine("  write directory record and files ...");
+    printImageLine("  write directory record and files ...");
     const uint64_t directoryArea = uint64_t(layout.directoryBlocks) * kWriteBlockSize;
     if (directoryArea <= iso_limits::kMaxStagedDirectoryArea) {
         out.stageRegion(uint64_t(layout.directoryStart) * kWriteBlockSize,
@@ -189,9 +185,9 @@ int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::strin
     }
     if (writeDirectoryTree(root.get(), 1, layout.directoryStart, layout.fileStart, out) != 0 ||
         finishImage(layout, out) != 0) {
-        printLine("  write directory record and file failed - IO error");
+        printImageLine("  write directory record and file failed - IO error");
         return 1;
     }
-    printLine("  write directory record and files done");
+    printImageLine("  write directory record and files done");
     return 0;
 }

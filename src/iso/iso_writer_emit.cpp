@@ -6,17 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "iso/image_console.h"
 #include "iso/iso_dates.h"
 #include "iso/iso_writer.h"
 #include "iso/iso_writer_output.h"
 #include "iso/records.h"
 
 namespace {
-
-void printLine(const std::string& text) {
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
-}
 
 uint64_t byteOffset(uint64_t block, uint32_t blockSize) {
     return block * blockSize;
@@ -61,7 +57,7 @@ int ISOWriter::writeEntry(DirectoryNode* node, uint16_t volumeSequenceNumber,
         }
         return 0;
     } catch (const std::exception& e) {
-        printLine(e.what());
+        printImageLine(e.what());
         return 1;
     }
 }
@@ -151,7 +147,7 @@ uint32_t ISOWriter::writePathTable(DirectoryNode* rootList, uint32_t tableBlock,
         written += pending.size();
         return static_cast<uint32_t>(written);
     } catch (const std::exception& e) {
-        printLine(e.what());
+        printImageLine(e.what());
         return 0;
     }
 }
@@ -164,7 +160,7 @@ int ISOWriter::writeSystemArea(ImageOutput& out) {
         }
         return 0;
     } catch (const std::exception& e) {
-        printLine(e.what());
+        printImageLine(e.what());
         return 1;
     }
 }
@@ -174,7 +170,7 @@ int ISOWriter::writeDescriptor(const uint8_t* descriptor, uint32_t block, ImageO
         out.writeAt(byteOffset(block, kWriteBlockSize), descriptor, iso_record::kDescriptorSize);
         return 0;
     } catch (const std::exception& e) {
-        printLine(e.what());
+        printImageLine(e.what());
         return 1;
     }
 }
@@ -248,7 +244,7 @@ int ISOWriter::writeBootCatalog(const uint8_t* validationEntry, const uint8_t* i
                     iso_record::kCatalogEntrySize);
         return 0;
     } catch (const std::exception& e) {
-        printLine(e.what());
+        printImageLine(e.what());
         return 1;
     }
 }
@@ -262,7 +258,7 @@ int ISOWriter::writeBootImage(const std::string& bootImagePath, uint16_t sectorC
                      uint64_t(sectorCount) * virtualSectorSize, [](uint32_t) {});
         return 0;
     } catch (const std::exception& e) {
-        printLine(e.what());
+        printImageLine(e.what());
         return 1;
     }
 }

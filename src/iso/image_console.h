@@ -1,4 +1,4 @@
-// The image readers write their progress and failure lines straight to standard
+// The image classes write their progress and failure lines straight to standard
 // output, without a prefix, each followed by a line end and flushed at once.
 #pragma once
 
