@@ -1,7 +1,14 @@
 #include "e2e/e2e_helpers.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <boost/filesystem.hpp>
+#include <chrono>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -93,6 +100,109 @@ std::vector<std::string> listLocal(const std::string& directory) {
 bool endsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&
            text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+BackgroundRun::BackgroundRun(const std::string& directory, const std::vector<std::string>& args,
+                             const std::vector<std::string>& environment) {
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("can not make a pipe");
+    }
+    std::vector<std::string> argv = {programPath()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const std::string out = streams_ / "out";
+    const std::string err = streams_ / "err";
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        std::vector<char*> pointers;
+        for (std::string& arg : argv) {
+            pointers.push_back(&arg[0]);
+        }
+        pointers.push_back(nullptr);
+        for (const std::string& setting : environment) {
+            ::putenv(const_cast<char*>(setting.c_str()));
+        }
+        const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (outFd < 0 || errFd < 0 || ::dup2(pipeEnds[0], 0) < 0 || ::dup2(outFd, 1) < 0 ||
+            ::dup2(errFd, 2) < 0 || ::chdir(directory.c_str()) != 0) {
+            ::_exit(127);
+        }
+        ::execv(pointers[0], pointers.data());
+        ::_exit(127);
+    }
+    ::close(pipeEnds[0]);
+    input_ = pipeEnds[1];
+    if (pid_ < 0) {
+        throw std::runtime_error("can not start the program");
+    }
+}
+
+BackgroundRun::~BackgroundRun() {
+    if (pid_ > 0 && !ended()) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status_, 0);
+    }
+    if (input_ >= 0) {
+        ::close(input_);
+    }
+}
+
+bool BackgroundRun::ended() {
+    if (pid_ <= 0) {
+        return true;
+    }
+    if (::waitpid(pid_, &status_, WNOHANG) == pid_) {
+        pid_ = -1;
+        return true;
+    }
+    return false;
+}
+
+void BackgroundRun::signal(int signal) const {
+    if (pid_ > 0) {
+        ::kill(pid_, signal);
+    }
+}
+
+bool BackgroundRun::waitUntil(const std::function<bool()>& condition, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) {
+            return true;
+        }
+        if (ended()) {
+            return condition();
+        }
+        ::usleep(2000);
+    }
+    return false;
+}
+
+bool BackgroundRun::readingInput() const {
+    // The system call the process waits in, and its first argument: read (0) of fd 0.
+    std::ifstream syscall("/proc/" + std::to_string(pid_) + "/syscall");
+    std::string number;
+    std::string fd;
+    return syscall >> number >> fd && number == "0" && fd == "0x0";
+}
+
+ProgramRun BackgroundRun::finish(int seconds) {
+    ProgramRun run;
+    if (!waitUntil([] { return false; }, seconds) && pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status_, 0);
+        pid_ = -1;
+        run.err = "the run was killed after " + std::to_string(seconds) + " seconds\n";
+    }
+    if (WIFEXITED(status_)) {
+        run.exitCode = WEXITSTATUS(status_);
+    } else if (WIFSIGNALED(status_)) {
+        run.exitCode = 128 + WTERMSIG(status_);
+    }
+    run.out = out();
+    run.err += test_support::readFile(streams_ / "err");
+    return run;
 }
 
 }  // namespace e2e
