@@ -112,6 +112,8 @@ BackgroundRun::BackgroundRun(const std::string& directory, const std::vector<std
     argv.insert(argv.end(), args.begin(), args.end());
     const std::string out = streams_ / "out";
     const std::string err = streams_ / "err";
+    test_support::writeFile(out, "");
+    test_support::writeFile(err, "");
     pid_ = ::fork();
     if (pid_ == 0) {
         std::vector<char*> pointers;
