@@ -110,55 +110,45 @@ BackgroundRun::BackgroundRun(const std::string& directory, const std::vector<std
     }
     std::vector<std::string> argv = {programPath()};
     argv.insert(argv.end(), args.begin(), args.end());
-    const std::string out = streams_ / "out";
-    const std::string err = streams_ / "err";
-    test_support::writeFile(out, "");
-    test_support::writeFile(err, "");
+    std::vector<char*> pointers;
+    for (std::string& arg : argv) {
+        pointers.push_back(&arg[0]);
+    }
+    pointers.push_back(nullptr);
+    test_support::writeFile(streams_ / "out", "");
+    const int out = ::open((streams_ / "out").c_str(), O_WRONLY | O_CLOEXEC);
+    const int err = ::open((streams_ / "err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     pid_ = ::fork();
     if (pid_ == 0) {
-        std::vector<char*> pointers;
-        for (std::string& arg : argv) {
-            pointers.push_back(&arg[0]);
-        }
-        pointers.push_back(nullptr);
         for (const std::string& setting : environment) {
             ::putenv(const_cast<char*>(setting.c_str()));
         }
-        const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (outFd < 0 || errFd < 0 || ::dup2(pipeEnds[0], 0) < 0 || ::dup2(outFd, 1) < 0 ||
-            ::dup2(errFd, 2) < 0 || ::chdir(directory.c_str()) != 0) {
+        if (::dup2(pipeEnds[0], 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
+            ::chdir(directory.c_str()) != 0) {
             ::_exit(127);
         }
         ::execv(pointers[0], pointers.data());
         ::_exit(127);
     }
+    ::close(out);
+    ::close(err);
     ::close(pipeEnds[0]);
     input_ = pipeEnds[1];
-    if (pid_ < 0) {
-        throw std::runtime_error("can not start the program");
-    }
 }
 
 BackgroundRun::~BackgroundRun() {
-    if (pid_ > 0 && !ended()) {
+    if (!ended()) {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, &status_, 0);
     }
-    if (input_ >= 0) {
-        ::close(input_);
-    }
+    ::close(input_);
 }
 
 bool BackgroundRun::ended() {
-    if (pid_ <= 0) {
-        return true;
-    }
-    if (::waitpid(pid_, &status_, WNOHANG) == pid_) {
+    if (pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == pid_) {
         pid_ = -1;
-        return true;
     }
-    return false;
+    return pid_ <= 0;
 }
 
 void BackgroundRun::signal(int signal) const {
@@ -169,20 +159,17 @@ void BackgroundRun::signal(int signal) const {
 
 bool BackgroundRun::waitUntil(const std::function<bool()>& condition, int seconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        if (ended()) {
+    while (!condition()) {
+        if (ended() || std::chrono::steady_clock::now() > deadline) {
             return condition();
         }
         ::usleep(2000);
     }
-    return false;
+    return true;
 }
 
 bool BackgroundRun::readingInput() const {
-    // The system call the process waits in, and its first argument: read (0) of fd 0.
+    // The system call the process waits in and its first argument: read (0) of fd 0.
     std::ifstream syscall("/proc/" + std::to_string(pid_) + "/syscall");
     std::string number;
     std::string fd;
@@ -191,17 +178,13 @@ bool BackgroundRun::readingInput() const {
 
 ProgramRun BackgroundRun::finish(int seconds) {
     ProgramRun run;
-    if (!waitUntil([] { return false; }, seconds) && pid_ > 0) {
+    if (!waitUntil([this] { return ended(); }, seconds)) {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, &status_, 0);
         pid_ = -1;
-        run.err = "the run was killed after " + std::to_string(seconds) + " seconds\n";
+        run.err = "killed after " + std::to_string(seconds) + " seconds\n";
     }
-    if (WIFEXITED(status_)) {
-        run.exitCode = WEXITSTATUS(status_);
-    } else if (WIFSIGNALED(status_)) {
-        run.exitCode = 128 + WTERMSIG(status_);
-    }
+    run.exitCode = WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
     run.out = out();
     run.err += test_support::readFile(streams_ / "err");
     return run;
