@@ -1,5 +1,6 @@
 // Reading the user's answers to a name-conflict question from standard input.
-// End of input or an unreadable stream counts as "any other key": the caller aborts.
+// End of input, an unreadable stream or an interrupted run counts as "any other key":
+// the caller aborts.
 #pragma once
 
 #include <iostream>

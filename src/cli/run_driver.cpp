@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/console_log.h"
 #include "cli/copy_back.h"
@@ -16,6 +17,8 @@
 #include "iso/direct_add.h"
 #include "iso/iso_modifier.h"
 #include "iso/iso_reader.h"
+#include "platform/image_lock.h"
+#include "platform/interrupt.h"
 #include "platform/temp_name.h"
 
 namespace fs = boost::filesystem;
@@ -42,14 +45,22 @@ class Run {
 
   private:
     int nameWorkDirectory();
+    void abandonGeneratedWorkDirectory();
+    std::vector<ProtectedPath> protectedPaths() const;
+    int guardWorkDirectory();
+    int lockImage();
+    int prepareWork();
     int retrieveConfiguration();
     int extractBootImage();
+    int applyEdits();
     int writeBack();
     int directAdds();
     int packAndSwap();
+    int runSteps();
     int fail(const char* warning);
     int failQuietly();
     int cleanUp();
+    void reportInterruption();
     void removeNewImage();
 
     RunOptions options_;
@@ -57,7 +68,10 @@ class Run {
     std::string backupPath_;
     WorkDirectoryState work_;
     std::unique_ptr<WorkTree> tree_;
+    ImageLock lock_;
     bool packStarted_ = false;
+    bool newImageKept_ = false;  // the final rename failed: the new image stays at its path
+    bool interruptionReported_ = false;
 
     std::unique_ptr<ISOReader> reader_;
     std::unique_ptr<WinpeEditor> editor_;
@@ -74,18 +88,45 @@ int Run::fail(const char* warning) {
     return failQuietly();
 }
 
+// Every failure of a run ends here: the interruption that caused it is reported, the
+// work directory is cleaned up and what the pack left is removed.
 int Run::failQuietly() {
+    reportInterruption();
     cleanUp();
+    if (packStarted_ && !newImageKept_) {
+        removeNewImage();
+    }
     return kFailure;
 }
 
-// Removes what the pack left at the new image's path; never a directory, which the pack
-// can not have made.
+void Run::reportInterruption() {
+    if (interrupt::requested() && !interruptionReported_) {
+        interruptionReported_ = true;
+        logWarning("the run was interrupted by %s, the image is left as it was",
+                   interrupt::signalName(interrupt::noted()).c_str());
+    }
+}
+
+// Removes what the pack left at the new image's path: only the file it wrote, and never a
+// directory, which the pack can not have made.
 void Run::removeNewImage() {
     boost::system::error_code ec;
     const fs::file_status status = fs::symlink_status(newImagePath_, ec);
-    if (fs::exists(status) && !fs::is_directory(status)) {
-        fs::remove(newImagePath_, ec);
+    if (!fs::exists(status) || fs::is_directory(status)) {
+        return;
+    }
+    const FileIdentity& written = modifier_ ? modifier_->writtenImage() : FileIdentity();
+    if (written.known && file_identity::ofEntry(newImagePath_) != written) {
+        return;  // not this run's file
+    }
+    fs::remove(newImagePath_, ec);
+}
+
+// A generated work directory, still empty, made by this run a moment ago.
+void Run::abandonGeneratedWorkDirectory() {
+    if (work_.generated) {
+        boost::system::error_code ec;
+        fs::remove(options_.workDirectory, ec);
     }
 }
 
@@ -98,7 +139,7 @@ int Run::nameWorkDirectory() {
         return kSuccess;
     }
     try {
-        fs::temp_directory_path();
+        temp_name::systemTempDirectory();
     } catch (const std::exception&) {
         logWarning("can not get temporary directory");
         return kFailure;
@@ -111,6 +152,73 @@ int Run::nameWorkDirectory() {
     }
     work_.generated = true;
     work_.prepared = true;
+    return kSuccess;
+}
+
+// Every local path that the options name, and the places of the image: a -t that is or
+// lies above one of them would delete it.
+std::vector<ProtectedPath> Run::protectedPaths() const {
+    std::vector<ProtectedPath> paths;
+    if (!options_.imagePath.empty()) {
+        for (const std::string* path : {&options_.imagePath, &newImagePath_, &backupPath_}) {
+            paths.push_back({*path, ProtectedPath::Kind::image});
+        }
+    }
+    paths.push_back({".", ProtectedPath::Kind::currentDirectory});
+    for (const std::vector<std::string>* list :
+         {&options_.storageDrivers, &options_.networkDrivers, &options_.binaries,
+          &options_.startBinaries, &options_.packages}) {
+        for (const std::string& value : *list) {
+            paths.push_back({value, ProtectedPath::Kind::optionPath});
+        }
+    }
+    // These values carry the local path before their first '%'.
+    std::vector<std::string> withPercent = options_.startPackages;
+    withPercent.insert(withPercent.end(), options_.directories.begin(), options_.directories.end());
+    withPercent.insert(withPercent.end(), options_.files.begin(), options_.files.end());
+    if (!options_.vncValue.empty()) {
+        withPercent.push_back(options_.vncValue);
+    }
+    for (const std::string& value : withPercent) {
+        paths.push_back({value.substr(0, value.find('%')), ProtectedPath::Kind::optionPath});
+    }
+    return paths;
+}
+
+// A -t that the preparation would empty is checked first: it must not take with it the
+// image, its neighbours, the current directory or anything the run reads.
+int Run::guardWorkDirectory() {
+    if (work_.generated) {
+        return kSuccess;
+    }
+    const std::string refusal = refuseWorkDirectory(options_.workDirectory, protectedPaths());
+    if (refusal.empty()) {
+        return kSuccess;
+    }
+    logWarning("%s", refusal.c_str());
+    return kFailure;
+}
+
+// One run per image: a second run on an image that this one is changing stops here,
+// before it touches anything.
+int Run::lockImage() {
+    if (lock_.acquire(options_.imagePath) != ImageLock::Outcome::busy) {
+        return kSuccess;
+    }
+    logWarning("the image %s is being changed by another run, try again when it has finished",
+               options_.imagePath.c_str());
+    abandonGeneratedWorkDirectory();
+    return kFailure;
+}
+
+// From here on every failure cleans up: `prepared` and `existedBefore` are set before
+// anything is removed, so a preparation that fails half-way is cleaned up too.
+int Run::prepareWork() {
+    if (!work_.generated) {
+        work_.prepared = true;
+        prepareWorkDirectory(options_.workDirectory, &work_.existedBefore);
+    }
+    tree_->createDirectories();
     return kSuccess;
 }
 
@@ -169,6 +277,13 @@ int Run::directAdds() {
     return kSuccess;
 }
 
+int Run::applyEdits() {
+    if (editor_->apply() != 0) {
+        return failQuietly();
+    }
+    return kSuccess;
+}
+
 int Run::writeBack() {
     modifier_ = std::make_unique<ISOModifier>(options_.imagePath);
     if (copyBackWorkTree(*tree_, *reader_, *modifier_) != 0) {
@@ -181,12 +296,32 @@ int Run::packAndSwap() {
     logInfo("pack image file back ...");
     packStarted_ = true;
     if (modifier_->PackImage(newImagePath_, tree_->bootImageFile) != 0) {
-        cleanUp();
-        removeNewImage();
-        return kFailure;
+        return failQuietly();
     }
     logInfo("pack image file back succeeded");
-    swapInNewImage(options_.imagePath, newImagePath_, backupPath_);
+    try {
+        swapInNewImage(options_.imagePath, newImagePath_, backupPath_, modifier_->writtenImage());
+    } catch (const ImageSwapError& e) {
+        newImageKept_ = e.newImageKept();
+        throw;
+    }
+    lock_.release();
+    return kSuccess;
+}
+
+// The steps from the preparation of the work directory to the swap; an interruption
+// noted between two steps ends the run there.
+int Run::runSteps() {
+    using Step = int (Run::*)();
+    for (Step step : {&Run::prepareWork, &Run::retrieveConfiguration, &Run::extractBootImage,
+                      &Run::applyEdits, &Run::writeBack, &Run::packAndSwap}) {
+        if (interrupt::requested()) {
+            return failQuietly();
+        }
+        if ((this->*step)() != kSuccess) {
+            return kFailure;
+        }
+    }
     return kSuccess;
 }
 
@@ -205,37 +340,13 @@ int Run::execute() {
             options_.files, options_.vncValue, options_.firewallOff, tree_->treeRoot,
             reader_.get());
         if (editor_->checkOptions() != 0 || editor_->checkFileExistence() != 0) {
-            if (work_.generated) {
-                // Still empty: made by this run a moment ago.
-                boost::system::error_code ec;
-                fs::remove(options_.workDirectory, ec);
-            }
+            abandonGeneratedWorkDirectory();
             return kFailure;
         }
-        if (!work_.generated && !options_.imagePath.empty()) {
-            // Emptying a directory that holds the image would delete the image; one that
-            // is (or holds) the new image's or the backup's path would be deleted by the
-            // swap, or would take the backup with it at the clean-up.
-            for (const std::string* path : {&options_.imagePath, &newImagePath_, &backupPath_}) {
-                if (workDirectoryHoldsImage(options_.workDirectory, *path)) {
-                    logWarning("work directory %s holds the image %s, choose another one with -t",
-                               options_.workDirectory.c_str(), path->c_str());
-                    return kFailure;
-                }
-            }
-        }
-        if (!work_.generated) {
-            work_.existedBefore = prepareWorkDirectory(options_.workDirectory);
-            work_.prepared = true;
-        }
-        tree_->createDirectories();
-        if (retrieveConfiguration() != kSuccess || extractBootImage() != kSuccess) {
+        if (guardWorkDirectory() != kSuccess || lockImage() != kSuccess) {
             return kFailure;
         }
-        if (editor_->apply() != 0) {
-            return failQuietly();
-        }
-        if (writeBack() != kSuccess || packAndSwap() != kSuccess) {
+        if (runSteps() != kSuccess) {
             return kFailure;
         }
         modifier_.reset();
@@ -243,13 +354,11 @@ int Run::execute() {
         editor_.reset();
         cleanUp();
         return kSuccess;
+    } catch (const interrupt::Interrupted&) {
+        return failQuietly();
     } catch (const std::exception& e) {
         logWarning("exception: %s", e.what());
-        cleanUp();
-        if (packStarted_) {
-            removeNewImage();
-        }
-        return kFailure;
+        return failQuietly();
     }
 }
 
@@ -265,6 +374,7 @@ int runWinpeIso(int argc, const char* const argv[]) {
         case ParseOutcome::run:
             break;
     }
+    interrupt::installHandlers();
     Run run(std::move(options));
     return run.execute();
 }

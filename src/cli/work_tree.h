@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Local paths of the work tree, each built by plain concatenation from the work
 // directory, so a work directory given with a trailing separator yields a doubled one.
@@ -29,13 +30,34 @@ struct WorkTree {
 // relative parts are resolved first.
 bool workDirectoryHoldsImage(const std::string& workDirectory, const std::string& imagePath);
 
+// What a -t work directory must neither be nor lie above: emptying it would delete it.
+struct ProtectedPath {
+    enum class Kind {
+        image,             // the image, its .tmp or its .bak path
+        currentDirectory,  // the directory the program runs in
+        optionPath         // a local path named by the run's options
+    };
+    std::string path;
+    Kind kind;
+};
+
+// Empty when the user's `workDirectory` may be emptied and used; otherwise the warning
+// that refuses it: it exists and is not a directory, or it is or lies above one of
+// `protectedPaths`. Directories are compared as files (device and inode of every
+// directory from each protected path up to the root, and of the path's target where it
+// is a link), so links, "..", bind mounts and doubled separators are all seen through;
+// paths that do not exist yet are compared by their resolved names.
+std::string refuseWorkDirectory(const std::string& workDirectory,
+                                const std::vector<ProtectedPath>& protectedPaths);
+
 // Empties the user's work directory or makes it: returns whether anything stood at the
-// path before (it is removed with its contents and made again, empty). The parent
-// directory must exist. Throws on failure.
-bool prepareWorkDirectory(const std::string& workDirectory);
+// path before (it is removed with its contents and made again, empty, with mode 0700).
+// The parent directory must exist. Throws on failure; `existedBefore`, when given, is
+// set before anything is removed.
+bool prepareWorkDirectory(const std::string& workDirectory, bool* existedBefore = nullptr);
 
 // Logs "clean up ...", then removes the work directory with its contents, making it
-// again empty when it existed before the run. Logs "failed to clean up" and returns 1
+// again empty (mode 0700) when it existed before the run. Logs "failed to clean up" and returns 1
 // when that fails, else logs "clean up succeeded" and returns 0. When the run has not
 // prepared the directory yet (`prepared` false) nothing at the path is touched.
 int cleanUpWorkDirectory(bool existedBefore, const std::string& workDirectory,

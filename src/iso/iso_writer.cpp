@@ -33,8 +33,10 @@ uint32_t ISOWriter::layoutDirectory(uint32_t parentSize, uint32_t parentExtent, 
 int ISOWriter::PackImage(const std::string& outputPath, const std::string& bootImagePath) {
     printImageLine("pack the ISO image ...");
     ImageOutput out;
+    writtenImage_ = FileIdentity();
     try {
         out.create(outputPath);
+        writtenImage_ = out.identity();
     } catch (const std::exception& e) {
         printImageLine(std::string("pack ISO image failed, IO exception: ") + e.what());
     }

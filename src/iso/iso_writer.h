@@ -13,6 +13,7 @@
 
 #include "iso/iso_manipulator.h"
 #include "iso/iso_writer_layout.h"
+#include "platform/file_identity.h"
 
 class ImageOutput;
 
@@ -24,6 +25,9 @@ class ISOWriter : public virtual ISOManipulator {
     // Writes the image to `outputPath`; `bootImagePath` "" packs an image that does not
     // boot. Returns 0 when the image was written and closed, 1 otherwise.
     virtual int PackImage(const std::string& outputPath, const std::string& bootImagePath);
+
+    // The file the last PackImage created at its output path; unknown when it made none.
+    const FileIdentity& writtenImage() const { return writtenImage_; }
 
   protected:
     // The tree to pack: the writer loads the local directory; the modifier hands over
@@ -92,6 +96,8 @@ class ISOWriter : public virtual ISOManipulator {
     std::string sourceImagePath;
 
   private:
+    FileIdentity writtenImage_;
+
     int writeDescriptor(const uint8_t* descriptor, uint32_t block, ImageOutput& out);
     uint32_t writePathTable(DirectoryNode* rootList, uint32_t tableBlock, uint32_t directoryStart,
                             bool bigEndian, ImageOutput& out);

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "iso/limits.h"
+#include "platform/interrupt.h"
 
 namespace {
 
@@ -54,10 +55,25 @@ void ImageOutput::closeSource() {
 
 void ImageOutput::create(const std::string& outputPath) {
     path = outputPath;
-    fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    struct stat status;
+    if (::lstat(outputPath.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) {
+            throw std::runtime_error("can not create " + outputPath + ": " + errorText(EISDIR));
+        }
+        if (::unlink(outputPath.c_str()) != 0 && errno != ENOENT) {
+            throw std::runtime_error("can not remove what stands at " + outputPath + ": " +
+                                     errorText(errno));
+        }
+    }
+    // Something planted between the removal and this call makes it fail, never followed.
+    fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         throw std::runtime_error("can not create " + outputPath + ": " + errorText(errno));
     }
+    if (::fstat(fd, &status) != 0) {
+        throw std::runtime_error("can not query " + outputPath + ": " + errorText(errno));
+    }
+    created = file_identity::of(status);
 }
 
 void ImageOutput::writeAt(uint64_t offset, const void* data, size_t size) {
@@ -92,6 +108,7 @@ void ImageOutput::flushStaged() {
 void ImageOutput::writeThrough(uint64_t offset, const uint8_t* bytes, size_t size) {
     size_t done = 0;
     while (done < size) {
+        interrupt::throwIfRequested();
         const ssize_t written =
             ::pwrite(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
         if (written < 0) {
@@ -222,6 +239,7 @@ void ImageOutput::copyRange(const std::string& sourcePath, uint64_t sourceOffset
     if (fd < 0) {
         throw std::runtime_error("the image file " + path + " is not open");
     }
+    interrupt::throwIfRequested();
     const int source = openSource(sourcePath);
     if (size == 0) {
         return;
@@ -253,6 +271,7 @@ bool ImageOutput::copyInKernel(int source, uint64_t& sourceOffset, uint64_t& off
         // The progress marks come per piece, so a piece is copied completely first.
         size_t pieceDone = 0;
         while (pieceDone < want) {
+            interrupt::throwIfRequested();
             loff_t in = static_cast<loff_t>(sourceOffset);
             loff_t out = static_cast<loff_t>(offset);
             const ssize_t copied = ::copy_file_range(source, &in, fd, &out, want - pieceDone, 0);
@@ -296,6 +315,7 @@ void ImageOutput::copyThroughBuffer(int source, uint64_t sourceOffset, uint64_t 
         const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, buffer.size()));
         size_t got = 0;
         while (got < want) {
+            interrupt::throwIfRequested();
             const ssize_t n = ::pread(source, buffer.data() + got, want - got,
                                       static_cast<off_t>(sourceOffset + got));
             if (n < 0) {

@@ -5,12 +5,17 @@
 // The bytes of an image do not depend on the order of its writes, so small writes can be
 // gathered: a staged region (the directory area) is built in memory and written in one
 // piece, and a source file stays open while consecutive copies read from it.
+//
+// Every copy and write first looks whether SIGINT, SIGTERM or SIGHUP has come and then
+// throws interrupt::Interrupted, so an interrupted pack ends within one piece.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/file_identity.h"
 
 class ImageOutput {
   public:
@@ -19,9 +24,14 @@ class ImageOutput {
     ImageOutput(const ImageOutput&) = delete;
     ImageOutput& operator=(const ImageOutput&) = delete;
 
-    // Creates `path`, or empties it when it exists. Bytes never written read as zeros.
+    // Creates `path` as a new file of mode 0600. Whatever stands at the path, except a
+    // directory, is removed first as an entry: a link there is never followed, a FIFO
+    // never opened. Throws when the path is a directory or the file can not be made
+    // afresh. Bytes never written read as zeros.
     void create(const std::string& path);
     bool isOpen() const { return fd >= 0; }
+    // The file that `create` made, to recognise it again at its path.
+    const FileIdentity& identity() const { return created; }
 
     void writeAt(uint64_t offset, const void* data, size_t size);
 
@@ -88,6 +98,7 @@ class ImageOutput {
     bool runWaiting = false;
     CopyRun run;
     std::string path;
+    FileIdentity created;
     bool kernelCopy = true;
     std::vector<uint8_t> buffer;
     // The source file of the last copy, kept open for the next one from the same file.

@@ -19,6 +19,22 @@ constexpr int kMaxTries = 256;
 
 }  // namespace
 
+std::string systemTempDirectory() {
+    std::string directory = "/tmp";
+    for (const char* name : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            directory = value;
+            break;
+        }
+    }
+    boost::system::error_code ec;
+    if (!boost::filesystem::is_directory(directory, ec)) {
+        throw std::runtime_error("the temporary directory " + directory + " is not a directory");
+    }
+    return directory;
+}
+
 unsigned drawNonZeroNumber() {
     const auto tick = std::chrono::duration_cast<std::chrono::milliseconds>(
                           std::chrono::steady_clock::now().time_since_epoch())
@@ -38,7 +54,7 @@ std::string formLeafName(unsigned number) {
 }
 
 std::string formTempPath(unsigned number) {
-    return (boost::filesystem::temp_directory_path() / formLeafName(number)).string();
+    return (boost::filesystem::path(systemTempDirectory()) / formLeafName(number)).string();
 }
 
 std::string createWorkDirectory() {

@@ -6,6 +6,11 @@
 
 namespace temp_name {
 
+// The system's temporary directory: the first of TMPDIR, TMP, TEMP and TEMPDIR that is
+// set and not empty (an empty value counts as unset), else /tmp. Throws
+// std::runtime_error when that is not a directory.
+std::string systemTempDirectory();
+
 // A pseudo-random number that is not 0, from rand() seeded with a monotonic tick.
 unsigned drawNonZeroNumber();
 

@@ -1,6 +1,8 @@
 #include "cli/image_swap.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <boost/filesystem.hpp>
 
@@ -60,4 +62,45 @@ TEST(ImageSwap, WhenNoBackupCanBeKeptNothingChanges) {
                  std::runtime_error);
     EXPECT_EQ(readFile(image), "old image");
     EXPECT_EQ(readFile(image + ".tmp"), "new image");
+}
+
+TEST(ImageSwap, ANewImageThatIsNotTheWrittenFileIsNotSwappedIn) {
+    TempDir temp;
+    const std::string image = temp / "cd.iso";
+    writeFile(image, "old image");
+    writeFile(image + ".tmp", "written image");
+    const FileIdentity written = file_identity::ofEntry(image + ".tmp");
+    fs::rename(image + ".tmp", temp / "moved away");
+    writeFile(image + ".tmp", "planted in its place");
+    EXPECT_THROW(swapInNewImage(image, image + ".tmp", image + ".bak", written), ImageSwapError);
+    EXPECT_EQ(readFile(image), "old image");
+    EXPECT_FALSE(fs::exists(image + ".bak"));
+}
+
+TEST(ImageSwap, ALinkToAnotherFileSystemIsKeptAsAFlushedCopyWithItsMode) {
+    TempDir temp;
+    const std::string shared = "/dev/shm/winpe-iso-swap-" + std::to_string(::getpid());
+    writeFile(temp / "probe", "");
+    struct stat here;
+    struct stat there;
+    if (::stat("/dev/shm", &there) != 0 || ::stat(temp.path().c_str(), &here) != 0 ||
+        here.st_dev == there.st_dev) {
+        GTEST_SKIP() << "/dev/shm is not another file system here";
+    }
+    writeFile(shared, "old image");
+    ASSERT_EQ(::chmod(shared.c_str(), 0640), 0);
+    const std::string image = temp / "cd.iso";
+    fs::create_symlink(shared, image);
+    writeFile(image + ".tmp", "new image");
+
+    swapInNewImage(image, image + ".tmp", image + ".bak", file_identity::ofEntry(image + ".tmp"));
+    struct stat backup;
+    ASSERT_EQ(::lstat((image + ".bak").c_str(), &backup), 0);
+    EXPECT_TRUE(S_ISREG(backup.st_mode));
+    EXPECT_EQ(backup.st_mode & 0777, 0640u);
+    EXPECT_EQ(readFile(image + ".bak"), "old image");
+    EXPECT_EQ(readFile(shared), "old image");
+    EXPECT_FALSE(fs::is_symlink(image));
+    EXPECT_EQ(readFile(image), "new image");
+    fs::remove(shared);
 }

@@ -1,7 +1,14 @@
 #include "e2e/e2e_helpers.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <boost/filesystem.hpp>
+#include <chrono>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -93,6 +100,94 @@ std::vector<std::string> listLocal(const std::string& directory) {
 bool endsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&
            text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+BackgroundRun::BackgroundRun(const std::string& directory, const std::vector<std::string>& args,
+                             const std::vector<std::string>& environment) {
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("can not make a pipe");
+    }
+    std::vector<std::string> argv = {programPath()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& arg : argv) {
+        pointers.push_back(&arg[0]);
+    }
+    pointers.push_back(nullptr);
+    test_support::writeFile(streams_ / "out", "");
+    const int out = ::open((streams_ / "out").c_str(), O_WRONLY | O_CLOEXEC);
+    const int err = ::open((streams_ / "err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        for (const std::string& setting : environment) {
+            ::putenv(const_cast<char*>(setting.c_str()));
+        }
+        if (::dup2(pipeEnds[0], 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
+            ::chdir(directory.c_str()) != 0) {
+            ::_exit(127);
+        }
+        ::execv(pointers[0], pointers.data());
+        ::_exit(127);
+    }
+    ::close(out);
+    ::close(err);
+    ::close(pipeEnds[0]);
+    input_ = pipeEnds[1];
+}
+
+BackgroundRun::~BackgroundRun() {
+    if (!ended()) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status_, 0);
+    }
+    ::close(input_);
+}
+
+bool BackgroundRun::ended() {
+    if (pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == pid_) {
+        pid_ = -1;
+    }
+    return pid_ <= 0;
+}
+
+void BackgroundRun::signal(int signal) const {
+    if (pid_ > 0) {
+        ::kill(pid_, signal);
+    }
+}
+
+bool BackgroundRun::waitUntil(const std::function<bool()>& condition, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!condition()) {
+        if (ended() || std::chrono::steady_clock::now() > deadline) {
+            return condition();
+        }
+        ::usleep(2000);
+    }
+    return true;
+}
+
+bool BackgroundRun::readingInput() const {
+    // The system call the process waits in and its first argument: read (0) of fd 0.
+    std::ifstream syscall("/proc/" + std::to_string(pid_) + "/syscall");
+    std::string number;
+    std::string fd;
+    return syscall >> number >> fd && number == "0" && fd == "0x0";
+}
+
+ProgramRun BackgroundRun::finish(int seconds) {
+    ProgramRun run;
+    if (!waitUntil([this] { return ended(); }, seconds)) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &status_, 0);
+        pid_ = -1;
+        run.err = "killed after " + std::to_string(seconds) + " seconds\n";
+    }
+    run.exitCode = WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+    run.out = out();
+    run.err += test_support::readFile(streams_ / "err");
+    return run;
 }
 
 }  // namespace e2e

@@ -2,8 +2,13 @@
 // with third-party tools.
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "support/test_files.h"
 
 namespace e2e {
 
@@ -47,5 +52,36 @@ std::vector<std::string> listLocal(const std::string& directory);
 
 // True when `text` ends with `end`.
 bool endsWith(const std::string& text, const std::string& end);
+
+// A run of the program in the background, for tests that act while it runs: its
+// standard output and error go to files, its standard input comes from a pipe that stays
+// open until the run ends. The run is killed if it still runs when the object goes away.
+class BackgroundRun {
+  public:
+    // `environment` holds NAME=value settings added to the test's own environment.
+    BackgroundRun(const std::string& directory, const std::vector<std::string>& args,
+                  const std::vector<std::string>& environment = {});
+    ~BackgroundRun();
+    BackgroundRun(const BackgroundRun&) = delete;
+    BackgroundRun& operator=(const BackgroundRun&) = delete;
+
+    void signal(int signal) const;
+    // Polls `condition` until it holds (true), the run ends or `seconds` pass (false).
+    bool waitUntil(const std::function<bool()>& condition, int seconds = 120);
+    // True while the program waits in a read of its standard input.
+    bool readingInput() const;
+    // Waits for the end of the run (killing it after `seconds`); the exit code is
+    // 128 + the signal for a run ended by a signal.
+    ProgramRun finish(int seconds = 120);
+    std::string out() const { return test_support::readFile(streams_ / "out"); }
+
+  private:
+    bool ended();
+
+    test_support::TempDir streams_;
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int status_ = 0;
+};
 
 }  // namespace e2e

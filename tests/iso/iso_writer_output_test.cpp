@@ -3,6 +3,7 @@
 #include "iso/iso_writer_output.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <boost/filesystem.hpp>
 #include <fstream>
@@ -79,4 +80,26 @@ TEST(ImageOutput, ASourceThatEndsEarlyOrIsMissingFailsTheCopy) {
     EXPECT_THROW(out.flushCopies(), std::runtime_error);
     EXPECT_THROW(out.queueCopy(temp / "missing", 0, 0, 0, 2048, [](uint32_t) {}),
                  std::runtime_error);
+}
+
+TEST(ImageOutput, TheFileIsMadeAfreshAsPrivateAndNeverOverADirectory) {
+    TempDir temp;
+    const std::string output = temp / "out";
+    test_support::writeFile(temp / "target", "target");
+    boost::filesystem::create_symlink("target", output);
+    ImageOutput out;
+    out.create(output);
+    out.close();
+    struct stat status;
+    ASSERT_EQ(::lstat(output.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    EXPECT_EQ(out.identity(), file_identity::ofEntry(output));
+    EXPECT_EQ(test_support::readFile(temp / "target"), "target");
+
+    boost::filesystem::remove(output);
+    boost::filesystem::create_directory(output);
+    ImageOutput refused;
+    EXPECT_THROW(refused.create(output), std::runtime_error);
+    EXPECT_TRUE(boost::filesystem::is_directory(output));
 }

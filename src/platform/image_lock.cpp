@@ -1,0 +1,50 @@
+#include "platform/image_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/file_identity.h"
+
+ImageLock::~ImageLock() {
+    release();
+}
+
+ImageLock::Outcome ImageLock::acquire(const std::string& imagePath) {
+    release();
+    // Only a regular file is opened: opening a device can have effects of its own.
+    struct stat status;
+    if (imagePath.empty() || ::stat(imagePath.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return Outcome::unlocked;
+    }
+    const int fd = ::open(imagePath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return Outcome::unlocked;
+    }
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        ::close(fd);
+        return Outcome::unlocked;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return error == EWOULDBLOCK ? Outcome::busy : Outcome::unlocked;
+    }
+    if (file_identity::of(opened) != file_identity::ofTarget(imagePath)) {
+        ::close(fd);
+        return Outcome::busy;
+    }
+    fd_ = fd;
+    return Outcome::locked;
+}
+
+void ImageLock::release() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
