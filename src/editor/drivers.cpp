@@ -8,6 +8,8 @@
 #include "editor/text_lines.h"
 #include "editor/winpe_editor.h"
 #include "iso/image_path.h"
+#include "platform/local_file.h"
+#include "platform/local_tree.h"
 
 namespace fs = boost::filesystem;
 
@@ -74,22 +76,33 @@ void appendDriverDir(std::string& line, const std::string& name) {
 
 }  // namespace
 
-int WinpeEditor::addNetworkDriver(std::string driverDirectory) {
+int WinpeEditor::addNetworkDriver(std::string source) {
     try {
-        trimTrailingSeparators(driverDirectory);
-        const std::string name = fs::path(driverDirectory).filename().string();
+        std::string trimmed = source;
+        trimTrailingSeparators(trimmed);
+        const std::string name = fs::path(trimmed).filename().string();
         logInfo("adding network driver %s", name.c_str());
-        for (fs::directory_iterator it(driverDirectory), end; it != end; ++it) {
-            if (fs::is_directory(it->status())) {
+        // Which files go where is settled, and their names checked, before any is copied.
+        struct Copy {
+            std::string from;
+            std::string to;
+        };
+        std::vector<Copy> copies;
+        for (const local_tree::Entry& entry :
+             local_tree::scan(source, local_tree::Depth::topOnly)) {
+            if (entry.directory) {
                 continue;
             }
-            const std::string fileName = it->path().filename().string();
-            const std::string destination = networkDriverDestination(fileName);
+            const std::string destination = networkDriverDestination(entry.name);
             if (destination.empty()) {
                 continue;
             }
-            fs::copy_file(it->path(), localPath(destination) + "/" + fileName,
-                          fs::copy_option::fail_if_exists);
+            const std::string from = trimmed + "/" + entry.name;
+            image_path::requireLocalEntryName(entry.name, from);
+            copies.push_back({from, localPath(destination) + "/" + entry.name});
+        }
+        for (const Copy& copy : copies) {
+            local_file::copyFile(copy.from, copy.to);
         }
         logInfo("adding network driver %s succeeded", name.c_str());
         return 0;

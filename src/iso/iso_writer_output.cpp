@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "iso/limits.h"
+#include "platform/local_file.h"
 
 namespace {
 
@@ -36,10 +37,8 @@ int ImageOutput::openSource(const std::string& source) {
         return openSourceFd;
     }
     closeSource();
-    openSourceFd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (openSourceFd < 0) {
-        throw std::runtime_error("can not open source file " + source + ": " + errorText(errno));
-    }
+    uint64_t size = 0;
+    openSourceFd = local_file::openForReading(source, size, "source file").release();
     openSourcePath = source;
     return openSourceFd;
 }
