@@ -193,6 +193,10 @@ TEST_F(InputRun, LinksAreFollowedOnlyInsideTheTreeBeingAdded) {
         EXPECT_EQ(readFromImage(image(), dir + "/again/deep.txt"), "deep");
     }
     EXPECT_FALSE(contains(readFile(image()), secret));
+    // The program reads back what it wrote.
+    const e2e::ProgramRun again = run({"-i", "cd.iso", "-f"}, "", kBounded);
+    EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
+    EXPECT_EQ(readFromImage(image(), "/DOCS/pkg/again/deep.txt"), "deep");
 }
 
 TEST_F(InputRun, ConfigurationFilesAboveTheBoundAreRefusedNamingThem) {
