@@ -28,6 +28,16 @@ std::string upperCase(std::string text) {
     return text;
 }
 
+// The first step of copy_directory: the destination must not exist yet.
+void requireFreeDestination(const std::string& destination) {
+    if (fs::exists(destination)) {
+        if (fs::is_directory(destination)) {
+            throw std::runtime_error("copy_directory fails: a directory with same name exists");
+        }
+        throw std::runtime_error("copy_directory fails: a file with same name exists");
+    }
+}
+
 // Copies the listed entries of `source` into the existing directory `destination`.
 void copyEntries(const std::string& source, const std::string& destination,
                  const std::vector<local_tree::Entry>& entries, bool upperCaseNames) {
@@ -36,9 +46,8 @@ void copyEntries(const std::string& source, const std::string& destination,
         const std::string to =
             destination + "/" + (upperCaseNames ? upperCase(entry.name) : entry.name);
         if (entry.directory) {
-            if (fs::exists(to)) {
-                throw std::runtime_error("copy_directory fails: a directory with same name exists");
-            }
+            // Names that differ only in case meet here once they are upper-cased.
+            requireFreeDestination(to);
             fs::create_directory(to);
             copyEntries(from, to, entry.children, upperCaseNames);
         } else {
@@ -176,12 +185,7 @@ std::string WinpeEditor::addDirectory(const std::string& source, const std::stri
 
 void WinpeEditor::copy_directory(const std::string& source, const std::string& destination,
                                  bool upperCaseNames) {
-    if (fs::exists(destination)) {
-        if (fs::is_directory(destination)) {
-            throw std::runtime_error("copy_directory fails: a directory with same name exists");
-        }
-        throw std::runtime_error("copy_directory fails: a file with same name exists");
-    }
+    requireFreeDestination(destination);
     // The whole tree is looked at first: a name the image can not hold, a link leading
     // out of it or a special file stops the copy before anything is copied.
     const std::vector<local_tree::Entry> entries = local_tree::scan(
