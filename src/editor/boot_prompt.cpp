@@ -4,6 +4,7 @@
 
 #include "cli/console_log.h"
 #include "editor/winpe_editor.h"
+#include "platform/local_file.h"
 
 namespace fs = boost::filesystem;
 
@@ -22,7 +23,7 @@ int WinpeEditor::disablePressAnyKey() {
     try {
         const std::string bootFix = localPath(kBootFix);
         const std::string backup = bootFix + ".bak";
-        fs::copy_file(bootFix, backup, fs::copy_option::fail_if_exists);
+        local_file::copyFile(bootFix, backup);
         {
             std::ofstream out(bootFix, std::ios::binary | std::ios::trunc);
             if (!out) {

@@ -8,6 +8,8 @@
 #include "editor/text_lines.h"
 #include "editor/winpe_editor.h"
 #include "iso/image_path.h"
+#include "platform/local_file.h"
+#include "platform/local_tree.h"
 
 namespace fs = boost::filesystem;
 
@@ -53,43 +55,56 @@ std::string driverImagePath(const std::string& driversDir, const std::string& na
     return image_path::join(driversDir, upperCase(name));
 }
 
-bool startsWithSemicolon(const std::string& line) {
+bool startsWithSemicolon(std::string_view line) {
     return !line.empty() && line[0] == ';';
 }
 
-bool contains(const std::string& line, const char* text) {
-    return line.find(text) != std::string::npos;
+bool contains(std::string_view line, const char* text) {
+    return line.find(text) != std::string_view::npos;
 }
 
-// Appends `name` to an OemDriverDirs line: right after a final '=' (blanks kept before
-// it), otherwise after ", ".
-void appendDriverDir(std::string& line, const std::string& name) {
-    const size_t last = line.find_last_not_of(' ');
-    if (last != std::string::npos && line[last] == '=') {
-        line += name;
+// An OemDriverDirs line with `name` appended: right after a final '=' (blanks kept
+// before it), otherwise after ", ".
+std::string withDriverDir(std::string_view line, const std::string& name) {
+    std::string result(line);
+    const size_t last = result.find_last_not_of(' ');
+    if (last != std::string::npos && result[last] == '=') {
+        result += name;
     } else {
-        line += ", " + name;
+        result += ", " + name;
     }
+    return result;
 }
 
 }  // namespace
 
-int WinpeEditor::addNetworkDriver(std::string driverDirectory) {
+int WinpeEditor::addNetworkDriver(std::string source) {
     try {
-        trimTrailingSeparators(driverDirectory);
-        const std::string name = fs::path(driverDirectory).filename().string();
+        std::string trimmed = source;
+        trimTrailingSeparators(trimmed);
+        const std::string name = fs::path(trimmed).filename().string();
         logInfo("adding network driver %s", name.c_str());
-        for (fs::directory_iterator it(driverDirectory), end; it != end; ++it) {
-            if (fs::is_directory(it->status())) {
+        // Which files go where is settled, and their names checked, before any is copied.
+        struct Copy {
+            std::string from;
+            std::string to;
+        };
+        std::vector<Copy> copies;
+        for (const local_tree::Entry& entry :
+             local_tree::scan(source, local_tree::Depth::topOnly)) {
+            if (entry.directory) {
                 continue;
             }
-            const std::string fileName = it->path().filename().string();
-            const std::string destination = networkDriverDestination(fileName);
+            const std::string destination = networkDriverDestination(entry.name);
             if (destination.empty()) {
                 continue;
             }
-            fs::copy_file(it->path(), localPath(destination) + "/" + fileName,
-                          fs::copy_option::fail_if_exists);
+            const std::string from = trimmed + "/" + entry.name;
+            image_path::requireLocalEntryName(entry.name, from);
+            copies.push_back({from, localPath(destination) + "/" + entry.name});
+        }
+        for (const Copy& copy : copies) {
+            local_file::copyFile(copy.from, copy.to);
         }
         logInfo("adding network driver %s succeeded", name.c_str());
         return 0;
@@ -128,7 +143,7 @@ int WinpeEditor::addStorageDriver(std::string packageDirectory) {
 int WinpeEditor::addDriverName(const std::string& driverName) {
     logInfo("adding driver name %s", driverName.c_str());
     const std::string settingsFile = localPath(kOemSettingsFile);
-    std::vector<std::string> lines;
+    text_lines::Lines lines;
     if (!text_lines::read(settingsFile, lines)) {
         logInfo("adding driver name failed - unable to open file %s", settingsFile.c_str());
         return 1;
@@ -138,21 +153,21 @@ int WinpeEditor::addDriverName(const std::string& driverName) {
             continue;
         }
         if (startsWithSemicolon(lines[i])) {
-            lines[i].erase(0, 1);
+            lines.set(i, lines[i].substr(1));
         }
         const size_t rootLine = i + 1;
         if (rootLine >= lines.size() || !contains(lines[rootLine], "OemDriverRoot")) {
             return 1;
         }
-        lines[rootLine] = "OemDriverRoot=\"Drivers\"";
+        lines.set(rootLine, "OemDriverRoot=\"Drivers\"");
         const size_t dirsLine = rootLine + 1;
         if (dirsLine >= lines.size() || !contains(lines[dirsLine], "OemDriverDirs")) {
             return 1;
         }
         if (startsWithSemicolon(lines[dirsLine])) {
-            lines[dirsLine].erase(0, 1);
+            lines.set(dirsLine, lines[dirsLine].substr(1));
         }
-        appendDriverDir(lines[dirsLine], driverName);
+        lines.set(dirsLine, withDriverDir(lines[dirsLine], driverName));
         i = dirsLine;
     }
     if (!text_lines::write(settingsFile, lines, true)) {

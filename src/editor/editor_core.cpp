@@ -8,6 +8,8 @@
 #include "editor/winpe_editor.h"
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
+#include "platform/local_file.h"
+#include "platform/local_tree.h"
 
 namespace fs = boost::filesystem;
 
@@ -17,6 +19,41 @@ namespace {
 std::string leafName(std::string path) {
     trimTrailingSeparators(path);
     return fs::path(path).filename().string();
+}
+
+std::string upperCase(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// The first step of copy_directory: the destination must not exist yet.
+void requireFreeDestination(const std::string& destination) {
+    if (fs::exists(destination)) {
+        if (fs::is_directory(destination)) {
+            throw std::runtime_error("copy_directory fails: a directory with same name exists");
+        }
+        throw std::runtime_error("copy_directory fails: a file with same name exists");
+    }
+}
+
+// Copies the listed entries of `source` into the existing directory `destination`.
+void copyEntries(const std::string& source, const std::string& destination,
+                 const std::vector<local_tree::Entry>& entries, bool upperCaseNames) {
+    for (const local_tree::Entry& entry : entries) {
+        const std::string from = source + "/" + entry.name;
+        const std::string to =
+            destination + "/" + (upperCaseNames ? upperCase(entry.name) : entry.name);
+        if (entry.directory) {
+            // Names that differ only in case meet here once they are upper-cased.
+            requireFreeDestination(to);
+            fs::create_directory(to);
+            copyEntries(from, to, entry.children, upperCaseNames);
+        } else {
+            local_file::copyFile(from, to);
+        }
+    }
 }
 
 std::string imagePathBelow(const std::string& destDir, const std::string& name) {
@@ -111,7 +148,7 @@ std::string WinpeEditor::addFile(const std::string& source, const std::string& d
         if (!resolveNameConflict(name, destDir, imagePathBelow, texts)) {
             return "";
         }
-        fs::copy_file(source, targetDir + "/" + name, fs::copy_option::fail_if_exists);
+        local_file::copyFile(source, targetDir + "/" + name);
         logInfo("adding file %s succeeded", name.c_str());
         return name;
     } catch (const std::exception& e) {
@@ -148,27 +185,16 @@ std::string WinpeEditor::addDirectory(const std::string& source, const std::stri
 
 void WinpeEditor::copy_directory(const std::string& source, const std::string& destination,
                                  bool upperCaseNames) {
-    if (fs::exists(destination)) {
-        if (fs::is_directory(destination)) {
-            throw std::runtime_error("copy_directory fails: a directory with same name exists");
-        }
-        throw std::runtime_error("copy_directory fails: a file with same name exists");
-    }
+    requireFreeDestination(destination);
+    // The whole tree is looked at first: a name the image can not hold, a link leading
+    // out of it or a special file stops the copy before anything is copied.
+    const std::vector<local_tree::Entry> entries = local_tree::scan(
+        source, local_tree::Depth::whole,
+        [upperCaseNames](const std::string& name, const std::string& path) {
+            image_path::requireLocalEntryName(upperCaseNames ? upperCase(name) : name, path);
+        });
     fs::create_directory(destination);
-    for (fs::directory_iterator it(source), end; it != end; ++it) {
-        std::string targetName = it->path().filename().string();
-        if (upperCaseNames) {
-            for (char& c : targetName) {
-                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            }
-        }
-        const std::string target = destination + "/" + targetName;
-        if (fs::is_directory(it->status())) {
-            copy_directory(it->path().string(), target, upperCaseNames);
-        } else {
-            fs::copy_file(it->path(), target, fs::copy_option::fail_if_exists);
-        }
-    }
+    copyEntries(source, destination, entries, upperCaseNames);
 }
 
 bool WinpeEditor::ensureProgramsDirectory() {

@@ -17,7 +17,7 @@ const char* const kFirewallOff = "WinPEFirewall=off";
 int WinpeEditor::disableFirewall() {
     logInfo("disabling firewall ...");
     const std::string settingsFile = localPath(kSettingsFile);
-    std::vector<std::string> lines;
+    text_lines::Lines lines;
     if (!text_lines::read(settingsFile, lines)) {
         logWarning("disabling firewall failed - unable to open file %s", settingsFile.c_str());
         return 1;
@@ -25,20 +25,20 @@ int WinpeEditor::disableFirewall() {
     bool replaced = false;
     size_t sectionLine = lines.size();
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].find(kFirewallKey) != std::string::npos) {
-            lines[i] = kFirewallOff;
+        if (lines[i].find(kFirewallKey) != std::string_view::npos) {
+            lines.set(i, kFirewallOff);
             replaced = true;
         }
-        if (sectionLine == lines.size() && lines[i].find(kNetSection) != std::string::npos) {
+        if (sectionLine == lines.size() && lines[i].find(kNetSection) != std::string_view::npos) {
             sectionLine = i;
         }
     }
     if (!replaced) {
         if (sectionLine < lines.size()) {
-            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(sectionLine) + 1,
-                         kFirewallOff);
+            lines.insert(sectionLine + 1, kFirewallOff);
         } else {
-            lines.insert(lines.begin(), {kNetSection, kFirewallOff});
+            lines.insert(0, kFirewallOff);
+            lines.insert(0, kNetSection);
         }
     }
     if (!text_lines::write(settingsFile, lines, false)) {

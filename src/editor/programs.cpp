@@ -63,13 +63,16 @@ bool WinpeEditor::addStartPackage(const std::string& value) {
 int WinpeEditor::addStartUp(const std::string& executable) {
     logInfo("adding start up ...");
     const std::string jobFile = localPath(kJobFile);
-    std::vector<std::string> lines;
+    text_lines::Lines lines;
     if (!text_lines::read(jobFile, lines)) {
         logInfo("adding start up failed - unable to open file %s", jobFile.c_str());
         return 1;
     }
-    const auto end = std::find(lines.begin(), lines.end(), kJobFileEnd);
-    if (end == lines.end()) {
+    size_t end = 0;
+    while (end < lines.size() && lines[end] != kJobFileEnd) {
+        ++end;
+    }
+    if (end == lines.size()) {
         logWarning("adding start up failed - unexpected file format at taskdeck.xml");
         return 1;
     }

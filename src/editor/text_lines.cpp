@@ -1,50 +1,139 @@
 #include "editor/text_lines.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <fstream>
-#include <iterator>
+#include <limits>
+#include <stdexcept>
+
+#include "cli/console_log.h"
+#include "platform/local_file.h"
 
 namespace text_lines {
 
-bool read(const std::string& path, std::vector<std::string>& lines) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+namespace {
+
+// Lines the edits insert at most into one file; room for them is kept when it is read.
+constexpr size_t kInsertedLines = 4;
+
+}  // namespace
+
+Lines::Lines(std::initializer_list<std::string_view> lines) {
+    for (std::string_view line : lines) {
+        spans_.push_back(append(line));
+    }
+}
+
+Lines::Span Lines::append(std::string_view line) {
+    if (line.size() > std::numeric_limits<uint32_t>::max() - text_.size()) {
+        throw std::length_error("the lines of an edited file exceed 4 GiB");
+    }
+    const std::string copy(line);  // `line` may lie in the buffer that grows here
+    const Span span{static_cast<uint32_t>(text_.size()), static_cast<uint32_t>(copy.size())};
+    text_ += copy;
+    return span;
+}
+
+void Lines::set(size_t index, std::string_view line) {
+    Span& span = spans_.at(index);
+    if (line.size() <= span.length) {
+        // Fits where the old line was; std::copy handles a `line` taken from that place.
+        std::copy(line.begin(), line.end(), text_.begin() + span.begin);
+        span.length = static_cast<uint32_t>(line.size());
+        return;
+    }
+    const Span placed = append(line);
+    spans_[index] = placed;
+}
+
+void Lines::insert(size_t index, std::string_view line) {
+    const Span placed = append(line);
+    spans_.insert(spans_.begin() + static_cast<std::ptrdiff_t>(std::min(index, spans_.size())),
+                  placed);
+}
+
+bool operator==(const Lines& a, const Lines& b) {
+    if (a.size() != b.size()) {
         return false;
     }
-    const std::string content((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        return false;
-    }
-    lines.clear();
-    size_t start = 0;
-    for (;;) {
-        const size_t end = content.find('\n', start);
-        if (end == std::string::npos) {
-            lines.push_back(content.substr(start));
-            break;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i]) {
+            return false;
         }
-        size_t length = end - start;
-        if (length > 0 && content[end - 1] == '\r') {
-            --length;
-        }
-        lines.push_back(content.substr(start, length));
-        start = end + 1;
     }
     return true;
 }
 
-bool write(const std::string& path, const std::vector<std::string>& lines,
-           bool writeEmptyLastLine) {
+bool read(const std::string& path, Lines& lines) {
+    uint64_t size = 0;
+    local_file::OpenFile file;
+    try {
+        file = local_file::openForReading(path, size);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (size > kMaxFileSize) {
+        logWarning(
+            "configuration file %s is %llu bytes, more than the %llu bytes an edited file "
+            "may have",
+            path.c_str(), static_cast<unsigned long long>(size),
+            static_cast<unsigned long long>(kMaxFileSize));
+        return false;
+    }
+    std::string text(static_cast<size_t>(size), '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t count = ::read(file.fd(), &text[done], text.size() - done);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return false;
+        }
+        if (count == 0) {
+            text.resize(done);  // the file shrank meanwhile
+            break;
+        }
+        done += static_cast<size_t>(count);
+    }
+    std::vector<Lines::Span> spans;
+    spans.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1 +
+                  kInsertedLines);
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            spans.push_back(
+                {static_cast<uint32_t>(start), static_cast<uint32_t>(text.size() - start)});
+            break;
+        }
+        size_t length = end - start;
+        if (length > 0 && text[end - 1] == '\r') {
+            --length;
+        }
+        spans.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(length)});
+        start = end + 1;
+    }
+    lines.text_ = std::move(text);
+    lines.spans_ = std::move(spans);
+    return true;
+}
+
+bool write(const std::string& path, const Lines& lines, bool writeEmptyLastLine) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) {
         return false;
     }
     size_t count = lines.size();
-    if (!writeEmptyLastLine && count > 0 && lines.back().empty()) {
+    if (!writeEmptyLastLine && count > 0 && lines[count - 1].empty()) {
         --count;
     }
     for (size_t i = 0; i < count; ++i) {
-        out << lines[i] << "\r\n";
+        const std::string_view line = lines[i];
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        out.write("\r\n", 2);
     }
     out.close();
     return !out.fail();

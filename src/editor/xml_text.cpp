@@ -19,6 +19,9 @@ std::string escapeAttribute(const std::string& text) {
             case '"':
                 escaped += "&quot;";
                 break;
+            case '\'':
+                escaped += "&apos;";
+                break;
             default:
                 escaped += c;
         }

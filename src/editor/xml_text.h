@@ -5,7 +5,7 @@
 
 namespace xml_text {
 
-// Escapes &, <, > and " so that `text` can stand inside a double-quoted attribute value.
+// Escapes &, <, >, " and ' so that `text` can stand inside a double-quoted attribute value.
 std::string escapeAttribute(const std::string& text);
 
 }  // namespace xml_text

@@ -34,6 +34,13 @@ bool isValidEntryName(const std::string& name) {
     return boost::filesystem::windows_name(name);
 }
 
+void requireLocalEntryName(const std::string& identifier, const std::string& localPath) {
+    if (!isValidEntryName(identifier)) {
+        throw std::invalid_argument("local entry " + localPath + ": \"" + identifier +
+                                    "\" is not a valid name for an entry of the image");
+    }
+}
+
 std::vector<std::string> split(const std::string& path) {
     std::vector<std::string> components;
     if (path == ".") {

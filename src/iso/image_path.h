@@ -19,6 +19,11 @@ namespace image_path {
 // and never "." or "..".
 bool isValidEntryName(const std::string& name);
 
+// Throws std::invalid_argument naming the local entry at `localPath` when `identifier`,
+// the name it is to have in the image, fails isValidEntryName: the image would hold an
+// entry that no reader of it accepts.
+void requireLocalEntryName(const std::string& identifier, const std::string& localPath);
+
 // Splits a path (leading separators already removed) into its components. A "."
 // component is dropped unless it is the whole path, and so is the "." that a trailing
 // separator stands for ("I386\" is "I386"); ".." stays a component of its own;

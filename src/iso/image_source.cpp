@@ -1,6 +1,7 @@
 #include "iso/image_source.h"
 
-#include <boost/filesystem/operations.hpp>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -11,35 +12,29 @@ std::string shortReadText(const std::string& image, uint64_t offset, size_t coun
            " of image " + image + " failed: the image has " + std::to_string(imageSize) + " bytes";
 }
 
-FileImageSource::FileImageSource(const std::string& path) : path_(path) {
-    boost::system::error_code ignored;
-    if (boost::filesystem::is_directory(path, ignored)) {
-        throw std::runtime_error("cannot open image file " + path + ": it is a directory");
-    }
-    stream_.open(path, std::ios::in | std::ios::binary);
-    if (!stream_) {
-        throw std::runtime_error("cannot open image file " + path + ": " + std::strerror(errno));
-    }
-    stream_.seekg(0, std::ios::end);
-    const std::streamoff end = stream_.tellg();
-    if (!stream_ || end < 0) {
-        throw std::runtime_error("cannot determine the size of image file " + path);
-    }
-    size_ = static_cast<uint64_t>(end);
-}
+FileImageSource::FileImageSource(const std::string& path)
+    : path_(path), file_(local_file::openForReading(path, size_, "image file")) {}
 
 void FileImageSource::read(uint64_t offset, void* buffer, size_t count) {
     if (!contains(offset, count)) {
         throw std::runtime_error(shortReadText(path_, offset, count, size_));
     }
-    if (count == 0) {
-        return;
-    }
-    stream_.clear();
-    stream_.seekg(static_cast<std::streamoff>(offset), std::ios::beg);
-    stream_.read(static_cast<char*>(buffer), static_cast<std::streamsize>(count));
-    if (!stream_ || static_cast<size_t>(stream_.gcount()) != count) {
-        throw std::runtime_error(shortReadText(path_, offset, count, size_));
+    char* at = static_cast<char*>(buffer);
+    while (count > 0) {
+        const ssize_t got = ::pread(file_.fd(), at, count, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            throw std::runtime_error("reading image " + path_ + " at byte " +
+                                     std::to_string(offset) + " failed: " + std::strerror(errno));
+        }
+        if (got == 0) {
+            throw std::runtime_error(shortReadText(path_, offset, count, size_));
+        }
+        at += got;
+        offset += static_cast<uint64_t>(got);
+        count -= static_cast<size_t>(got);
     }
 }
 

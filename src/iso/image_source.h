@@ -4,11 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/local_file.h"
 
 class ImageSource {
   public:
@@ -30,10 +31,11 @@ class ImageSource {
 // Opens the image at a path for one operation; throws std::runtime_error when it cannot.
 using ImageSourceOpener = std::function<std::unique_ptr<ImageSource>(const std::string& path)>;
 
-// A file read with a binary input stream.
+// A regular file on disk, read at explicit offsets.
 class FileImageSource : public ImageSource {
   public:
-    // Throws std::runtime_error naming the path when the file cannot be opened.
+    // Throws std::runtime_error naming the path when the file cannot be opened or is not
+    // a regular file (a FIFO or a device is refused without waiting on it).
     explicit FileImageSource(const std::string& path);
 
     uint64_t size() const override { return size_; }
@@ -41,8 +43,8 @@ class FileImageSource : public ImageSource {
 
   private:
     std::string path_;
-    std::ifstream stream_;
-    uint64_t size_ = 0;
+    uint64_t size_ = 0;  // before file_, whose opening sets it
+    local_file::OpenFile file_;
 };
 
 // Bytes held by the caller; they must outlive the source.

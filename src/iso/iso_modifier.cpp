@@ -11,6 +11,7 @@
 #include "iso/image_path.h"
 #include "iso/limits.h"
 #include "iso/records.h"
+#include "platform/local_file.h"
 
 namespace fs = boost::filesystem;
 
@@ -123,7 +124,11 @@ int ISOModifier::AddSingleFile(const std::string& localPath, const std::string& 
         if (insertion.list == nullptr) {
             return 1;
         }
-        const uintmax_t size = fs::file_size(fs::path(insertion.localParent) / insertion.localName);
+        // Opened once here, so that a FIFO or a device is refused at the add, not during
+        // the pack, and without waiting for a writer.
+        uint64_t size = 0;
+        local_file::openForReading((fs::path(insertion.localParent) / insertion.localName).string(),
+                                   size);
         if (size > iso_limits::kMaxFileSize) {
             throw std::runtime_error("local file " + localPath + " is " + std::to_string(size) +
                                      " bytes; an image file holds at most " +

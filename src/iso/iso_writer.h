@@ -10,10 +10,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "iso/iso_manipulator.h"
 #include "iso/iso_writer_layout.h"
 #include "platform/file_identity.h"
+
+namespace local_tree {
+struct Entry;
+}
 
 class ImageOutput;
 
@@ -102,8 +107,10 @@ class ISOWriter : public virtual ISOManipulator {
     uint32_t writePathTable(DirectoryNode* rootList, uint32_t tableBlock, uint32_t directoryStart,
                             bool bigEndian, ImageOutput& out);
     void copyFileData(const DirectoryNode& node, uint64_t outputOffset, ImageOutput& out);
-    // The local loader at nesting `depth` below the directory given to the pack.
-    NodeList loadLocalDirectory(const std::string& directory, unsigned depth);
+    // The local loader at nesting `depth` below the directory given to the pack, building
+    // the nodes of `entries`, the listing of `directory`.
+    NodeList loadLocalDirectory(const std::string& directory,
+                                const std::vector<local_tree::Entry>& entries, unsigned depth);
     int finishImage(const iso_layout::ImageLayout& layout, ImageOutput& out);
     int emitImage(const iso_layout::ImageLayout& layout, const std::string& bootImagePath,
                   ImageOutput& out);

@@ -4,29 +4,44 @@
 #include <stdexcept>
 #include <string>
 
+#include "iso/image_path.h"
 #include "iso/iso_writer.h"
 #include "iso/limits.h"
+#include "platform/local_tree.h"
 
 namespace fs = boost::filesystem;
 
 NodeList ISOWriter::loadSourceDirectory(const std::string& directory) {
-    return loadLocalDirectory(directory, 0);
+    std::vector<local_tree::Entry> listing;
+    try {
+        // The whole tree is looked at before any node is made: every name must be one the
+        // image can hold and its reader accepts, links must stay inside the tree, and only
+        // regular files and directories are taken.
+        listing = local_tree::scan(directory, local_tree::Depth::whole,
+                                   image_path::requireLocalEntryName);
+    } catch (const std::exception& e) {
+        std::printf("%s\n", e.what());
+        std::fflush(stdout);
+        return nullptr;
+    }
+    return loadLocalDirectory(directory, listing, 0);
 }
 
-NodeList ISOWriter::loadLocalDirectory(const std::string& directory, unsigned depth) {
+NodeList ISOWriter::loadLocalDirectory(const std::string& directory,
+                                       const std::vector<local_tree::Entry>& listing,
+                                       unsigned depth) {
     NodeList entries;
     DirectoryNode* last = nullptr;  // appending at the tail keeps large directories linear
     try {
         if (depth >= iso_limits::kMaxDirectoryDepth) {
-            // Also what stops a symbolic link that points at one of its own parents.
             throw std::runtime_error("local directory " + directory + " lies more than " +
                                      std::to_string(iso_limits::kMaxDirectoryDepth) +
                                      " levels deep");
         }
         const fs::path directoryPath(directory);
-        for (fs::directory_iterator it(directoryPath), end; it != end; ++it) {
+        for (const local_tree::Entry& entry : listing) {
             auto node = std::make_unique<DirectoryNode>();
-            node->name = it->path().filename().string();
+            node->name = entry.name;
             node->identifier = node->name;
             node->path = directory;
             node->inImage = false;
@@ -34,15 +49,15 @@ NodeList ISOWriter::loadLocalDirectory(const std::string& directory, unsigned de
             (last == nullptr ? entries : last->next) = std::move(node);
             last = added;
             const fs::path entryPath = directoryPath / added->name;
-            if (fs::is_directory(entryPath)) {
+            if (entry.directory) {
                 added->type = kNodeDirectory;
-                added->children = loadLocalDirectory(entryPath.string(), depth + 1);
+                added->children = loadLocalDirectory(entryPath.string(), entry.children, depth + 1);
                 if (added->children == nullptr) {
                     throw std::runtime_error("load local directory information failed");
                 }
             } else {
                 added->type = kNodeFile;
-                const uintmax_t size = fs::file_size(entryPath);
+                const uint64_t size = entry.size;
                 if (size > iso_limits::kMaxFileSize) {
                     throw std::runtime_error("local file " + entryPath.string() + " is " +
                                              std::to_string(size) +

@@ -11,6 +11,7 @@
 
 #include "iso/limits.h"
 #include "platform/interrupt.h"
+#include "platform/local_file.h"
 
 namespace {
 
@@ -37,10 +38,8 @@ int ImageOutput::openSource(const std::string& source) {
         return openSourceFd;
     }
     closeSource();
-    openSourceFd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (openSourceFd < 0) {
-        throw std::runtime_error("can not open source file " + source + ": " + errorText(errno));
-    }
+    uint64_t size = 0;
+    openSourceFd = local_file::openForReading(source, size, "source file").release();
     openSourcePath = source;
     return openSourceFd;
 }

@@ -34,22 +34,6 @@ const char kCleanUpLines[] = "Log: clean up ...\nLog: clean up succeeded\n";
 
 }  // namespace
 
-class FailedRun : public SampleCdTest {
-  protected:
-    // A run with a generated work directory inside a private temporary directory.
-    e2e::ProgramRun run(const std::vector<std::string>& args, const std::string& input = "",
-                        const std::string& prefix = "") {
-        fs::create_directories(systemTmp());
-        return runProgram(temp.path(), args, input, prefix, "TMPDIR=" + shellQuote(systemTmp()));
-    }
-    std::string systemTmp() const { return temp / "system-tmp"; }
-
-    void expectNothingLeft() const {
-        expectImageUntouched();
-        EXPECT_TRUE(fs::is_empty(systemTmp())) << "a work directory was left behind";
-    }
-};
-
 TEST_F(FailedRun, MissingImageOrJobFileStopsAtItsRetrieve) {
     const e2e::ProgramRun missing = run({"-i", "none.iso", "-f"});
     EXPECT_EQ(missing.exitCode, 1);

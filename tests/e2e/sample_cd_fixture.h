@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/filesystem.hpp>
 #include <string>
+#include <vector>
 
 #include "e2e/e2e_helpers.h"
 #include "support/test_files.h"
+#include "support/tool_runner.h"
 
 class SampleCdTest : public testing::Test {
   protected:
@@ -27,4 +30,22 @@ class SampleCdTest : public testing::Test {
 
     test_support::TempDir temp;
     std::string original;
+};
+
+// Runs that must fail and leave nothing behind.
+class FailedRun : public SampleCdTest {
+  protected:
+    // A run with a generated work directory inside a private temporary directory.
+    e2e::ProgramRun run(const std::vector<std::string>& args, const std::string& input = "",
+                        const std::string& prefix = "") {
+        boost::filesystem::create_directories(systemTmp());
+        return e2e::runProgram(temp.path(), args, input, prefix,
+                               "TMPDIR=" + test_support::shellQuote(systemTmp()));
+    }
+    std::string systemTmp() const { return temp / "system-tmp"; }
+
+    void expectNothingLeft() const {
+        expectImageUntouched();
+        EXPECT_TRUE(boost::filesystem::is_empty(systemTmp())) << "a work directory was left behind";
+    }
 };

@@ -102,9 +102,9 @@ TEST_F(StartUpTest, MissingJobFileIsReportedWithItsPath) {
 TEST_F(StartUpTest, SpecialCharactersInNamesAreEscaped) {
     auto editor = makeEditor();
     ConsoleCapture capture;
-    EXPECT_EQ(0, editor->addStartUp("R&D <x>\\\"q\".exe"));
+    EXPECT_EQ(0, editor->addStartUp("R&D <x>\\\"q\"'s.exe"));
     EXPECT_EQ(
-        "<exec processName=\"\\PROGRAMS\\R&amp;D &lt;x&gt;\\&quot;q&quot;.exe\" "
+        "<exec processName=\"\\PROGRAMS\\R&amp;D &lt;x&gt;\\&quot;q&quot;&apos;s.exe\" "
         "currentDir=\"\\PROGRAMS\\R&amp;D &lt;x&gt;\" />",
         crlfLines(jobFile())[3]);
     // The result is still well-formed XML with the names as attribute values.
@@ -114,7 +114,7 @@ TEST_F(StartUpTest, SpecialCharactersInNamesAreEscaped) {
         "print(e.getAttribute(\"processName\")); print(e.getAttribute(\"currentDir\"))' " +
         test_support::shellQuote(jobFile()));
     EXPECT_EQ(0, check.exitCode) << check.output;
-    EXPECT_EQ("\\PROGRAMS\\R&D <x>\\\"q\".exe\n\\PROGRAMS\\R&D <x>\n", check.output);
+    EXPECT_EQ("\\PROGRAMS\\R&D <x>\\\"q\"'s.exe\n\\PROGRAMS\\R&D <x>\n", check.output);
 }
 
 TEST_F(StartUpTest, StartBinaryRenamedAtThePromptStartsUnderItsNewName) {

@@ -6,7 +6,7 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using Lines = text_lines::Lines;
 
 TEST(TextLines, SplitsAtLfAndDropsTheCrBeforeIt) {
     test_support::TempDir temp;

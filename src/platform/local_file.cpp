@@ -1,0 +1,186 @@
+#include "platform/local_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+namespace local_file {
+
+namespace {
+
+// Bytes asked of the kernel per in-kernel copy; it needs no buffer, so pieces are large.
+constexpr size_t kKernelCopyPiece = 8 * 1024 * 1024;
+// Buffer of the plain read/write copy.
+constexpr size_t kBufferedCopyPiece = 1024 * 1024;
+
+std::string errorText(int error) {
+    return std::strerror(error);
+}
+
+std::runtime_error openFailure(const char* what, const std::string& path,
+                               const std::string& reason) {
+    return std::runtime_error(std::string("cannot open ") + what + " " + path + ": " + reason);
+}
+
+// Refuses a mode that is not a regular file's, naming the path and what it is.
+void requireRegular(mode_t mode, const char* what, const std::string& path) {
+    if (!S_ISREG(mode)) {
+        throw openFailure(what, path, "it is " + kindOf(mode) + ", not a regular file");
+    }
+}
+
+std::runtime_error copyFailure(const std::string& source, const std::string& target, int error) {
+    return std::runtime_error("copying " + source + " to " + target +
+                              " failed: " + errorText(error));
+}
+
+// The kernel refuses an in-kernel copy with these between some pairs of file systems, or
+// for some kinds of files; the plain copy then does it.
+bool kernelCopyRefused(int error) {
+    return error == EXDEV || error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP ||
+           error == EINVAL;
+}
+
+// Copies from the current offsets of `in` and `out` to the end of `in`.
+void copyData(int in, int out, const std::string& source, const std::string& target) {
+    bool copied = false;
+    for (;;) {
+        const ssize_t count = ::copy_file_range(in, nullptr, out, nullptr, kKernelCopyPiece, 0);
+        if (count > 0) {
+            copied = true;
+            continue;
+        }
+        if (count == 0) {
+            if (copied) {
+                return;
+            }
+            // Some file systems report no data for files that have some; the plain copy
+            // below reads what is there and ends at once for an empty file.
+            break;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (kernelCopyRefused(errno)) {
+            break;
+        }
+        throw copyFailure(source, target, errno);
+    }
+    std::vector<char> buffer(kBufferedCopyPiece);
+    for (;;) {
+        const ssize_t count = ::read(in, buffer.data(), buffer.size());
+        if (count == 0) {
+            return;
+        }
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw copyFailure(source, target, errno);
+        }
+        const char* data = buffer.data();
+        size_t left = static_cast<size_t>(count);
+        while (left > 0) {
+            const ssize_t written = ::write(out, data, left);
+            if (written < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                throw copyFailure(source, target, errno);
+            }
+            data += written;
+            left -= static_cast<size_t>(written);
+        }
+    }
+}
+
+}  // namespace
+
+OpenFile::~OpenFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+std::string kindOf(unsigned mode) {
+    switch (mode & S_IFMT) {
+        case S_IFREG:
+            return "a regular file";
+        case S_IFDIR:
+            return "a directory";
+        case S_IFIFO:
+            return "a FIFO";
+        case S_IFSOCK:
+            return "a socket";
+        case S_IFCHR:
+            return "a character device";
+        case S_IFBLK:
+            return "a block device";
+        case S_IFLNK:
+            return "a symbolic link";
+        default:
+            return "a special file";
+    }
+}
+
+OpenFile openForReading(const std::string& path, uint64_t& size, const char* what) {
+    // The kind is looked at before opening, as opening some devices acts on them and a
+    // socket can not be opened at all; the opened file is looked at again below, in case
+    // the path was changed in between.
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0) {
+        throw openFailure(what, path, errorText(errno));
+    }
+    requireRegular(status.st_mode, what, path);
+    // Non-blocking, so that a FIFO put in its place meanwhile does not wait for a writer.
+    OpenFile file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.fd() < 0) {
+        throw openFailure(what, path, errorText(errno));
+    }
+    if (::fstat(file.fd(), &status) != 0) {
+        throw openFailure(what, path, errorText(errno));
+    }
+    requireRegular(status.st_mode, what, path);
+    const int flags = ::fcntl(file.fd(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.fd(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        throw openFailure(what, path, errorText(errno));
+    }
+    size = static_cast<uint64_t>(status.st_size);
+    return file;
+}
+
+void copyFile(const std::string& source, const std::string& target) {
+    uint64_t size = 0;
+    const OpenFile in = openForReading(source, size);
+    OpenFile out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (out.fd() < 0) {
+        throw std::runtime_error("copying " + source + " failed: cannot create " + target + ": " +
+                                 errorText(errno));
+    }
+    try {
+        copyData(in.fd(), out.fd(), source, target);
+        if (::close(out.release()) != 0) {
+            throw copyFailure(source, target, errno);
+        }
+    } catch (...) {
+        ::unlink(target.c_str());
+        throw;
+    }
+}
+
+}  // namespace local_file

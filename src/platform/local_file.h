@@ -1,0 +1,50 @@
+// Reading and copying local files. Every local file the program reads (the image, the
+// files and trees it adds) is opened here, so that anything that is not a regular file
+// (a FIFO, a socket, a device) is refused at once instead of blocking the run, and every
+// copy into the work tree works across file systems.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace local_file {
+
+// An open file descriptor, closed when the object goes away.
+class OpenFile {
+  public:
+    OpenFile() = default;
+    explicit OpenFile(int fd) : fd_(fd) {}
+    ~OpenFile();
+    OpenFile(OpenFile&& other) noexcept : fd_(other.release()) {}
+    OpenFile& operator=(OpenFile&& other) noexcept;
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+
+    int fd() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+// "a FIFO", "a socket", "a character device", "a block device", "a directory", ... for
+// a file mode that is not a regular file's.
+std::string kindOf(unsigned mode);
+
+// Opens the regular file at `path` for reading; a symbolic link is followed. Anything
+// else is refused without blocking. Throws std::runtime_error "cannot open <what> <path>:
+// <reason>", the reason being the system's error text or "it is a FIFO, not a regular
+// file" and the like. `size` receives the file's size.
+OpenFile openForReading(const std::string& path, uint64_t& size, const char* what = "local file");
+
+// Copies the regular file `source` (a symbolic link is followed) to `target`, which must
+// not exist. Works across file systems; the copy is not flushed to disk, as it only
+// serves the work tree. On failure the partial target is removed and a
+// std::runtime_error names the path and the system's error text.
+void copyFile(const std::string& source, const std::string& target);
+
+}  // namespace local_file

@@ -1,0 +1,34 @@
+// Listing a local directory that is about to be added to the image or copied into the
+// work tree, with everything below it, before anything is copied or added. A symbolic
+// link inside it is followed only when what it leads to lies inside the same directory;
+// links leading elsewhere, links that can not be followed, links back into a directory
+// that holds them, and entries that are neither regular files nor directories fail the
+// listing with a message naming the entry.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace local_tree {
+
+struct Entry {
+    std::string name;  // as listed in its directory
+    bool directory = false;
+    uint64_t size = 0;            // of a regular file
+    std::vector<Entry> children;  // of a directory, in listing order
+};
+
+enum class Depth { whole, topOnly };
+
+// Called for every listed entry with its name and local path; throws to refuse it.
+using NameCheck = std::function<void(const std::string& name, const std::string& path)>;
+
+// Lists `top` (given on the command line, so a link there is followed) and, with
+// Depth::whole, every directory below it, in the order the file system lists them.
+// `checkName` (may be empty) sees every entry before it is looked at further. Throws
+// std::runtime_error (or what `checkName` throws) at the first offending entry.
+std::vector<Entry> scan(const std::string& top, Depth depth, const NameCheck& checkName = {});
+
+}  // namespace local_tree

@@ -1,0 +1,102 @@
+#include "platform/local_file.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <boost/filesystem.hpp>
+#include <cstring>
+
+#include "support/test_files.h"
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+// The text of what `action` throws, "" when it throws nothing.
+template <typename Action>
+std::string failureOf(Action action) {
+    try {
+        action();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(LocalFile, CopiesWithinAndAcrossFileSystemsAndNeverOverwrites) {
+    test_support::TempDir temp;
+    // Larger than one piece of the plain copy, and not a multiple of it.
+    const std::vector<uint8_t> bytes = test_support::patternBytes(3 * 1024 * 1024 + 17, 5);
+    test_support::writeFile(temp / "source", bytes);
+    test_support::writeFile(temp / "empty", "");
+    std::vector<std::string> targets = {temp / "copy"};
+    char pattern[] = "/dev/shm/winpe-copy-XXXXXX";
+    struct stat shm, here;
+    const bool otherDevice = ::stat("/dev/shm", &shm) == 0 &&
+                             ::stat(temp.path().c_str(), &here) == 0 && shm.st_dev != here.st_dev &&
+                             ::mkdtemp(pattern) != nullptr;
+    if (otherDevice) {
+        targets.push_back(std::string(pattern) + "/copy");
+    } else {
+        std::cout << "no copy across file systems: /dev/shm is not one of its own\n";
+    }
+    for (const std::string& target : targets) {
+        local_file::copyFile(temp / "source", target);
+        EXPECT_EQ(test_support::readBytes(target), bytes) << target;
+        local_file::copyFile(target, target + ".back");
+        EXPECT_EQ(test_support::readBytes(target + ".back"), bytes) << target;
+        local_file::copyFile(temp / "empty", target + ".empty");
+        EXPECT_EQ(test_support::readFile(target + ".empty"), "");
+        // An existing target is kept as it was.
+        test_support::writeFile(target + ".taken", "taken");
+        EXPECT_NE(failureOf([&] {
+                      local_file::copyFile(temp / "source", target + ".taken");
+                  }).find("cannot create " + target + ".taken: File exists"),
+                  std::string::npos);
+        EXPECT_EQ(test_support::readFile(target + ".taken"), "taken");
+    }
+    if (otherDevice) {
+        fs::remove_all(pattern);
+    }
+}
+
+TEST(LocalFile, RefusesEverythingButARegularFileWithoutBlocking) {
+    test_support::TempDir temp;
+    ASSERT_EQ(::mkfifo((temp / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("fifo", temp / "link");
+    fs::create_directory(temp / "dir");
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = temp / "sock";
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const struct {
+        std::string path;
+        const char* kind;
+    } cases[] = {{temp / "fifo", "a FIFO"},
+                 {temp / "link", "a FIFO"},
+                 {temp / "dir", "a directory"},
+                 {socketPath, "a socket"},
+                 {"/dev/null", "a character device"}};
+    for (const auto& c : cases) {
+        uint64_t size = 0;
+        EXPECT_EQ(failureOf([&] { local_file::openForReading(c.path, size, "test file"); }),
+                  "cannot open test file " + c.path + ": it is " + c.kind + ", not a regular file");
+        EXPECT_EQ(
+            failureOf([&] { local_file::copyFile(c.path, temp / "target"); }),
+            "cannot open local file " + c.path + ": it is " + c.kind + ", not a regular file");
+        EXPECT_FALSE(test_support::fileExists(temp / "target"));
+    }
+    ::close(sock);
+    uint64_t size = 0;
+    EXPECT_EQ(failureOf([&] { local_file::openForReading(temp / "none", size); }),
+              "cannot open local file " + temp / "none" + ": No such file or directory");
+}
+
+}  // namespace
