@@ -8,36 +8,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "platform/interrupt.h"
+#include "platform/local_file.h"
 
 namespace fs = boost::filesystem;
 
 namespace {
 
-constexpr size_t kCopyBufferSize = 1024 * 1024;
-
 [[noreturn]] void fail(const std::string& what, const std::string& path, int error) {
     throw ImageSwapError(what + " " + path + ": " + std::strerror(error), false);
 }
-
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 std::string directoryOf(const std::string& path) {
     const fs::path parent = fs::path(path).parent_path();
@@ -64,40 +45,12 @@ void carryOverOwnerAndMode(int fd, const struct stat& old, const std::string& pa
 // image's mode and owner, flushed to disk.
 void copyBackup(const std::string& imagePath, const std::string& backupPath,
                 const struct stat& old) {
-    const Descriptor source(::open(imagePath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (source.get() < 0) {
-        fail("can not open the old image", imagePath, errno);
-    }
-    const Descriptor target(
-        ::open(backupPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (target.get() < 0) {
-        fail("can not create the backup", backupPath, errno);
-    }
-    std::vector<char> buffer(kCopyBufferSize);
-    for (;;) {
-        const ssize_t got = ::read(source.get(), buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            fail("can not read the old image", imagePath, errno);
-        }
-        if (got == 0) {
-            break;
-        }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t written = ::write(target.get(), buffer.data() + done, got - done);
-            if (written < 0 && errno == EINTR) {
-                continue;
-            }
-            if (written <= 0) {
-                fail("can not write the backup", backupPath, written < 0 ? errno : ENOSPC);
-            }
-            done += written;
-        }
-    }
-    carryOverOwnerAndMode(target.get(), old, backupPath);
-    if (::fsync(target.get()) != 0) {
+    uint64_t size = 0;
+    const local_file::OpenFile source = local_file::openForReading(imagePath, size, "old image");
+    const local_file::OpenFile target = local_file::createNew(backupPath, 0600);
+    local_file::copyContents(source.fd(), target.fd(), imagePath, backupPath);
+    carryOverOwnerAndMode(target.fd(), old, backupPath);
+    if (::fsync(target.fd()) != 0) {
         fail("can not flush to disk", backupPath, errno);
     }
 }
@@ -113,7 +66,7 @@ void keepBackup(const std::string& imagePath, const std::string& backupPath,
     const int linkError = errno;
     try {
         copyBackup(imagePath, backupPath, old);
-    } catch (const ImageSwapError& e) {
+    } catch (const std::runtime_error& e) {
         boost::system::error_code ec;
         fs::remove(backupPath, ec);
         throw ImageSwapError("can not keep the old image at " + backupPath +
@@ -123,9 +76,9 @@ void keepBackup(const std::string& imagePath, const std::string& backupPath,
 }
 
 void flushDirectory(const std::string& directory) {
-    const Descriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0) {
-        ::fsync(fd.get());
+    const local_file::OpenFile fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.fd() >= 0) {
+        ::fsync(fd.fd());
     }
 }
 
@@ -142,25 +95,26 @@ void checkStillWritten(const std::string& newImagePath, const FileIdentity& writ
 
 void swapInNewImage(const std::string& imagePath, const std::string& newImagePath,
                     const std::string& backupPath, const FileIdentity& written) {
-    const Descriptor fresh(::open(newImagePath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (fresh.get() < 0) {
+    const local_file::OpenFile fresh(
+        ::open(newImagePath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (fresh.fd() < 0) {
         fail("can not open the new image", newImagePath, errno);
     }
     struct stat status;
-    if (::fstat(fresh.get(), &status) != 0) {
+    if (::fstat(fresh.fd(), &status) != 0) {
         fail("can not query the new image", newImagePath, errno);
     }
     if (written.known && file_identity::of(status) != written) {
         checkStillWritten(newImagePath, written);
     }
-    if (::fsync(fresh.get()) != 0) {
+    if (::fsync(fresh.fd()) != 0) {
         fail("can not flush to disk", newImagePath, errno);
     }
     struct stat old;
     if (::stat(imagePath.c_str(), &old) != 0) {
         fail("can not query the image", imagePath, errno);
     }
-    carryOverOwnerAndMode(fresh.get(), old, newImagePath);
+    carryOverOwnerAndMode(fresh.fd(), old, newImagePath);
 
     interrupt::throwIfRequested();
     const interrupt::Deferral deferral;

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/interrupt.h"
+
 namespace local_file {
 
 namespace {
@@ -46,10 +48,12 @@ bool kernelCopyRefused(int error) {
            error == EINVAL;
 }
 
-// Copies from the current offsets of `in` and `out` to the end of `in`.
-void copyData(int in, int out, const std::string& source, const std::string& target) {
+}  // namespace
+
+void copyContents(int in, int out, const std::string& source, const std::string& target) {
     bool copied = false;
     for (;;) {
+        interrupt::throwIfRequested();
         const ssize_t count = ::copy_file_range(in, nullptr, out, nullptr, kKernelCopyPiece, 0);
         if (count > 0) {
             copied = true;
@@ -73,6 +77,7 @@ void copyData(int in, int out, const std::string& source, const std::string& tar
     }
     std::vector<char> buffer(kBufferedCopyPiece);
     for (;;) {
+        interrupt::throwIfRequested();
         const ssize_t count = ::read(in, buffer.data(), buffer.size());
         if (count == 0) {
             return;
@@ -98,8 +103,6 @@ void copyData(int in, int out, const std::string& source, const std::string& tar
         }
     }
 }
-
-}  // namespace
 
 OpenFile::~OpenFile() {
     if (fd_ >= 0) {
@@ -164,16 +167,26 @@ OpenFile openForReading(const std::string& path, uint64_t& size, const char* wha
     return file;
 }
 
+OpenFile createNew(const std::string& path, unsigned mode) {
+    OpenFile file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                         static_cast<mode_t>(mode)));
+    if (file.fd() < 0) {
+        throw std::runtime_error("cannot create " + path + ": " + errorText(errno));
+    }
+    return file;
+}
+
 void copyFile(const std::string& source, const std::string& target) {
     uint64_t size = 0;
     const OpenFile in = openForReading(source, size);
-    OpenFile out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (out.fd() < 0) {
-        throw std::runtime_error("copying " + source + " failed: cannot create " + target + ": " +
-                                 errorText(errno));
+    OpenFile out;
+    try {
+        out = createNew(target, 0644);
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error("copying " + source + " failed: " + e.what());
     }
     try {
-        copyData(in.fd(), out.fd(), source, target);
+        copyContents(in.fd(), out.fd(), source, target);
         if (::close(out.release()) != 0) {
             throw copyFailure(source, target, errno);
         }

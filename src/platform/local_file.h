@@ -41,6 +41,16 @@ std::string kindOf(unsigned mode);
 // file" and the like. `size` receives the file's size.
 OpenFile openForReading(const std::string& path, uint64_t& size, const char* what = "local file");
 
+// Creates the file `path`, which must not exist (a link standing there is not followed),
+// for writing with the permission bits `mode`. Throws std::runtime_error "cannot create
+// <path>: <reason>".
+OpenFile createNew(const std::string& path, unsigned mode);
+
+// Copies everything from the current offset of `in` to its end to the current offset of
+// `out`, in the kernel where it can. `source` and `target` name the two in errors. Stops
+// with interrupt::Interrupted when the run is interrupted.
+void copyContents(int in, int out, const std::string& source, const std::string& target);
+
 // Copies the regular file `source` (a symbolic link is followed) to `target`, which must
 // not exist. Works across file systems; the copy is not flushed to disk, as it only
 // serves the work tree. On failure the partial target is removed and a

@@ -1,6 +1,7 @@
 #include "platform/local_file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <boost/filesystem.hpp>
 #include <cstring>
 
+#include "platform/interrupt.h"
 #include "support/test_files.h"
 
 namespace fs = boost::filesystem;
@@ -62,6 +64,17 @@ TEST(LocalFile, CopiesWithinAndAcrossFileSystemsAndNeverOverwrites) {
     if (otherDevice) {
         fs::remove_all(pattern);
     }
+}
+
+TEST(LocalFile, AnInterruptedCopyStopsAndLeavesNoTarget) {
+    test_support::TempDir temp;
+    test_support::writeFile(temp / "source", test_support::patternBytes(4096, 3));
+    interrupt::installHandlers();
+    ::raise(SIGINT);
+    EXPECT_THROW(local_file::copyFile(temp / "source", temp / "copy"), interrupt::Interrupted);
+    EXPECT_FALSE(fs::exists(temp / "copy"));
+    ::signal(SIGINT, SIG_DFL);
+    interrupt::reset();
 }
 
 TEST(LocalFile, RefusesEverythingButARegularFileWithoutBlocking) {
