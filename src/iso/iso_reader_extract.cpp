@@ -5,9 +5,9 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "iso/image_console.h"
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
-#include "iso/image_console.h"
 
 namespace fs = boost::filesystem;
 

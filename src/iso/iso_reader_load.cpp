@@ -5,9 +5,9 @@
 #include <stdexcept>
 
 #include "iso/byte_order.h"
+#include "iso/image_console.h"
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
-#include "iso/image_console.h"
 #include "iso/records.h"
 
 using iso_bytes::getLe16;

@@ -1,9 +1,9 @@
 // ISOReader: finding paths in the loaded tree. Look-ups never touch the image file.
 #include <stdexcept>
 
+#include "iso/image_console.h"
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
-#include "iso/image_console.h"
 
 DirectoryNode* ISOReader::findDirectoryRecord(const std::string& path) {
     if (!loaded) {
