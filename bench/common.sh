@@ -1,9 +1,9 @@
 # Shared pieces of the benchmark scripts: image size, a tree of random files, timing,
 # medians and peak memory. Sourced, not run.
 
-# The image size in MiB: 600, or 3072 with --large as the first argument.
+# The image size in MiB: 600, or 3072 with --large as the first argument (SIZE_MIB overrides).
 bench_size_mib() {
-  if [ "${1:-}" = "--large" ]; then echo 3072; else echo 600; fi
+  if [ -n "${SIZE_MIB:-}" ]; then echo "$SIZE_MIB"; elif [ "${1:-}" = "--large" ]; then echo 3072; else echo 600; fi
 }
 
 # bench_random_files DIR MIB: about MIB MiB of random data in files of 1 to 300 KiB
@@ -43,7 +43,11 @@ bench_median() {
 
 # bench_peak_kib COMMAND...: runs the command and prints its peak resident memory in KiB.
 bench_peak_kib() {
-  /usr/bin/time -f '%M' -o /dev/stdout "$@" 2>/dev/null >/dev/null | tail -n 1
+  local report
+  report=$(mktemp)
+  /usr/bin/time -f '%M' -o "$report" "$@" >/dev/null 2>&1 || true
+  tail -n 1 "$report"
+  rm -f "$report"
 }
 
 # bench_report NAME BASE TIMES...: one line per tool with its median and ratio to BASE's;
