@@ -19,7 +19,12 @@
 
 class ImageOutput {
   public:
-    ImageOutput() = default;
+    // The ways file data may move. `fastest`: in the kernel where source and image offsets
+    // line up, through a pipe elsewhere, through a buffer where the kernel refuses both.
+    // The others leave out the faster ways, so that tests can reach every way.
+    enum class CopyPaths { fastest, pipeOrBuffer, bufferOnly };
+
+    explicit ImageOutput(CopyPaths paths = CopyPaths::fastest) : paths(paths) {}
     ~ImageOutput();
     ImageOutput(const ImageOutput&) = delete;
     ImageOutput& operator=(const ImageOutput&) = delete;
@@ -79,6 +84,12 @@ class ImageOutput {
     // The kernel-side copy; returns false when this pair of files does not allow it.
     bool copyInKernel(int source, uint64_t& sourceOffset, uint64_t& offset, uint64_t size,
                       const std::function<void(uint32_t)>& piece, const std::string& sourcePath);
+    // Moves the data through a pipe with splice; returns false when the kernel refuses
+    // before anything moved.
+    bool copyThroughPipe(int source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
+                         const std::function<void(uint32_t)>& piece, const std::string& sourcePath);
+    bool openPipe();
+    void closePipe();
     void copyThroughBuffer(int source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
                            const std::function<void(uint32_t)>& piece,
                            const std::string& sourcePath, const FileSpans* files);
@@ -99,7 +110,10 @@ class ImageOutput {
     CopyRun run;
     std::string path;
     FileIdentity created;
+    CopyPaths paths;
     bool kernelCopy = true;
+    bool pipeCopy = true;
+    int pipeEnds[2] = {-1, -1};  // read end, write end
     std::vector<uint8_t> buffer;
     // The source file of the last copy, kept open for the next one from the same file.
     int openSourceFd = -1;

@@ -42,42 +42,55 @@ std::string expectedImage(const std::string& source, uint64_t at) {
 TEST(ImageOutput, MergedCopiesGiveZerosBetweenFilesOnEveryCopyPath) {
     TempDir temp;
     const std::string source = makeSource(temp / "source");
-    // 64 KiB apart from the source offsets the kernel copies; 2 KiB apart a buffer does.
-    for (const uint64_t at : {uint64_t(64 * 1024), uint64_t(2048), uint64_t(3) << 31}) {
-        const std::string output = temp / "out";
-        uint64_t reported = 0;
-        {
-            ImageOutput out;
-            out.create(output);
-            auto progress = [&](uint32_t bytes) { reported += bytes; };
-            out.queueCopy(temp / "source", 0, at, 3000, 2048, progress);
-            out.queueCopy(temp / "source", 2 * 2048, at + 2 * 2048, 2048, 2048, progress);
-            out.queueCopy(temp / "source", 4 * 2048, at + 3 * 2048, 0, 2048, progress);
-            out.queueCopy(temp / "source", 3 * 2048, at + 3 * 2048, 10, 2048, progress);
-            out.close();
+    // Every way the data may move, at offsets the kernel copies (64 KiB apart from the
+    // source), that only a pipe or a buffer moves (2 and 4 KiB apart), across 2 GiB and
+    // beyond 4 GiB. The last file ends in the middle of its block.
+    using Paths = ImageOutput::CopyPaths;
+    for (const Paths paths : {Paths::fastest, Paths::pipeOrBuffer, Paths::bufferOnly}) {
+        for (const uint64_t at : {uint64_t(64 * 1024), uint64_t(2048), uint64_t(4096),
+                                  (uint64_t(1) << 31) - 2048, uint64_t(3) << 31}) {
+            SCOPED_TRACE("copy paths " + std::to_string(static_cast<int>(paths)) + ", offset " +
+                         std::to_string(at));
+            const std::string output = temp / "out";
+            uint64_t reported = 0;
+            {
+                ImageOutput out(paths);
+                out.create(output);
+                auto progress = [&](uint32_t bytes) { reported += bytes; };
+                out.queueCopy(temp / "source", 0, at, 3000, 2048, progress);
+                out.queueCopy(temp / "source", 2 * 2048, at + 2 * 2048, 2048, 2048, progress);
+                out.queueCopy(temp / "source", 4 * 2048, at + 3 * 2048, 0, 2048, progress);
+                out.queueCopy(temp / "source", 3 * 2048, at + 3 * 2048, 10, 2048, progress);
+                out.close();
+            }
+            EXPECT_EQ(3000u + 2048u + 10u, reported) << at;
+            if (at < (uint64_t(1) << 30)) {
+                EXPECT_EQ(expectedImage(source, at), test_support::readFile(output)) << at;
+            } else {
+                // Far out: check the written tail only (the file is sparse before it).
+                std::ifstream in(output, std::ios::binary);
+                in.seekg(static_cast<std::streamoff>(at));
+                std::string tail(3 * 2048 + 10, '?');
+                in.read(&tail[0], static_cast<std::streamsize>(tail.size()));
+                EXPECT_EQ(expectedImage(source, 0), tail);
+            }
+            boost::filesystem::remove(output);
         }
-        EXPECT_EQ(3000u + 2048u + 10u, reported) << at;
-        if (at < (uint64_t(1) << 31)) {
-            EXPECT_EQ(expectedImage(source, at), test_support::readFile(output)) << at;
-        } else {
-            // Beyond 4 GiB: check the written tail only (the file is sparse before it).
-            std::ifstream in(output, std::ios::binary);
-            in.seekg(static_cast<std::streamoff>(at));
-            std::string tail(3 * 2048 + 10, '?');
-            in.read(&tail[0], static_cast<std::streamsize>(tail.size()));
-            EXPECT_EQ(expectedImage(source, 0), tail);
-        }
-        boost::filesystem::remove(output);
     }
 }
 
 TEST(ImageOutput, ASourceThatEndsEarlyOrIsMissingFailsTheCopy) {
     TempDir temp;
     makeSource(temp / "source");
+    using Paths = ImageOutput::CopyPaths;
+    for (const Paths paths : {Paths::fastest, Paths::pipeOrBuffer, Paths::bufferOnly}) {
+        ImageOutput early(paths);
+        early.create(temp / "early");
+        early.queueCopy(temp / "source", 12 * 2048, 2048, 3 * 2048, 2048, [](uint32_t) {});
+        EXPECT_THROW(early.flushCopies(), std::runtime_error) << static_cast<int>(paths);
+    }
     ImageOutput out;
     out.create(temp / "out");
-    out.queueCopy(temp / "source", 12 * 2048, 0, 3 * 2048, 2048, [](uint32_t) {});
-    EXPECT_THROW(out.flushCopies(), std::runtime_error);
     EXPECT_THROW(out.queueCopy(temp / "missing", 0, 0, 0, 2048, [](uint32_t) {}),
                  std::runtime_error);
 }
