@@ -10,6 +10,7 @@
 
 #include "cli/console_log.h"
 #include "platform/file_identity.h"
+#include "platform/mount_points.h"
 
 namespace fs = boost::filesystem;
 
@@ -137,6 +138,13 @@ std::string refuseWorkDirectory(const std::string& workDirectory,
         if (::stat(workDirectory.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
             return "work directory " + workDirectory +
                    " exists and is not a directory, choose another one with -t";
+        }
+        // Emptying it would reach into whatever is mounted there, a bind mount of the
+        // image's directory among them.
+        const std::string mounted = mount_points::firstBelow(workDirectory);
+        if (!mounted.empty()) {
+            return "work directory " + workDirectory + " holds the mount point " + mounted +
+                   ", choose another one with -t";
         }
     }
     return "";

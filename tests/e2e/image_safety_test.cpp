@@ -169,6 +169,16 @@ TEST_F(ImageSafety, ABindMountOfTheImageDirectoryIsSeenThrough) {
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_TRUE(contains(refused.err, "holds the image cd.iso")) << refused.err;
     expectImageUntouched();
+
+    // A directory that holds such a mount: emptying it would go through the mount.
+    fs::create_directories(temp / "outer/mnt");
+    ASSERT_EQ(::mount(temp.path().c_str(), (temp / "outer/mnt").c_str(), nullptr, MS_BIND, nullptr),
+              0);
+    const e2e::ProgramRun above = run({"-i", "cd.iso", "-f", "-t", temp / "outer"});
+    ::umount((temp / "outer/mnt").c_str());
+    EXPECT_EQ(above.exitCode, 1);
+    EXPECT_TRUE(contains(above.err, "holds the mount point")) << above.err;
+    expectImageUntouched();
 }
 
 TEST_F(ImageSafety, FailuresAtThePreparationAndTheFinalRenameLoseNothing) {
