@@ -24,6 +24,40 @@ std::runtime_error sourceEndsEarly(const std::string& sourcePath, uint64_t at) {
                               ", before the data of the entry");
 }
 
+// What a move of file data returns instead of a byte count: call again (the call was
+// interrupted), or the kernel refuses this way of moving.
+constexpr ssize_t kMoveAgain = -1;
+constexpr ssize_t kMoveRefused = -2;
+
+// Moves `size` bytes in pieces of at most `pieceSize`, reporting each piece to `piece`
+// once it has moved completely. `move(want, first)` moves up to `want` bytes and returns
+// how many, kMoveAgain or kMoveRefused; `first` says that nothing has moved yet, the only
+// time a refusal may end the copy (returning false). A noted interrupt ends the copy with
+// interrupt::Interrupted.
+template <typename Move>
+bool movePieces(uint64_t size, uint32_t pieceSize, Move& move,
+                const std::function<void(uint32_t)>& piece) {
+    uint64_t remaining = size;
+    while (remaining > 0) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, pieceSize));
+        size_t pieceDone = 0;
+        while (pieceDone < want) {
+            interrupt::throwIfRequested();
+            const ssize_t moved = move(want - pieceDone, remaining == size && pieceDone == 0);
+            if (moved == kMoveAgain) {
+                continue;
+            }
+            if (moved == kMoveRefused) {
+                return false;
+            }
+            pieceDone += static_cast<size_t>(moved);
+        }
+        remaining -= want;
+        piece(static_cast<uint32_t>(want));
+    }
+    return true;
+}
+
 }  // namespace
 
 ImageOutput::~ImageOutput() {
@@ -244,15 +278,13 @@ void ImageOutput::copyRange(const std::string& sourcePath, uint64_t sourceOffset
     if (size == 0) {
         return;
     }
-    uint64_t from = sourceOffset;
-    uint64_t to = offset;
     // The kernel copies fast only when source and image offsets lie at the same place
     // within the large page-cache units it writes (measured: a third slower otherwise);
     // elsewhere it moves the pages through a pipe faster than a copy through a buffer.
     const uint64_t unit = iso_limits::kKernelCopyAlignment;
     const bool unitsMatch = sourceOffset % unit == offset % unit;
     const bool inKernel = paths == CopyPaths::fastest && kernelCopy && unitsMatch &&
-                          copyInKernel(source, from, to, size, piece, sourcePath);
+                          copyInKernel(source, sourceOffset, offset, size, piece, sourcePath);
     const bool throughPipe = !inKernel && paths != CopyPaths::bufferOnly && pipeCopy &&
                              copyThroughPipe(source, sourceOffset, offset, size, piece, sourcePath);
     if (inKernel || throughPipe) {
@@ -296,98 +328,75 @@ bool ImageOutput::copyThroughPipe(int source, uint64_t sourceOffset, uint64_t of
     }
     loff_t in = static_cast<loff_t>(sourceOffset);
     loff_t out = static_cast<loff_t>(offset);
-    uint64_t remaining = size;
-    while (remaining > 0) {
-        const size_t want =
-            static_cast<size_t>(std::min<uint64_t>(remaining, iso_limits::kCopyPieceSize));
-        // The progress marks come per piece, so a piece is moved completely first.
-        size_t pieceDone = 0;
-        while (pieceDone < want) {
-            interrupt::throwIfRequested();
-            const ssize_t filled =
-                ::splice(source, &in, pipeEnds[1], nullptr, want - pieceDone, SPLICE_F_MOVE);
-            if (filled < 0) {
-                const int error = errno;
-                if (error == EINTR) {
-                    continue;
-                }
-                if (remaining == size && pieceDone == 0 && (error == EINVAL || error == ENOSYS)) {
-                    pipeCopy = false;
-                    return false;
-                }
-                throw std::runtime_error("reading " + std::to_string(want - pieceDone) +
-                                         " bytes at byte " + std::to_string(in) + " of " +
-                                         sourcePath + " failed: " + errorText(error));
+    auto move = [&](size_t want, bool first) {
+        const ssize_t filled = ::splice(source, &in, pipeEnds[1], nullptr, want, SPLICE_F_MOVE);
+        if (filled < 0) {
+            const int error = errno;
+            if (error == EINTR) {
+                return kMoveAgain;
             }
-            if (filled == 0) {
-                throw sourceEndsEarly(sourcePath, static_cast<uint64_t>(in));
+            if (first && (error == EINVAL || error == ENOSYS)) {
+                pipeCopy = false;
+                return kMoveRefused;
             }
-            for (size_t drained = 0; drained < static_cast<size_t>(filled);) {
-                const ssize_t moved =
-                    ::splice(pipeEnds[0], nullptr, fd, &out, static_cast<size_t>(filled) - drained,
-                             SPLICE_F_MOVE);
-                if (moved < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (moved <= 0) {
-                    const int error = moved < 0 ? errno : ENOSPC;
-                    // What is left in the pipe belongs to no later copy.
-                    closePipe();
-                    throw std::runtime_error("writing " + std::to_string(filled - drained) +
-                                             " bytes at byte " + std::to_string(out) + " of " +
-                                             path + " failed: " + errorText(error));
-                }
-                drained += static_cast<size_t>(moved);
-            }
-            pieceDone += static_cast<size_t>(filled);
+            throw std::runtime_error("reading " + std::to_string(want) + " bytes at byte " +
+                                     std::to_string(in) + " of " + sourcePath +
+                                     " failed: " + errorText(error));
         }
-        remaining -= want;
-        piece(static_cast<uint32_t>(want));
-    }
-    return true;
+        if (filled == 0) {
+            throw sourceEndsEarly(sourcePath, static_cast<uint64_t>(in));
+        }
+        for (size_t drained = 0; drained < static_cast<size_t>(filled);) {
+            const ssize_t moved = ::splice(pipeEnds[0], nullptr, fd, &out,
+                                           static_cast<size_t>(filled) - drained, SPLICE_F_MOVE);
+            if (moved < 0 && errno == EINTR) {
+                continue;
+            }
+            if (moved <= 0) {
+                const int error = moved < 0 ? errno : ENOSPC;
+                // What is left in the pipe belongs to no later copy.
+                closePipe();
+                throw std::runtime_error("writing " + std::to_string(filled - drained) +
+                                         " bytes at byte " + std::to_string(out) + " of " + path +
+                                         " failed: " + errorText(error));
+            }
+            drained += static_cast<size_t>(moved);
+        }
+        return filled;
+    };
+    return movePieces(size, iso_limits::kCopyPieceSize, move, piece);
 }
 
-bool ImageOutput::copyInKernel(int source, uint64_t& sourceOffset, uint64_t& offset, uint64_t size,
+bool ImageOutput::copyInKernel(int source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
                                const std::function<void(uint32_t)>& piece,
                                const std::string& sourcePath) {
-    uint64_t remaining = size;
-    while (remaining > 0) {
-        const size_t want =
-            static_cast<size_t>(std::min<uint64_t>(remaining, iso_limits::kKernelCopyPieceSize));
-        // The progress marks come per piece, so a piece is copied completely first.
-        size_t pieceDone = 0;
-        while (pieceDone < want) {
-            interrupt::throwIfRequested();
-            loff_t in = static_cast<loff_t>(sourceOffset);
-            loff_t out = static_cast<loff_t>(offset);
-            const ssize_t copied = ::copy_file_range(source, &in, fd, &out, want - pieceDone, 0);
-            if (copied < 0) {
-                const int error = errno;
-                if (error == EINTR) {
-                    continue;
-                }
-                if (pieceDone == 0 && remaining == size &&
-                    (error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
-                     error == EBADF || error == EPERM)) {
-                    kernelCopy = false;
-                    return false;
-                }
-                throw std::runtime_error(
-                    "copying " + std::to_string(want - pieceDone) + " bytes from byte " +
-                    std::to_string(sourceOffset) + " of " + sourcePath + " to byte " +
-                    std::to_string(offset) + " of " + path + " failed: " + errorText(error));
+    auto move = [&](size_t want, bool first) {
+        loff_t in = static_cast<loff_t>(sourceOffset);
+        loff_t out = static_cast<loff_t>(offset);
+        const ssize_t copied = ::copy_file_range(source, &in, fd, &out, want, 0);
+        if (copied < 0) {
+            const int error = errno;
+            if (error == EINTR) {
+                return kMoveAgain;
             }
-            if (copied == 0) {
-                throw sourceEndsEarly(sourcePath, sourceOffset);
+            if (first && (error == EXDEV || error == EINVAL || error == ENOSYS ||
+                          error == EOPNOTSUPP || error == EBADF || error == EPERM)) {
+                kernelCopy = false;
+                return kMoveRefused;
             }
-            pieceDone += static_cast<size_t>(copied);
-            sourceOffset += static_cast<uint64_t>(copied);
-            offset += static_cast<uint64_t>(copied);
+            throw std::runtime_error("copying " + std::to_string(want) + " bytes from byte " +
+                                     std::to_string(sourceOffset) + " of " + sourcePath +
+                                     " to byte " + std::to_string(offset) + " of " + path +
+                                     " failed: " + errorText(error));
         }
-        remaining -= want;
-        piece(static_cast<uint32_t>(want));
-    }
-    return true;
+        if (copied == 0) {
+            throw sourceEndsEarly(sourcePath, sourceOffset);
+        }
+        sourceOffset += static_cast<uint64_t>(copied);
+        offset += static_cast<uint64_t>(copied);
+        return copied;
+    };
+    return movePieces(size, iso_limits::kKernelCopyPieceSize, move, piece);
 }
 
 void ImageOutput::copyThroughBuffer(int source, uint64_t sourceOffset, uint64_t offset,

@@ -82,7 +82,7 @@ class ImageOutput {
                               const FileSpans& files);
     void zeroGapsInBuffer(uint64_t relative, size_t size, const FileSpans& files, size_t& nextFile);
     // The kernel-side copy; returns false when this pair of files does not allow it.
-    bool copyInKernel(int source, uint64_t& sourceOffset, uint64_t& offset, uint64_t size,
+    bool copyInKernel(int source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
                       const std::function<void(uint32_t)>& piece, const std::string& sourcePath);
     // Moves the data through a pipe with splice; returns false when the kernel refuses
     // before anything moved.
