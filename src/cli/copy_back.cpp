@@ -3,7 +3,7 @@
 #include <boost/filesystem.hpp>
 #include <vector>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
 #include "cli/work_tree.h"
 #include "iso/iso_modifier.h"
 #include "iso/iso_reader.h"

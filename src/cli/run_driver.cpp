@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
 #include "cli/copy_back.h"
 #include "cli/image_swap.h"
 #include "cli/options.h"

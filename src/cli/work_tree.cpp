@@ -8,7 +8,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
 #include "platform/file_identity.h"
 
 namespace fs = boost::filesystem;

@@ -2,7 +2,7 @@
 #include <boost/filesystem.hpp>
 #include <fstream>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
 #include "editor/winpe_editor.h"
 #include "platform/local_file.h"
 

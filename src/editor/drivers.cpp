@@ -4,7 +4,7 @@
 #include <cctype>
 #include <vector>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
 #include "editor/text_lines.h"
 #include "editor/winpe_editor.h"
 #include "iso/image_path.h"

@@ -1,7 +1,7 @@
 // Switching the firewall of the preinstallation environment off in WINBOM.INI.
 #include <vector>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
 #include "editor/text_lines.h"
 #include "editor/winpe_editor.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
 #include "editor/text_lines.h"
 #include "editor/winpe_editor.h"
 #include "editor/xml_text.h"

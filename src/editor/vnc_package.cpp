@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
 #include "editor/des.h"
 #include "editor/winpe_editor.h"
 #include "platform/registry_hive.h"

@@ -3,8 +3,8 @@
 #include <boost/filesystem/path.hpp>
 #include <stdexcept>
 
-#include "cli/console_answer.h"
-#include "cli/console_log.h"
+#include "base/console_answer.h"
+#include "base/console_log.h"
 #include "iso/image_path.h"
 #include "iso/iso_modifier.h"
 #include "iso/iso_reader.h"
