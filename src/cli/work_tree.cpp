@@ -85,6 +85,10 @@ WorkTree::WorkTree(const std::string& work)
       programs(treeRoot + kSeparator + "PROGRAMS"),
       product(treeRoot + kSeparator + "MIRALDA") {}
 
+std::string WorkTree::pathOf(const CdFile& file) const {
+    return treeRoot + kSeparator + file.treePath;
+}
+
 void WorkTree::createDirectories() const {
     for (const std::string* directory :
          {&treeRoot, &i386, &system32, &config, &drivers, &inf, &product}) {

@@ -6,6 +6,7 @@
 #include "base/console_log.h"
 #include "base/letter_case.h"
 #include "base/name_conflict.h"
+#include "editor/cd_files.h"
 #include "editor/text_lines.h"
 #include "editor/winpe_editor.h"
 #include "iso/image_path.h"
@@ -17,7 +18,6 @@ namespace fs = boost::filesystem;
 namespace {
 
 const char* const kDriversDir = "\\I386\\SYSTEM32\\DRIVERS";
-const char* const kOemSettingsFile = "\\I386\\SYSTEM32\\WINPEOEM.SIF";
 
 // Where a network driver file goes, by its extension; "" for files that are not copied.
 const char* networkDriverDestination(const std::string& fileName) {
@@ -129,7 +129,7 @@ int WinpeEditor::addStorageDriver(std::string packageDirectory) {
 
 int WinpeEditor::addDriverName(const std::string& driverName) {
     logInfo("adding driver name %s", driverName.c_str());
-    const std::string settingsFile = localPath(kOemSettingsFile);
+    const std::string settingsFile = localPath(cd_files::kOemSettings.imagePath);
     text_lines::Lines lines;
     if (!text_lines::read(settingsFile, lines)) {
         logInfo("adding driver name failed - unable to open file %s", settingsFile.c_str());
