@@ -1,10 +1,12 @@
 #include "cli/copy_back.h"
 
 #include <boost/filesystem.hpp>
+#include <initializer_list>
 #include <vector>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
 #include "cli/work_tree.h"
+#include "editor/cd_files.h"
 #include "iso/iso_modifier.h"
 #include "iso/iso_reader.h"
 
@@ -28,16 +30,13 @@ std::vector<ListedEntry> listDirectory(const std::string& directory) {
     return entries;
 }
 
-struct FileCopy {
-    const std::string& localPath;
-    const char* imagePath;
-    const char* warning;
-};
-
-int copyBackFile(ISOModifier& modifier, const FileCopy& copy) {
-    if (modifier.AddSingleFile(copy.localPath, copy.imagePath, true) != 0) {
-        logWarning("%s", copy.warning);
-        return 1;
+int copyBackFiles(const WorkTree& tree, ISOModifier& modifier,
+                  std::initializer_list<const CdFile*> files) {
+    for (const CdFile* file : files) {
+        if (modifier.AddSingleFile(tree.pathOf(*file), file->imagePath, true) != 0) {
+            logWarning("%s", file->copyBackWarning);
+            return 1;
+        }
     }
     return 0;
 }
@@ -100,35 +99,12 @@ int copyBackDriverFiles(const std::string& localDirectory, const std::string& im
 }  // namespace
 
 int copyBackWorkTree(const WorkTree& tree, ISOReader& reader, ISOModifier& modifier) {
-    const std::string winbom = tree.treeRoot + "/WINBOM.INI";
-    const std::string winpeoem = tree.system32 + "/WINPEOEM.SIF";
-    const std::string hive = tree.config + "/DEFAULT";
-    const std::string bootfix = tree.i386 + "/BOOTFIX.BIN";
-    const std::string startnet = tree.system32 + "/STARTNET.CMD";
-    const std::string jobFile = tree.product + "/TASKDECK.XML";
-
-    const FileCopy first[] = {
-        {winbom, "\\WINBOM.INI", "copy back winbom.ini failed"},
-        {winpeoem, "\\I386\\SYSTEM32\\WINPEOEM.SIF", "copy back winpeoem.sif failed"},
-        {hive, "\\I386\\SYSTEM32\\CONFIG\\DEFAULT", "copy back default failed"},
-        {bootfix, "\\I386\\BOOTFIX.BIN", "copy back bootfix.bin failed"},
-    };
-    for (const FileCopy& copy : first) {
-        if (copyBackFile(modifier, copy) != 0) {
-            return 1;
-        }
-    }
-    if (copyBackPrograms(tree, reader, modifier) != 0) {
+    // The programs go back between the boot loader and the start-up script.
+    using namespace cd_files;
+    if (copyBackFiles(tree, modifier, {&kWinbom, &kOemSettings, &kDefaultHive, &kBootFix}) != 0 ||
+        copyBackPrograms(tree, reader, modifier) != 0 ||
+        copyBackFiles(tree, modifier, {&kStartNet, &kJobFile}) != 0) {
         return 1;
-    }
-    const FileCopy second[] = {
-        {startnet, "\\I386\\SYSTEM32\\STARTNET.CMD", "copy back startnet.cmd failed"},
-        {jobFile, "\\MIRALDA\\TASKDECK.XML", "copy back taskdeck.xml failed"},
-    };
-    for (const FileCopy& copy : second) {
-        if (copyBackFile(modifier, copy) != 0) {
-            return 1;
-        }
     }
     if (copyBackDrivers(tree, modifier) != 0) {
         return 1;

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <stdexcept>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
 
 namespace po = boost::program_options;
 

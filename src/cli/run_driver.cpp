@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
 #include "cli/copy_back.h"
 #include "cli/image_swap.h"
 #include "cli/options.h"
 #include "cli/work_tree.h"
+#include "editor/cd_files.h"
 #include "editor/winpe_editor.h"
 #include "iso/boot_image_reader.h"
 #include "iso/direct_add.h"
@@ -223,25 +224,9 @@ int Run::prepareWork() {
 }
 
 int Run::retrieveConfiguration() {
-    const WorkTree& t = *tree_;
-    struct Retrieve {
-        const char* imagePath;
-        std::string localPath;
-        const char* warning;
-    };
-    const Retrieve retrieves[] = {
-        {"\\WINBOM.INI", t.treeRoot + "/WINBOM.INI", "retrieve winbom.ini failed"},
-        {"\\I386\\SYSTEM32\\WINPEOEM.SIF", t.system32 + "/WINPEOEM.SIF",
-         "retrieve winpeoem.sif failed"},
-        {"\\I386\\SYSTEM32\\CONFIG\\DEFAULT", t.config + "/DEFAULT", "retrieve default failed"},
-        {"\\I386\\BOOTFIX.BIN", t.i386 + "/BOOTFIX.BIN", "retrieve bootfix.bin failed"},
-        {"\\I386\\SYSTEM32\\STARTNET.CMD", t.system32 + "/STARTNET.CMD",
-         "retrieve startnet.cmd failed"},
-        {"\\MIRALDA\\TASKDECK.XML", t.product + "/TASKDECK.XML", "retrieve taskdeck.xml failed"},
-    };
-    for (const Retrieve& retrieve : retrieves) {
-        if (reader_->RetrieveFile(retrieve.imagePath, retrieve.localPath) != 0) {
-            return fail(retrieve.warning);
+    for (const CdFile* file : cd_files::kAll) {
+        if (reader_->RetrieveFile(file->imagePath, tree_->pathOf(*file)) != 0) {
+            return fail(file->retrieveWarning);
         }
     }
     return kSuccess;

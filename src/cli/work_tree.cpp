@@ -8,7 +8,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
 #include "platform/file_identity.h"
 #include "platform/mount_points.h"
 
@@ -85,6 +85,10 @@ WorkTree::WorkTree(const std::string& work)
       inf(i386 + kSeparator + "INF"),
       programs(treeRoot + kSeparator + "PROGRAMS"),
       product(treeRoot + kSeparator + "MIRALDA") {}
+
+std::string WorkTree::pathOf(const CdFile& file) const {
+    return treeRoot + kSeparator + file.treePath;
+}
 
 void WorkTree::createDirectories() const {
     for (const std::string* directory :

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "editor/cd_files.h"
+
 // Local paths of the work tree, each built by plain concatenation from the work
 // directory, so a work directory given with a trailing separator yields a doubled one.
 struct WorkTree {
@@ -19,6 +21,9 @@ struct WorkTree {
     std::string product;   // the job file's directory, \MIRALDA
 
     explicit WorkTree(const std::string& workDirectory);
+
+    // Where one of the six CD files lies in the work tree.
+    std::string pathOf(const CdFile& file) const;
 
     // Makes, in this order: tree root, I386, SYSTEM32, CONFIG, DRIVERS, INF, product
     // directory. Throws when one can not be made.

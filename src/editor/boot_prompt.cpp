@@ -2,7 +2,8 @@
 #include <boost/filesystem.hpp>
 #include <fstream>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
+#include "editor/cd_files.h"
 #include "editor/winpe_editor.h"
 #include "platform/local_file.h"
 
@@ -10,7 +11,6 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-const char* const kBootFix = "\\I386\\BOOTFIX.BIN";
 // The x86 far return: the patched routine returns before it asks.
 const char kFarReturn = static_cast<char>(0xCB);
 // Bytes copied at a time from the saved routine.
@@ -21,7 +21,7 @@ const size_t kCopyPieceSize = 2048;
 int WinpeEditor::disablePressAnyKey() {
     logInfo("disabling the \"press any key\" option ...");
     try {
-        const std::string bootFix = localPath(kBootFix);
+        const std::string bootFix = localPath(cd_files::kBootFix.imagePath);
         const std::string backup = bootFix + ".bak";
         local_file::copyFile(bootFix, backup);
         {

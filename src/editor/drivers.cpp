@@ -1,10 +1,12 @@
 // Network drivers spread over the system directories, storage driver packages below
 // \I386\SYSTEM32\DRIVERS and their names in WINPEOEM.SIF.
 #include <boost/filesystem.hpp>
-#include <cctype>
 #include <vector>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
+#include "base/letter_case.h"
+#include "base/name_conflict.h"
+#include "editor/cd_files.h"
 #include "editor/text_lines.h"
 #include "editor/winpe_editor.h"
 #include "iso/image_path.h"
@@ -16,21 +18,6 @@ namespace fs = boost::filesystem;
 namespace {
 
 const char* const kDriversDir = "\\I386\\SYSTEM32\\DRIVERS";
-const char* const kOemSettingsFile = "\\I386\\SYSTEM32\\WINPEOEM.SIF";
-
-std::string upperCase(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
-std::string lowerCase(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
 
 // Where a network driver file goes, by its extension; "" for files that are not copied.
 const char* networkDriverDestination(const std::string& fileName) {
@@ -120,7 +107,7 @@ int WinpeEditor::addStorageDriver(std::string packageDirectory) {
         trimTrailingSeparators(packageDirectory);
         std::string name = fs::path(packageDirectory).filename().string();
         logInfo("adding storage driver %s", name.c_str());
-        static const ConflictTexts texts = {
+        static const NameConflictTexts texts = {
             "change the storage driver package name or abort",
             "adding storage driver package %s failed - file name conflict, aborted by user",
             "please enter the new name for the storage driver %s"};
@@ -142,7 +129,7 @@ int WinpeEditor::addStorageDriver(std::string packageDirectory) {
 
 int WinpeEditor::addDriverName(const std::string& driverName) {
     logInfo("adding driver name %s", driverName.c_str());
-    const std::string settingsFile = localPath(kOemSettingsFile);
+    const std::string settingsFile = localPath(cd_files::kOemSettings.imagePath);
     text_lines::Lines lines;
     if (!text_lines::read(settingsFile, lines)) {
         logInfo("adding driver name failed - unable to open file %s", settingsFile.c_str());

@@ -1,10 +1,10 @@
 // Construction of the editor and the conflict-aware copying shared by the edits.
 #include <boost/filesystem.hpp>
-#include <cctype>
 #include <stdexcept>
 
-#include "cli/console_answer.h"
-#include "cli/console_log.h"
+#include "base/console_log.h"
+#include "base/letter_case.h"
+#include "base/name_conflict.h"
 #include "editor/winpe_editor.h"
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
@@ -19,13 +19,6 @@ namespace {
 std::string leafName(std::string path) {
     trimTrailingSeparators(path);
     return fs::path(path).filename().string();
-}
-
-std::string upperCase(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
 }
 
 // The first step of copy_directory: the destination must not exist yet.
@@ -62,9 +55,7 @@ std::string imagePathBelow(const std::string& destDir, const std::string& name) 
 
 // Every name the editor gives to a new entry must be one valid name of the image.
 void requireEntryName(const std::string& name) {
-    if (!image_path::isValidEntryName(name)) {
-        throw std::invalid_argument("\"" + name + "\" is not a valid file or directory name");
-    }
+    image_path::requireEntryName(name, "file or directory name");
 }
 
 }  // namespace
@@ -110,26 +101,13 @@ bool WinpeEditor::existsInImage(const std::string& imagePath) {
 }
 
 bool WinpeEditor::resolveNameConflict(std::string& name, const std::string& destDir,
-                                      ImagePathOf imagePathOf, const ConflictTexts& texts) {
+                                      ImagePathOf imagePathOf, const NameConflictTexts& texts) {
     requireEntryName(name);
-    while (existsInImage(imagePathOf(destDir, name))) {
-        logInfo("a file or directory with same name exists");
-        logInfo("%s", texts.changeLine);
-        logInfo("press 'c' to change name, other key to abort");
-        if (readAnswerKey() != 'c') {
-            logWarning(texts.abortWarning, name.c_str());
-            return false;
-        }
-        logInfo(texts.nameRequest, name.c_str());
-        std::string typed;
-        if (!readAnswerWord(typed)) {
-            logWarning(texts.abortWarning, name.c_str());
-            return false;
-        }
-        requireEntryName(typed);
-        name = typed;
-    }
-    return true;
+    const auto taken = [this, &destDir, imagePathOf](const std::string& candidate) {
+        return existsInImage(imagePathOf(destDir, candidate));
+    };
+    return ::resolveNameConflict(name, taken, requireEntryName, texts, OverwriteOffer::no) ==
+           NameConflictOutcome::free;
 }
 
 std::string WinpeEditor::addFile(const std::string& source, const std::string& destDir) {
@@ -141,7 +119,7 @@ std::string WinpeEditor::addFile(const std::string& source, const std::string& d
             logWarning("adding file %s failed - parent directory does not exists", name.c_str());
             return "";
         }
-        static const ConflictTexts texts = {
+        static const NameConflictTexts texts = {
             "change the destination file name or abort",
             "adding file %s failed - file name conflict, aborted by user",
             "please enter the new name for the binary file %s"};
@@ -167,7 +145,7 @@ std::string WinpeEditor::addDirectory(const std::string& source, const std::stri
                        name.c_str());
             return "";
         }
-        static const ConflictTexts texts = {
+        static const NameConflictTexts texts = {
             "change the destination directory name, abort",
             "adding directory %s failed - package name conflict, aborted by user",
             "please enter the new name for the directory %s"};

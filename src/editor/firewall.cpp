@@ -1,13 +1,13 @@
 // Switching the firewall of the preinstallation environment off in WINBOM.INI.
 #include <vector>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
+#include "editor/cd_files.h"
 #include "editor/text_lines.h"
 #include "editor/winpe_editor.h"
 
 namespace {
 
-const char* const kSettingsFile = "\\WINBOM.INI";
 const char* const kNetSection = "[WinPE.Net]";
 const char* const kFirewallKey = "WinPEFirewall";
 const char* const kFirewallOff = "WinPEFirewall=off";
@@ -16,7 +16,7 @@ const char* const kFirewallOff = "WinPEFirewall=off";
 
 int WinpeEditor::disableFirewall() {
     logInfo("disabling firewall ...");
-    const std::string settingsFile = localPath(kSettingsFile);
+    const std::string settingsFile = localPath(cd_files::kWinbom.imagePath);
     text_lines::Lines lines;
     if (!text_lines::read(settingsFile, lines)) {
         logWarning("disabling firewall failed - unable to open file %s", settingsFile.c_str());

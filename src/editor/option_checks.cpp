@@ -1,7 +1,7 @@
 // The two checks of the option values that run before anything is created.
 #include <boost/filesystem.hpp>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
 #include "editor/winpe_editor.h"
 
 namespace fs = boost::filesystem;

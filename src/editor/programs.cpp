@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <vector>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
+#include "editor/cd_files.h"
 #include "editor/text_lines.h"
 #include "editor/winpe_editor.h"
 #include "editor/xml_text.h"
 
 namespace {
 
-const char* const kJobFile = "\\MIRALDA\\TASKDECK.XML";
 const char* const kJobFileEnd = "</taskDeck>";
 
 // The exec element that starts `relPath`, a path below \PROGRAMS, in its own directory.
@@ -62,7 +62,7 @@ bool WinpeEditor::addStartPackage(const std::string& value) {
 
 int WinpeEditor::addStartUp(const std::string& executable) {
     logInfo("adding start up ...");
-    const std::string jobFile = localPath(kJobFile);
+    const std::string jobFile = localPath(cd_files::kJobFile.imagePath);
     text_lines::Lines lines;
     if (!text_lines::read(jobFile, lines)) {
         logInfo("adding start up failed - unable to open file %s", jobFile.c_str());

@@ -8,7 +8,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
 #include "platform/local_file.h"
 
 namespace text_lines {

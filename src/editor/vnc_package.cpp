@@ -3,14 +3,14 @@
 #include <cstring>
 #include <vector>
 
-#include "cli/console_log.h"
+#include "base/console_log.h"
+#include "editor/cd_files.h"
 #include "editor/des.h"
 #include "editor/winpe_editor.h"
 #include "platform/registry_hive.h"
 
 namespace {
 
-const char* const kDefaultHive = "\\I386\\SYSTEM32\\CONFIG\\DEFAULT";
 const char* const kVendorKey = "Software\\RealVNC";
 const char* const kServerKey = "Software\\RealVNC\\WinVNC4";
 
@@ -56,7 +56,7 @@ void WinpeEditor::encryptVncPassword(uint8_t block[8]) {
 }
 
 int WinpeEditor::setVncPassword(const std::string& password) {
-    const std::string hivePath = localPath(kDefaultHive);
+    const std::string hivePath = localPath(cd_files::kDefaultHive.imagePath);
     logInfo("setting VNC password ...");
     RegistryHive hive;
     if (!hive.open(hivePath)) {

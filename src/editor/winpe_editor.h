@@ -7,6 +7,7 @@
 #include <vector>
 
 class ISOReader;
+struct NameConflictTexts;
 
 class WinpeEditor {
   public:
@@ -51,12 +52,6 @@ class WinpeEditor {
     static void encryptVncPassword(uint8_t block[8]);
 
   private:
-    // The texts of one name-conflict dialogue.
-    struct ConflictTexts {
-        const char* changeLine;    // what to change
-        const char* abortWarning;  // logged with the current name when the user aborts
-        const char* nameRequest;   // asks for a new name, with the current name
-    };
     // Which image path a candidate name would take.
     using ImagePathOf = std::string (*)(const std::string& destDir, const std::string& name);
 
@@ -64,7 +59,7 @@ class WinpeEditor {
     // image. Returns false when the user aborts (the abort warning is logged); throws
     // std::invalid_argument when a typed name is not one valid entry name.
     bool resolveNameConflict(std::string& name, const std::string& destDir, ImagePathOf imagePathOf,
-                             const ConflictTexts& texts);
+                             const NameConflictTexts& texts);
     bool existsInImage(const std::string& imagePath);
     // Refuses (false, two warnings) when the image holds a file \PROGRAMS; otherwise
     // creates the PROGRAMS directory of the work tree when missing.

@@ -3,8 +3,8 @@
 #include <boost/filesystem/path.hpp>
 #include <stdexcept>
 
-#include "cli/console_answer.h"
-#include "cli/console_log.h"
+#include "base/console_log.h"
+#include "base/name_conflict.h"
 #include "iso/image_path.h"
 #include "iso/iso_modifier.h"
 #include "iso/iso_reader.h"
@@ -15,9 +15,7 @@ namespace {
 struct AddTexts {
     const char* adding;
     const char* parentMissing;
-    const char* changeQuestion;
-    const char* newNamePrompt;
-    const char* aborted;
+    NameConflictTexts conflict;
     const char* addFailed;
     const char* succeeded;
     const char* exception;
@@ -27,9 +25,9 @@ struct AddTexts {
 const AddTexts kDirectoryTexts = {
     "adding directory %s ...",
     "adding directory %s failed - parent directory does not exist",
-    "change the destination directory name, overwrite or abort",
-    "please enter the new name for the directory %s",
-    "adding directory %s failed - package name conflict, aborted by user",
+    {"change the destination directory name, overwrite or abort",
+     "adding directory %s failed - package name conflict, aborted by user",
+     "please enter the new name for the directory %s"},
     "adding directory %s failed - failed to add file into ISO",
     "adding directory %s succeeded",
     "adding directory failed, exception: %s",
@@ -39,9 +37,9 @@ const AddTexts kDirectoryTexts = {
 const AddTexts kFileTexts = {
     "adding file %s ...",
     "adding file %s failed - parent directory does not exists",
-    "change the destination file name, overwrite or abort",
-    "please enter the new name for the binary file %s",
-    "adding file %s failed - file name conflict, aborted by user",
+    {"change the destination file name, overwrite or abort",
+     "adding file %s failed - file name conflict, aborted by user",
+     "please enter the new name for the binary file %s"},
     "adding file %s failed - failed to add file into ISO",
     "adding file %s succeeded",
     "adding file failed, exception: %s",
@@ -49,12 +47,8 @@ const AddTexts kFileTexts = {
 };
 
 // The name an entry gets inside the image: a valid Windows name, never "." or "..".
-std::string checkedName(const std::string& name) {
-    if (!image_path::isValidEntryName(name)) {
-        throw std::invalid_argument("\"" + name +
-                                    "\" is not a valid name for an entry of the image");
-    }
-    return name;
+void requireName(const std::string& name) {
+    image_path::requireEntryName(name, "name for an entry of the image");
 }
 
 int addToImage(const std::string& localPath, const std::string& imageDirectory, ISOReader* reader,
@@ -65,38 +59,25 @@ int addToImage(const std::string& localPath, const std::string& imageDirectory, 
     try {
         std::string local = localPath;
         trimTrailingSeparators(local);
-        std::string name = checkedName(boost::filesystem::path(local).filename().string());
+        std::string name = boost::filesystem::path(local).filename().string();
+        requireName(name);
         std::string parent = imageDirectory;
         trimTrailingSeparators(parent);
-        std::string target = image_path::join(parent, name);
 
         logInfo(texts.adding, name.c_str());
         if (!reader->DirectoryExists(parent)) {
             logWarning(texts.parentMissing, name.c_str());
             return 1;
         }
-        while (reader->FileExists(target) || reader->DirectoryExists(target)) {
-            logInfo("a file or directory with same name exists");
-            logInfo("%s", texts.changeQuestion);
-            logInfo("press 'c' to change name, 'o' to overwrite, other key to abort");
-            const char key = readAnswerKey();
-            if (key == 'c') {
-                logInfo(texts.newNamePrompt, name.c_str());
-                std::string answer;
-                if (!readAnswerWord(answer)) {
-                    // No more input: nobody is there to answer, so the add ends here.
-                    logWarning(texts.aborted, name.c_str());
-                    return 1;
-                }
-                name = checkedName(answer);
-                target = image_path::join(parent, name);
-            } else if (key == 'o') {
-                break;
-            } else {
-                logWarning(texts.aborted, name.c_str());
-                return 1;
-            }
+        const auto taken = [reader, &parent](const std::string& candidate) {
+            const std::string path = image_path::join(parent, candidate);
+            return reader->FileExists(path) || reader->DirectoryExists(path);
+        };
+        if (resolveNameConflict(name, taken, requireName, texts.conflict, OverwriteOffer::yes) ==
+            NameConflictOutcome::aborted) {
+            return 1;
         }
+        const std::string target = image_path::join(parent, name);
         const int added = directory ? modifier->AddSingleDirectory(localPath, target, true)
                                     : modifier->AddSingleFile(localPath, target, true);
         if (added != 0) {

@@ -34,12 +34,19 @@ DirectoryNode* lastNode(DirectoryNode* head) {
     return head;
 }
 
-DirectoryNode* appendNode(NodeList& head, NodeList node) {
+DirectoryNode* NodeListBuilder::append(NodeList node) {
     DirectoryNode* appended = node.get();
-    if (!head) {
-        head = std::move(node);
-    } else {
-        lastNode(head.get())->next = std::move(node);
-    }
+    (tail_ == nullptr ? head_ : tail_->next) = std::move(node);
+    tail_ = appended;
     return appended;
+}
+
+NodeList NodeListBuilder::take() {
+    tail_ = nullptr;
+    return std::move(head_);
+}
+
+void insertAfter(DirectoryNode& previous, NodeList node) {
+    node->next = std::move(previous.next);
+    previous.next = std::move(node);
 }

@@ -49,9 +49,22 @@ struct DirectoryNode {
 NodeList makeDotNode(const std::string& name, const std::string& path, uint32_t extent,
                      bool inImage);
 
-// Appends `node` after the last node of the list at `head` (which may be null).
-// Returns a pointer to the appended node.
-DirectoryNode* appendNode(NodeList& head, NodeList node);
+// Builds an entry list front to back; appending at the tail keeps large directories
+// linear.
+class NodeListBuilder {
+  public:
+    // Appends `node` (one node, its `next` empty) and returns it.
+    DirectoryNode* append(NodeList node);
+    // Hands the list over; the builder is empty again.
+    NodeList take();
+
+  private:
+    NodeList head_;
+    DirectoryNode* tail_ = nullptr;
+};
+
+// Puts `node` (one node, its `next` empty) into a list right after `previous`.
+void insertAfter(DirectoryNode& previous, NodeList node);
 
 // The last node of a list, or null for an empty list.
 DirectoryNode* lastNode(DirectoryNode* head);

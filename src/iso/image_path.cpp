@@ -34,10 +34,24 @@ bool isValidEntryName(const std::string& name) {
     return boost::filesystem::windows_name(name);
 }
 
+namespace {
+
+std::string refusal(const std::string& name, const char* asWhat) {
+    return "\"" + name + "\" is not a valid " + asWhat;
+}
+
+}  // namespace
+
+void requireEntryName(const std::string& name, const char* asWhat) {
+    if (!isValidEntryName(name)) {
+        throw std::invalid_argument(refusal(name, asWhat));
+    }
+}
+
 void requireLocalEntryName(const std::string& identifier, const std::string& localPath) {
     if (!isValidEntryName(identifier)) {
-        throw std::invalid_argument("local entry " + localPath + ": \"" + identifier +
-                                    "\" is not a valid name for an entry of the image");
+        throw std::invalid_argument("local entry " + localPath + ": " +
+                                    refusal(identifier, "name for an entry of the image"));
     }
 }
 

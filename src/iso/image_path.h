@@ -19,6 +19,10 @@ namespace image_path {
 // and never "." or "..".
 bool isValidEntryName(const std::string& name);
 
+// Throws std::invalid_argument "\"<name>\" is not a valid <asWhat>" when `name` fails
+// isValidEntryName.
+void requireEntryName(const std::string& name, const char* asWhat);
+
 // Throws std::invalid_argument naming the local entry at `localPath` when `identifier`,
 // the name it is to have in the image, fails isValidEntryName: the image would hold an
 // entry that no reader of it accepts.

@@ -142,8 +142,7 @@ int ISOModifier::AddSingleFile(const std::string& localPath, const std::string& 
         node->size = static_cast<uint32_t>(size);
         node->inImage = false;
         totalBytes += node->size;
-        node->next = std::move(insertion.previous->next);
-        insertion.previous->next = std::move(node);
+        insertAfter(*insertion.previous, std::move(node));
         return 0;
     } catch (const std::exception& e) {
         printImageLine(std::string("ISOModifier AddSingleFile exception: ") + e.what());
@@ -170,8 +169,7 @@ int ISOModifier::AddSingleDirectory(const std::string& localPath, const std::str
             // A directory without its entry list would make a broken image; it is not added.
             return 1;
         }
-        node->next = std::move(insertion.previous->next);
-        insertion.previous->next = std::move(node);
+        insertAfter(*insertion.previous, std::move(node));
         return 0;
     } catch (const std::exception& e) {
         printImageLine(std::string("ISOModifier AddSingleDirectory exception: ") + e.what());

@@ -201,18 +201,7 @@ std::vector<uint8_t> ISOReader::readDirectoryData(ImageSource& source, uint32_t 
 
 NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t extent,
                                     const std::string& path) {
-    NodeList head;
-    DirectoryNode* tail = nullptr;
-    const auto append = [&head, &tail](NodeList node) {
-        DirectoryNode* added = node.get();
-        if (tail == nullptr) {
-            head = std::move(node);
-        } else {
-            tail->next = std::move(node);
-        }
-        tail = added;
-        return added;
-    };
+    NodeListBuilder entries;
 
     size_t offset = 0;
     while (offset < data.size()) {
@@ -241,7 +230,7 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         const uint8_t firstByte = recordBuffer[iso_record::dir_record::kIdentifier];
         if (firstByte == iso_record::dir_record::kSelfIdentifier ||
             firstByte == iso_record::dir_record::kParentIdentifier) {
-            append(makeDotNode(name, path, record.extent, true));
+            entries.append(makeDotNode(name, path, record.extent, true));
             continue;
         }
         if (!image_path::isValidEntryName(name)) {
@@ -259,7 +248,7 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         node->sourceExtent = record.extent;
         node->sourceSize = record.dataLength;
         node->inImage = true;
-        DirectoryNode* added = append(std::move(node));
+        DirectoryNode* added = entries.append(std::move(node));
         if (added->isDirectory()) {
             added->children = loadDirectory(record.extent, image_path::join(path, name));
             if (!added->children) {
@@ -269,5 +258,5 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
             totalBytes += record.dataLength;
         }
     }
-    return head;
+    return entries.take();
 }

@@ -30,9 +30,10 @@ NodeList ISOWriter::loadSourceDirectory(const std::string& directory) {
 NodeList ISOWriter::loadLocalDirectory(const std::string& directory,
                                        const std::vector<local_tree::Entry>& listing,
                                        unsigned depth) {
-    NodeList entries;
-    DirectoryNode* last = nullptr;  // appending at the tail keeps large directories linear
+    NodeListBuilder list;
     try {
+        list.append(makeDotNode(".", directory, 0, false));
+        list.append(makeDotNode("..", directory, 0, false));
         if (depth >= iso_limits::kMaxDirectoryDepth) {
             throw std::runtime_error("local directory " + directory + " lies more than " +
                                      std::to_string(iso_limits::kMaxDirectoryDepth) +
@@ -45,9 +46,7 @@ NodeList ISOWriter::loadLocalDirectory(const std::string& directory,
             node->identifier = node->name;
             node->path = directory;
             node->inImage = false;
-            DirectoryNode* added = node.get();
-            (last == nullptr ? entries : last->next) = std::move(node);
-            last = added;
+            DirectoryNode* added = list.append(std::move(node));
             const fs::path entryPath = directoryPath / added->name;
             if (entry.directory) {
                 added->type = kNodeDirectory;
@@ -68,11 +67,7 @@ NodeList ISOWriter::loadLocalDirectory(const std::string& directory,
                 totalBytes += added->size;
             }
         }
-        NodeList list = makeDotNode(".", directory, 0, false);
-        NodeList parent = makeDotNode("..", directory, 0, false);
-        parent->next = std::move(entries);
-        list->next = std::move(parent);
-        return list;
+        return list.take();
     } catch (const std::exception& e) {
         std::printf("%s\n", e.what());
         std::fflush(stdout);

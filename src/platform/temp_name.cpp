@@ -17,6 +17,15 @@ namespace {
 // a free one unless the temporary directory is crowded with leftovers.
 constexpr int kMaxTries = 256;
 
+// The next number of the generator, drawn again while it is 0.
+unsigned nextNonZeroNumber() {
+    unsigned number = 0;
+    while (number == 0) {
+        number = static_cast<unsigned>(std::rand()) & 0xFFFFu;
+    }
+    return number;
+}
+
 }  // namespace
 
 std::string systemTempDirectory() {
@@ -40,11 +49,7 @@ unsigned drawNonZeroNumber() {
                           std::chrono::steady_clock::now().time_since_epoch())
                           .count();
     std::srand(static_cast<unsigned>(tick));
-    unsigned number = 0;
-    while (number == 0) {
-        number = static_cast<unsigned>(std::rand()) & 0xFFFFu;
-    }
-    return number;
+    return nextNonZeroNumber();
 }
 
 std::string formLeafName(unsigned number) {
@@ -60,11 +65,7 @@ std::string formTempPath(unsigned number) {
 std::string createWorkDirectory() {
     drawNonZeroNumber();  // seeds the generator
     for (int attempt = 0; attempt < kMaxTries; ++attempt) {
-        unsigned number = 0;
-        while (number == 0) {
-            number = static_cast<unsigned>(std::rand()) & 0xFFFFu;
-        }
-        const std::string path = formTempPath(number);
+        const std::string path = formTempPath(nextNonZeroNumber());
         // mkdir fails with EEXIST for any existing path, so a name is never taken over,
         // also when another run creates the same name at the same moment.
         if (::mkdir(path.c_str(), 0700) == 0) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 
 #include "support/test_files.h"
@@ -18,6 +19,22 @@ TEST(WorkTree, PathsAreJoinedByPlainConcatenation) {
     EXPECT_EQ(tree.inf, "/w//image_file_dir/I386/INF");
     EXPECT_EQ(tree.product, "/w//image_file_dir/MIRALDA");
     EXPECT_EQ(tree.programs, "/w//image_file_dir/PROGRAMS");
+}
+
+TEST(WorkTree, TheSixCdFilesLieWhereTheirImagePathsLead) {
+    const WorkTree tree("/w/");
+    EXPECT_EQ(tree.pathOf(cd_files::kWinbom), tree.treeRoot + "/WINBOM.INI");
+    EXPECT_EQ(tree.pathOf(cd_files::kOemSettings), tree.system32 + "/WINPEOEM.SIF");
+    EXPECT_EQ(tree.pathOf(cd_files::kDefaultHive), tree.config + "/DEFAULT");
+    EXPECT_EQ(tree.pathOf(cd_files::kBootFix), tree.i386 + "/BOOTFIX.BIN");
+    EXPECT_EQ(tree.pathOf(cd_files::kStartNet), tree.system32 + "/STARTNET.CMD");
+    EXPECT_EQ(tree.pathOf(cd_files::kJobFile), tree.product + "/TASKDECK.XML");
+    for (const CdFile* file : cd_files::kAll) {
+        // The image path with "/" separators and without its leading one.
+        std::string local = file->imagePath + 1;
+        std::replace(local.begin(), local.end(), '\\', '/');
+        EXPECT_EQ(local, file->treePath);
+    }
 }
 
 TEST(WorkTree, PreparationEmptiesAnExistingDirectoryAndCleanUpKeepsItEmpty) {

@@ -14,14 +14,21 @@ NodeList named(const std::string& name) {
 
 // Freeing is checked by LeakSanitizer in the sanitizer build; here the shape of the lists.
 TEST(DirectoryNode, ListsAppendInOrderAndLongChainsAreFreedWithoutRecursion) {
-    NodeList list = named(".");
-    appendNode(list, named(".."));
-    DirectoryNode* sub = appendNode(list, named("SUB"));
+    NodeListBuilder builder;
+    builder.append(named("."));
+    builder.append(named(".."));
+    DirectoryNode* sub = builder.append(named("SUB"));
+    NodeList list = builder.take();
+    EXPECT_EQ(builder.take(), nullptr) << "a builder is empty once its list is taken";
     sub->type = kNodeDirectory;
-    sub->children = named(".");
-    appendNode(sub->children, named(".."));
-    appendNode(sub->children, named("FILE"));
+    builder.append(named("."));
+    builder.append(named(".."));
+    builder.append(named("FILE"));
+    sub->children = builder.take();
     EXPECT_EQ(list->next->name, "..");
+    insertAfter(*sub->children->next, named("A"));
+    EXPECT_EQ(sub->children->next->next->name, "A");
+    EXPECT_EQ(sub->children->next->next->next->name, "FILE");
     EXPECT_EQ(lastNode(list.get())->name, "SUB");
     EXPECT_EQ(lastNode(sub->children.get())->name, "FILE");
     EXPECT_EQ(lastNode(nullptr), nullptr);

@@ -1,4 +1,4 @@
-#include "cli/console_answer.h"
+#include "base/console_answer.h"
 
 #include "platform/interrupt.h"
 

@@ -1,4 +1,4 @@
-#include "cli/console_log.h"
+#include "base/console_log.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,10 +1,10 @@
-#include "cli/console_log.h"
+#include "base/console_log.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "cli/console_answer.h"
+#include "base/console_answer.h"
 
 TEST(ConsoleLog, InfoGoesToStandardOutputAndWarningToStandardError) {
     testing::internal::CaptureStdout();
