@@ -10,6 +10,7 @@
 #include "iso/iso_dates.h"
 #include "iso/iso_writer.h"
 #include "iso/iso_writer_output.h"
+#include "iso/limits.h"
 #include "iso/records.h"
 
 namespace {
@@ -155,7 +156,7 @@ uint32_t ISOWriter::writePathTable(DirectoryNode* rootList, uint32_t tableBlock,
 int ISOWriter::writeSystemArea(ImageOutput& out) {
     try {
         const std::vector<uint8_t> zeros(kWriteBlockSize, 0);
-        for (uint64_t block = 0; block < 16; ++block) {
+        for (uint64_t block = 0; block < iso_limits::kSystemAreaBlocks; ++block) {
             out.writeAt(byteOffset(block, kWriteBlockSize), zeros.data(), zeros.size());
         }
         return 0;

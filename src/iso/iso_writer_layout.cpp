@@ -181,7 +181,9 @@ ImageLayout planImage(uint32_t pathTableSize, uint64_t directoryBlocks, uint64_t
                          "at most " + std::to_string(iso_limits::kMaxBootSectorCount));
     }
     const uint64_t descriptors = hasBootImage ? 3 : 2;
-    const uint64_t typeL = 16 + descriptors + (hasBootImage ? 1 : 0);
+    // The descriptors, the terminator among them, then the boot catalog when there is one.
+    const uint64_t typeL =
+        iso_limits::kPrimaryDescriptorBlock + descriptors + (hasBootImage ? 1 : 0);
     const uint64_t directoryStart = typeL + 2 * pathTableBlocks;
     const uint64_t bootStart = directoryStart + directoryBlocks;
     const uint64_t fileStart = bootStart + bootBlocks;
@@ -198,9 +200,10 @@ ImageLayout planImage(uint32_t pathTableSize, uint64_t directoryBlocks, uint64_t
     layout.bootImageBlocks = static_cast<uint32_t>(bootBlocks);
     layout.bootSectorCount = static_cast<uint16_t>(sectors);
     layout.descriptorCount = static_cast<uint32_t>(descriptors);
-    layout.bootRecordBlock = hasBootImage ? 17 : 0;
-    layout.terminatorBlock = static_cast<uint32_t>(15 + descriptors);
-    layout.bootCatalogBlock = hasBootImage ? 19 : 0;
+    layout.bootRecordBlock = hasBootImage ? iso_limits::kBootRecordBlock : 0;
+    layout.terminatorBlock =
+        static_cast<uint32_t>(iso_limits::kPrimaryDescriptorBlock + descriptors - 1);
+    layout.bootCatalogBlock = hasBootImage ? iso_limits::kBootCatalogBlock : 0;
     layout.typeLPathTableBlock = static_cast<uint32_t>(typeL);
     layout.typeMPathTableBlock = static_cast<uint32_t>(typeL + pathTableBlocks);
     layout.directoryStart = static_cast<uint32_t>(directoryStart);

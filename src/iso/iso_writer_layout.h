@@ -11,6 +11,7 @@
 #include <string>
 
 #include "iso/directory_node.h"
+#include "iso/limits.h"
 
 namespace iso_layout {
 
@@ -53,7 +54,7 @@ struct ImageLayout {
     uint32_t bootImageBlocks = 0;  // B
     uint16_t bootSectorCount = 0;  // B in 512-byte virtual sectors
     uint32_t descriptorCount = 0;  // volume descriptors, the terminator included
-    uint32_t primaryDescriptorBlock = 16;
+    uint32_t primaryDescriptorBlock = iso_limits::kPrimaryDescriptorBlock;
     uint32_t bootRecordBlock = 0;
     uint32_t terminatorBlock = 0;
     uint32_t bootCatalogBlock = 0;

@@ -15,10 +15,18 @@ constexpr uint16_t kDefaultBlockSize = 2048;
 // El Torito counts boot image sizes in virtual sectors of this many bytes.
 constexpr uint16_t kVirtualSectorSize = 512;
 
-// Fixed byte offsets of the descriptors the program reads: block 16 and block 17
-// at 2048 bytes a block, whatever block size the image declares.
-constexpr uint64_t kPrimaryDescriptorOffset = 16 * 2048;
-constexpr uint64_t kBootRecordOffset = 17 * 2048;
+// Fixed block positions, in blocks of kDefaultBlockSize bytes whatever block size the
+// image declares: the system area, the primary volume descriptor right after it, the
+// boot record after that, and the boot catalog the writer puts right after the
+// terminator that follows the boot record.
+constexpr uint32_t kSystemAreaBlocks = 16;
+constexpr uint32_t kPrimaryDescriptorBlock = kSystemAreaBlocks;
+constexpr uint32_t kBootRecordBlock = kPrimaryDescriptorBlock + 1;
+constexpr uint32_t kBootCatalogBlock = kBootRecordBlock + 2;
+
+// Byte offsets of the descriptors the program reads.
+constexpr uint64_t kPrimaryDescriptorOffset = uint64_t{kPrimaryDescriptorBlock} * kDefaultBlockSize;
+constexpr uint64_t kBootRecordOffset = uint64_t{kBootRecordBlock} * kDefaultBlockSize;
 
 // Directories nested deeper than this are taken as a hostile or broken image;
 // it also bounds the recursion of loading and extracting.
