@@ -20,15 +20,12 @@ namespace fs = boost::filesystem;
 using e2e::endsWith;
 using e2e::readFromImage;
 using e2e::runProgram;
+using test_support::contains;
 using test_support::readFile;
 using test_support::shellQuote;
 using test_support::writeFile;
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 const char kCleanUpLines[] = "Log: clean up ...\nLog: clean up succeeded\n";
 

@@ -23,15 +23,12 @@
 namespace fs = boost::filesystem;
 using e2e::BackgroundRun;
 using e2e::runProgram;
+using test_support::contains;
 using test_support::readFile;
 using test_support::shellQuote;
 using test_support::writeFile;
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 struct stat statOf(const std::string& path) {
     struct stat status = {};

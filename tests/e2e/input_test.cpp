@@ -17,15 +17,12 @@
 
 namespace fs = boost::filesystem;
 using e2e::readFromImage;
+using test_support::contains;
 using test_support::readFile;
 using test_support::shellQuote;
 using test_support::writeFile;
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // A run that hangs is ended by `timeout` with exit code 124, not the 1 of a failed run.
 const char kBounded[] = "timeout 60 ";

@@ -22,6 +22,8 @@ using reader_fixture::findRecord;
 using reader_fixture::MiniImage;
 using Entry = MiniImage::Entry;
 
+using test_support::contains;
+
 namespace {
 
 const std::string kLoadFailed = "load ISO image failed - invalid image internal structure\n";
@@ -51,10 +53,6 @@ LoadResult load(const std::vector<uint8_t>& image) {
 
 std::vector<uint8_t> realImage() {
     return readBytes(reader_fixture::sharedImage());
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 // Root at block 20; A.TXT (5 bytes) at block 21; directory D at 22 holding B.TXT at 23.

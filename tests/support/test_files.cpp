@@ -69,4 +69,8 @@ bool fileExists(const std::string& path) {
     return fs::exists(path);
 }
 
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 }  // namespace test_support

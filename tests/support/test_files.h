@@ -33,5 +33,7 @@ std::vector<uint8_t> readBytes(const std::string& path);
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> patternBytes(size_t count, uint32_t seed);
 bool fileExists(const std::string& path);
+// Whether `part` occurs anywhere in `text` (for checking lines of a program's output).
+bool contains(const std::string& text, const std::string& part);
 
 }  // namespace test_support
