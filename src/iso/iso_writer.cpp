@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "iso/iso_writer_output.h"
+#include "iso/image_output.h"
 #include "iso/records.h"
 
 namespace {

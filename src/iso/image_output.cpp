@@ -1,4 +1,4 @@
-#include "iso/iso_writer_output.h"
+#include "iso/image_output.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 // The image file writer: merged copies must give exactly the bytes of separate copies,
 // whichever way (kernel or buffer) the data moves.
-#include "iso/iso_writer_output.h"
+#include "iso/image_output.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

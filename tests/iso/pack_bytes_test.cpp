@@ -1,0 +1,104 @@
+// The exact bytes of a pack. A fixed tree is packed, and the image then changed by the
+// modifier, with the clock held still (faketime, TZ=UTC), so that every date the writer
+// stamps is the same on every run. The digests were taken from the writer as it stood
+// before its layout and emit were reshaped; any change in the bytes it writes for the
+// same input shows here. Both images are also checked with isovfy and xorriso, so a
+// digest is never taken of an image those readers refuse.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "support/test_files.h"
+#include "support/tool_runner.h"
+
+using test_support::patternBytes;
+using test_support::runCommand;
+using test_support::shellQuote;
+using test_support::TempDir;
+using test_support::writeFile;
+
+namespace {
+
+// The digests of the two images the test writes.
+constexpr const char* kPackedDigest =
+    "d3d46de0b27b29aa32ecd7762c7dbb26532cb48e514337c15d870bbf3bc60874";
+constexpr const char* kModifiedDigest =
+    "9fbb8197d023661b43713ccec3254f52d0507637fb245cf49ff2f72c8f34bc6d";
+
+const std::string kHelper = std::string(WINPE_BINARY_DIR) + "/tests/iso_writer_pack_helper";
+
+// Runs the pack helper with the clock stopped at one instant.
+test_support::CommandResult runAtFixedTime(const std::string& arguments) {
+    // The preloaded clock comes before a sanitizer's runtime in the library order.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string asanOptions =
+        std::string(asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") +
+        "verify_asan_link_order=0";
+    return runCommand("TZ=UTC ASAN_OPTIONS=" + shellQuote(asanOptions) +
+                      " faketime '2021-03-04 05:06:07' " + shellQuote(kHelper) + " " + arguments);
+}
+
+std::string digestOf(const std::string& path) {
+    const test_support::CommandResult sum = runCommand("sha256sum " + shellQuote(path));
+    EXPECT_EQ(0, sum.exitCode) << sum.output;
+    return sum.output.substr(0, 64);
+}
+
+void expectReadable(const std::string& image) {
+    const test_support::CommandResult vfy = runCommand("isovfy " + shellQuote(image));
+    EXPECT_EQ(0, vfy.exitCode) << vfy.output;
+    EXPECT_FALSE(test_support::contains(vfy.output, "Error")) << vfy.output;
+    const test_support::CommandResult report =
+        runCommand("xorriso -indev " + shellQuote(image) + " -report_el_torito plain 2>&1");
+    EXPECT_EQ(0, report.exitCode) << report.output;
+    EXPECT_TRUE(test_support::contains(report.output, "El Torito boot img :   1  BIOS  y"))
+        << report.output;
+}
+
+// Sizes on both sides of block and copy-piece edges, names in both cases, three levels
+// of directories, and an empty directory.
+void makeFixedTree(const std::string& tree) {
+    writeFile(tree + "/README.TXT", "a fixed tree\n");
+    writeFile(tree + "/empty.dat", "");
+    writeFile(tree + "/Mixed.Case", patternBytes(2047, 1));
+    writeFile(tree + "/BLOCK.BIN", patternBytes(2048, 2));
+    writeFile(tree + "/over.bin", patternBytes(2049, 3));
+    writeFile(tree + "/Programs/Tool/TOOL.EXE", patternBytes(70000, 4));
+    writeFile(tree + "/Programs/Tool/conf/tool.ini", "[tool]\nmode=1\n");
+    writeFile(tree + "/Programs/big.cab", patternBytes(300000, 5));
+    writeFile(tree + "/i386/system32/drivers/disk.sys", patternBytes(5000, 6));
+    runCommand("mkdir -p " + shellQuote(tree + "/i386/empty"));
+}
+
+}  // namespace
+
+TEST(PackBytes, AFixedTreeAndItsChangeGiveTheRecordedBytes) {
+    if (!test_support::haveTool("faketime")) {
+        GTEST_SKIP() << "faketime is not installed (scripts/setup installs it)";
+    }
+    TempDir temp;
+    const std::string tree = temp / "tree";
+    makeFixedTree(tree);
+    writeFile(temp / "boot.bin", patternBytes(4 * 2048, 7));
+    writeFile(temp / "added.exe", patternBytes(6000, 8));
+
+    const std::string packed = temp / "packed.iso";
+    const test_support::CommandResult pack =
+        runAtFixedTime("pack " + shellQuote(tree) + " " + shellQuote(packed) + " " +
+                       shellQuote(temp / "boot.bin"));
+    ASSERT_EQ(0, pack.exitCode) << pack.output;
+    expectReadable(packed);
+    EXPECT_EQ(kPackedDigest, digestOf(packed));
+
+    // The added file's three blocks move the files after it by an odd number of blocks,
+    // so that their old and new offsets no longer line up.
+    const std::string modified = temp / "modified.iso";
+    const test_support::CommandResult modify =
+        runAtFixedTime("modify " + shellQuote(packed) + " " + shellQuote(temp / "added.exe") + " " +
+                       shellQuote("\\Programs\\Tool\\ADDED.EXE") + " " + shellQuote(modified) +
+                       " " + shellQuote(temp / "boot.bin"));
+    ASSERT_EQ(0, modify.exitCode) << modify.output;
+    expectReadable(modified);
+    EXPECT_EQ(kModifiedDigest, digestOf(modified));
+}
