@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "iso/image_console.h"
+#include "iso/image_output.h"
 #include "iso/iso_dates.h"
 #include "iso/iso_writer.h"
-#include "iso/image_output.h"
 #include "iso/limits.h"
 #include "iso/records.h"
 
