@@ -22,10 +22,8 @@ ISOBootImageReader::ISOBootImageReader(const std::string& imagePath, ImageSource
 ISOBootImageReader::~ISOBootImageReader() = default;
 
 void ISOBootImageReader::releaseBuffers() {
-    bootRecord.reset();
-    validationEntry.reset();
-    initialEntry.reset();
     bootImage.reset();
+    sectorCount = 0;
 }
 
 int ISOBootImageReader::LoadBootImage() {
@@ -34,70 +32,58 @@ int ISOBootImageReader::LoadBootImage() {
         std::unique_ptr<ImageSource> source = openSource(imagePath);
         releaseBuffers();
 
-        bootRecord = std::make_unique<uint8_t[]>(rec::kDescriptorSize);
-        source->read(iso_limits::kBootRecordOffset, bootRecord.get(), logicalBlockSize);
+        uint8_t record[rec::kDescriptorSize] = {};
+        source->read(iso_limits::kBootRecordOffset, record, logicalBlockSize);
 
+        // The catalog and the boot image are read where the records point before the
+        // records are checked: a pointer past the end of the image fails as a read.
         const uint64_t catalogOffset =
-            static_cast<uint64_t>(getLe32(bootRecord.get(), rec::boot_record::kCatalogPointer)) *
+            static_cast<uint64_t>(getLe32(record, rec::boot_record::kCatalogPointer)) *
             logicalBlockSize;
-        validationEntry = std::make_unique<uint8_t[]>(rec::kCatalogEntrySize);
-        initialEntry = std::make_unique<uint8_t[]>(rec::kCatalogEntrySize);
-        source->read(catalogOffset, validationEntry.get(), rec::kCatalogEntrySize);
-        source->read(catalogOffset + rec::kCatalogEntrySize, initialEntry.get(),
+        uint8_t entries[2 * rec::kCatalogEntrySize];
+        source->read(catalogOffset, entries, rec::kCatalogEntrySize);
+        source->read(catalogOffset + rec::kCatalogEntrySize, entries + rec::kCatalogEntrySize,
                      rec::kCatalogEntrySize);
+        const uint8_t* initialBytes = entries + rec::kCatalogEntrySize;
 
-        sectorCount = getLe16(initialEntry.get(), rec::initial_entry::kSectorCount);
-        const uint32_t loadRba = getLe32(initialEntry.get(), rec::initial_entry::kLoadRba);
-        const uint64_t imageBytes = static_cast<uint64_t>(sectorCount) * virtualSectorSize;
+        const uint16_t count = getLe16(initialBytes, rec::initial_entry::kSectorCount);
+        const uint32_t loadRba = getLe32(initialBytes, rec::initial_entry::kLoadRba);
+        const uint64_t imageBytes = static_cast<uint64_t>(count) * virtualSectorSize;
         const uint64_t imageOffset = static_cast<uint64_t>(loadRba) * logicalBlockSize;
         // Checked before allocating, so a garbage count never allocates more than the
         // file holds.
         if (!source->contains(imageOffset, imageBytes)) {
             throw std::runtime_error(
-                "boot image of " + std::to_string(sectorCount) + " sectors (" +
+                "boot image of " + std::to_string(count) + " sectors (" +
                 std::to_string(imageBytes) + " bytes) at Load RBA " + std::to_string(loadRba) +
                 " (byte " + std::to_string(imageOffset) + ") runs past the end of the image (" +
                 std::to_string(source->size()) + " bytes)");
         }
-        bootImage = std::make_unique<uint8_t[]>(static_cast<size_t>(imageBytes));
-        source->read(imageOffset, bootImage.get(), static_cast<size_t>(imageBytes));
+        std::unique_ptr<uint8_t[]> image = std::make_unique<uint8_t[]>(static_cast<size_t>(imageBytes));
+        source->read(imageOffset, image.get(), static_cast<size_t>(imageBytes));
+
+        // A record that is not what it should be makes the image an invalid boot CD.
+        try {
+            rec::decodeBootRecord(record, iso_limits::kBootRecordOffset);
+            rec::decodeValidationEntry(entries, catalogOffset);
+            rec::decodeInitialEntry(initialBytes, catalogOffset + rec::kCatalogEntrySize);
+        } catch (const rec::RecordError&) {
+            printImageLine("load boot image failed - invalid boot CD");
+            return 1;
+        }
+        bootImage = std::move(image);
+        sectorCount = count;
     } catch (const std::exception& e) {
         printImageLine(std::string("load boot image failed, IO exception: ") + e.what());
         releaseBuffers();
         return 1;
     }
-    if (isBootCD()) {
-        printImageLine("load boot image succeeded");
-        return 0;
-    }
-    printImageLine("load boot image failed - invalid boot CD");
-    releaseBuffers();
-    return 1;
+    printImageLine("load boot image succeeded");
+    return 0;
 }
 
 bool ISOBootImageReader::isBootCD() {
-    if (!bootRecord || !validationEntry || !initialEntry) {
-        return false;
-    }
-    const uint8_t* record = bootRecord.get();
-    if (record[rec::boot_record::kIndicator] != 0 || record[rec::boot_record::kVersion] != 1) {
-        return false;
-    }
-    if (std::memcmp(record + rec::boot_record::kStandardId, rec::kStandardIdentifier,
-                    rec::kStandardIdentifierLength) != 0) {
-        return false;
-    }
-    if (std::memcmp(record + rec::boot_record::kBootSystemId, rec::boot_record::kElToritoId,
-                    rec::boot_record::kElToritoIdLength) != 0) {
-        return false;
-    }
-    const uint8_t* validation = validationEntry.get();
-    if (validation[rec::validation_entry::kHeaderId] != 1 ||
-        validation[rec::validation_entry::kKey55] != 0x55 ||
-        validation[rec::validation_entry::kKeyAA] != 0xAA) {
-        return false;
-    }
-    return initialEntry[rec::initial_entry::kBootIndicator] == rec::initial_entry::kBootable;
+    return bootImage != nullptr;
 }
 
 int ISOBootImageReader::ExtractBootImage(const std::string& path) {

@@ -21,16 +21,14 @@ class ISOBootImageReader : public ISOManipulator {
     int LoadBootImage();
     // Writes the loaded boot image (Sector Count × 512 bytes) to `path`.
     int ExtractBootImage(const std::string& path);
-    // True when the loaded records describe a bootable El Torito CD.
+    // True when the last load found a bootable El Torito CD and read its boot image.
     bool isBootCD();
 
   private:
     void releaseBuffers();
 
     std::string imagePath;
-    std::unique_ptr<uint8_t[]> bootRecord;
-    std::unique_ptr<uint8_t[]> validationEntry;
-    std::unique_ptr<uint8_t[]> initialEntry;
+    // The loaded boot image, Sector Count virtual sectors; null while none is loaded.
     std::unique_ptr<uint8_t[]> bootImage;
     uint32_t sectorCount = 0;
     ImageSourceOpener openSource;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "iso/image_source.h"
 #include "iso/limits.h"
 #include "platform/interrupt.h"
 #include "platform/local_file.h"
@@ -20,8 +21,7 @@ std::string errorText(int error) {
 }
 
 std::runtime_error sourceEndsEarly(const std::string& sourcePath, uint64_t at) {
-    return std::runtime_error("source file " + sourcePath + " ends at byte " + std::to_string(at) +
-                              ", before the data of the entry");
+    return std::runtime_error(sourceEndsEarlyText(sourcePath, at));
 }
 
 // What a move of file data returns instead of a byte count: call again (the call was
@@ -68,23 +68,32 @@ ImageOutput::~ImageOutput() {
     }
 }
 
-int ImageOutput::openSource(const std::string& source) {
-    if (openSourceFd >= 0 && source == openSourcePath) {
+int ImageOutput::openSource(const CopySource& source) {
+    if (source.image != nullptr) {
+        if (source != openSourceKey) {
+            closeSource();
+            openSourceKey = source;
+        }
+        return source.image->fileDescriptor();
+    }
+    if (openSourceFd >= 0 && source == openSourceKey) {
         return openSourceFd;
     }
     closeSource();
     uint64_t size = 0;
-    openSourceFd = local_file::openForReading(source, size, "source file").release();
-    openSourcePath = source;
+    openSourceFd = local_file::openForReading(source.name, size, "source file").release();
+    ownsSourceFd = true;
+    openSourceKey = source;
     return openSourceFd;
 }
 
 void ImageOutput::closeSource() {
-    if (openSourceFd >= 0) {
+    if (openSourceFd >= 0 && ownsSourceFd) {
         ::close(openSourceFd);
-        openSourceFd = -1;
     }
-    openSourcePath.clear();
+    openSourceFd = -1;
+    ownsSourceFd = false;
+    openSourceKey = CopySource(std::string());
 }
 
 void ImageOutput::create(const std::string& outputPath) {
@@ -161,10 +170,10 @@ void ImageOutput::writeThrough(uint64_t offset, const uint8_t* bytes, size_t siz
     }
 }
 
-void ImageOutput::queueCopy(const std::string& sourcePath, uint64_t sourceOffset, uint64_t offset,
+void ImageOutput::queueCopy(const CopySource& source, uint64_t sourceOffset, uint64_t offset,
                             uint64_t size, uint32_t blockSize,
                             const std::function<void(uint32_t)>& progress) {
-    if (runWaiting && sourcePath == run.source && offset >= run.start &&
+    if (runWaiting && source == run.source && offset >= run.start &&
         sourceOffset >= run.sourceStart && offset - run.start == sourceOffset - run.sourceStart) {
         const uint64_t relative = offset - run.start;
         const uint64_t blockEnd = (run.length + blockSize - 1) / blockSize * blockSize;
@@ -177,13 +186,13 @@ void ImageOutput::queueCopy(const std::string& sourcePath, uint64_t sourceOffset
         }
     }
     if (size == 0) {
-        openSource(sourcePath);  // a missing source fails even when there is nothing to copy
+        openSource(source);  // a missing source fails even when there is nothing to copy
         return;
     }
     flushCopies();
-    openSource(sourcePath);
+    openSource(source);
     run = CopyRun();
-    run.source = sourcePath;
+    run.source = source;
     run.sourceStart = sourceOffset;
     run.start = offset;
     run.length = size;
@@ -261,21 +270,27 @@ void ImageOutput::flushCopies() {
               &waiting.files);
 }
 
-void ImageOutput::copyFrom(const std::string& sourcePath, uint64_t sourceOffset, uint64_t offset,
+void ImageOutput::copyFrom(const CopySource& source, uint64_t sourceOffset, uint64_t offset,
                            uint64_t size, const std::function<void(uint32_t)>& piece) {
     flushCopies();
-    copyRange(sourcePath, sourceOffset, offset, size, piece, nullptr);
+    copyRange(source, sourceOffset, offset, size, piece, nullptr);
 }
 
-void ImageOutput::copyRange(const std::string& sourcePath, uint64_t sourceOffset, uint64_t offset,
+void ImageOutput::copyRange(const CopySource& from, uint64_t sourceOffset, uint64_t offset,
                             uint64_t size, const std::function<void(uint32_t)>& piece,
                             const FileSpans* files) {
     if (fd < 0) {
         throw std::runtime_error("the image file " + path + " is not open");
     }
     interrupt::throwIfRequested();
-    const int source = openSource(sourcePath);
+    const int source = openSource(from);
     if (size == 0) {
+        return;
+    }
+    const std::string& sourcePath = from.name;
+    if (source < 0) {
+        // An image in memory: only a buffer can move its bytes.
+        copyThroughBuffer(source, sourceOffset, offset, size, piece, from, files);
         return;
     }
     // The kernel copies fast only when source and image offsets lie at the same place
@@ -294,7 +309,7 @@ void ImageOutput::copyRange(const std::string& sourcePath, uint64_t sourceOffset
         return;
     }
     // A kernel copy or a move that is refused is refused before it moves anything.
-    copyThroughBuffer(source, sourceOffset, offset, size, piece, sourcePath, files);
+    copyThroughBuffer(source, sourceOffset, offset, size, piece, from, files);
 }
 
 bool ImageOutput::openPipe() {
@@ -399,9 +414,10 @@ bool ImageOutput::copyInKernel(int source, uint64_t sourceOffset, uint64_t offse
     return movePieces(size, iso_limits::kKernelCopyPieceSize, move, piece);
 }
 
-void ImageOutput::copyThroughBuffer(int source, uint64_t sourceOffset, uint64_t offset,
+void ImageOutput::copyThroughBuffer(int sourceFd, uint64_t sourceOffset, uint64_t offset,
                                     uint64_t size, const std::function<void(uint32_t)>& piece,
-                                    const std::string& sourcePath, const FileSpans* files) {
+                                    const CopySource& source, const FileSpans* files) {
+    const std::string& sourcePath = source.name;
     size_t nextFile = 0;
     uint64_t relative = 0;
     buffer.resize(iso_limits::kCopyPieceSize);
@@ -409,9 +425,14 @@ void ImageOutput::copyThroughBuffer(int source, uint64_t sourceOffset, uint64_t 
     while (remaining > 0) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, buffer.size()));
         size_t got = 0;
+        if (sourceFd < 0) {
+            interrupt::throwIfRequested();
+            source.image->read(sourceOffset, buffer.data(), want);
+            got = want;
+        }
         while (got < want) {
             interrupt::throwIfRequested();
-            const ssize_t n = ::pread(source, buffer.data() + got, want - got,
+            const ssize_t n = ::pread(sourceFd, buffer.data() + got, want - got,
                                       static_cast<off_t>(sourceOffset + got));
             if (n < 0) {
                 if (errno == EINTR) {

@@ -1,5 +1,6 @@
 // The file a new image is written to: writes at absolute 64-bit byte positions and
-// copies of file data in large pieces, in the kernel where it can. Every failure throws
+// copies of file data in large pieces, in the kernel where it can (a local file, or an
+// image source that is a file; data of an image in memory moves through a buffer). Every failure throws
 // std::runtime_error saying what was written where and why it failed.
 //
 // The bytes of an image do not depend on the order of its writes, so small writes can be
@@ -15,9 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "iso/image_sink.h"
 #include "platform/file_identity.h"
 
-class ImageOutput {
+class ImageOutput : public ImageSink {
   public:
     // The ways file data may move. `fastest`: in the kernel where source and image offsets
     // line up, through a pipe elsewhere, through a buffer where the kernel refuses both.
@@ -25,7 +27,7 @@ class ImageOutput {
     enum class CopyPaths { fastest, pipeOrBuffer, bufferOnly };
 
     explicit ImageOutput(CopyPaths paths = CopyPaths::fastest) : paths(paths) {}
-    ~ImageOutput();
+    ~ImageOutput() override;
     ImageOutput(const ImageOutput&) = delete;
     ImageOutput& operator=(const ImageOutput&) = delete;
 
@@ -38,44 +40,46 @@ class ImageOutput {
     // The file that `create` made, to recognise it again at its path.
     const FileIdentity& identity() const { return created; }
 
-    void writeAt(uint64_t offset, const void* data, size_t size);
+    void writeAt(uint64_t offset, const void* data, size_t size) override;
 
     // From here on, writes that lie wholly inside [offset, offset + size) are gathered in
     // memory; `flushStaged` writes the region (zeros where nothing was written).
-    void stageRegion(uint64_t offset, size_t size);
-    void flushStaged();
+    void stageRegion(uint64_t offset, size_t size) override;
+    void flushStaged() override;
 
-    // Copies `size` bytes of the file `sourcePath` from `sourceOffset` to `offset` of
-    // the image, calling `piece` after each piece with its length. Throws when the
-    // source cannot be opened or ends early, or a write fails.
-    void copyFrom(const std::string& sourcePath, uint64_t sourceOffset, uint64_t offset,
-                  uint64_t size, const std::function<void(uint32_t)>& piece);
+    // Copies `size` bytes of `source` from `sourceOffset` to `offset` of the image,
+    // calling `piece` after each piece with its length. Throws when the source cannot be
+    // opened or ends early, or a write fails.
+    void copyFrom(const CopySource& source, uint64_t sourceOffset, uint64_t offset,
+                  uint64_t size, const std::function<void(uint32_t)>& piece) override;
 
     // Like copyFrom, but the copy may wait: copies from one source that continue each
     // other block for block, in the source and in the image, are made as one, and the
     // bytes between two files come out as zeros whatever the source holds there.
     // `progress` learns of the file bytes only, never of those between files.
     // Failures of a waiting copy are thrown by a later queueCopy or by flushCopies.
-    void queueCopy(const std::string& sourcePath, uint64_t sourceOffset, uint64_t offset,
+    void queueCopy(const CopySource& source, uint64_t sourceOffset, uint64_t offset,
                    uint64_t size, uint32_t blockSize,
-                   const std::function<void(uint32_t)>& progress);
-    void flushCopies();
+                   const std::function<void(uint32_t)>& progress) override;
+    void flushCopies() override;
 
     // Makes the file at least `size` bytes long; the added bytes read as zeros.
-    void extendTo(uint64_t size);
+    void extendTo(uint64_t size) override;
 
     // Closes the file; throws when closing reports an error (data that could not be
     // written out).
-    void close();
+    void close() override;
 
   private:
-    int openSource(const std::string& sourcePath);
+    // The descriptor to copy from: a local file is opened (and kept open for the next
+    // copy), an image source lends its own; -1 for a source without one.
+    int openSource(const CopySource& source);
     void closeSource();
     // [start, end) of the data of each file of a run, relative to the run's start.
     using FileSpans = std::vector<std::pair<uint64_t, uint64_t>>;
 
     // Copies `size` bytes; with `files`, the bytes outside them are made zeros.
-    void copyRange(const std::string& sourcePath, uint64_t sourceOffset, uint64_t offset,
+    void copyRange(const CopySource& source, uint64_t sourceOffset, uint64_t offset,
                    uint64_t size, const std::function<void(uint32_t)>& piece,
                    const FileSpans* files);
     void zeroGapsInKernelCopy(int source, uint64_t sourceStart, uint64_t start,
@@ -90,14 +94,16 @@ class ImageOutput {
                          const std::function<void(uint32_t)>& piece, const std::string& sourcePath);
     bool openPipe();
     void closePipe();
-    void copyThroughBuffer(int source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
-                           const std::function<void(uint32_t)>& piece,
-                           const std::string& sourcePath, const FileSpans* files);
+    // Through a buffer, read with pread from `sourceFd`, or through the image source of
+    // `source` when `sourceFd` is -1.
+    void copyThroughBuffer(int sourceFd, uint64_t sourceOffset, uint64_t offset, uint64_t size,
+                           const std::function<void(uint32_t)>& piece, const CopySource& source,
+                           const FileSpans* files);
     void writeThrough(uint64_t offset, const uint8_t* bytes, size_t size);
 
     // Copies waiting to be made as one: the data of each file, relative to the run's start.
     struct CopyRun {
-        std::string source;
+        CopySource source = CopySource(std::string());
         uint64_t sourceStart = 0;
         uint64_t start = 0;
         uint64_t length = 0;  // to the end of the last file's data
@@ -115,9 +121,11 @@ class ImageOutput {
     bool pipeCopy = true;
     int pipeEnds[2] = {-1, -1};  // read end, write end
     std::vector<uint8_t> buffer;
-    // The source file of the last copy, kept open for the next one from the same file.
+    // The source of the last copy, kept open for the next one from the same source; the
+    // descriptor is closed here only when it was opened here.
     int openSourceFd = -1;
-    std::string openSourcePath;
+    bool ownsSourceFd = false;
+    CopySource openSourceKey = CopySource(std::string());
     // The staged region, when there is one.
     uint64_t stagedOffset = 0;
     std::vector<uint8_t> staged;

@@ -26,6 +26,10 @@ class ImageSource {
     bool contains(uint64_t offset, uint64_t count) const {
         return offset <= size() && count <= size() - offset;
     }
+
+    // The open file descriptor of a source that is a file, for copies the kernel makes
+    // (it stays the source's: never closed by the caller); -1 for any other source.
+    virtual int fileDescriptor() const { return -1; }
 };
 
 // Opens the image at a path for one operation; throws std::runtime_error when it cannot.
@@ -40,6 +44,7 @@ class FileImageSource : public ImageSource {
 
     uint64_t size() const override { return size_; }
     void read(uint64_t offset, void* buffer, size_t count) override;
+    int fileDescriptor() const override { return file_.fd(); }
 
   private:
     std::string path_;

@@ -5,7 +5,6 @@
 
 #include <boost/filesystem.hpp>
 #include <cstdio>
-#include <fstream>
 #include <stdexcept>
 
 #include "iso/image_path.h"
@@ -38,6 +37,9 @@ bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
 
 ISOModifier::ISOModifier(const std::string& imagePath)
     : ISOReader(imagePath), ISOWriter("", imagePath) {}
+
+ISOModifier::ISOModifier(const std::string& imagePath, ImageSourceOpener opener)
+    : ISOReader(imagePath, std::move(opener)), ISOWriter("", imagePath) {}
 
 ISOModifier::~ISOModifier() = default;
 
@@ -191,6 +193,28 @@ int ISOModifier::PackImage(const std::string& outputPath, const std::string& boo
     return ISOWriter::PackImage(outputPath, bootImagePath);
 }
 
+int ISOModifier::PackImageTo(ImageSink& out, const std::string& bootImagePath) {
+    if (loadImage() != 0) {
+        return 1;
+    }
+    return ISOWriter::PackImageTo(out, bootImagePath);
+}
+
+int ISOModifier::packInto(ImageSink& out, const std::string& bootImagePath) {
+    // A failure to open shows when the descriptor is made, the first read of the image.
+    std::unique_ptr<ImageSource> source;
+    oldImageFailure.clear();
+    try {
+        source = openImage();
+    } catch (const std::exception& e) {
+        oldImageFailure = e.what();
+    }
+    oldImage = source.get();
+    const int result = ISOWriter::packInto(out, bootImagePath);
+    oldImage = nullptr;
+    return result;
+}
+
 NodeList ISOModifier::loadSourceDirectory(const std::string&) {
     return std::move(root);
 }
@@ -199,13 +223,14 @@ void ISOModifier::CreateNewPVD(uint32_t volumeSpaceSize, uint32_t pathTableSize,
                                uint32_t typeLPathTable, uint32_t typeMPathTable,
                                const uint8_t* rootRecord, uint8_t* descriptor) {
     using namespace iso_record;
-    uint8_t old[kDescriptorSize];
+    PrimaryDescriptor old;
     try {
-        std::ifstream image;
-        image.exceptions(std::ios::failbit | std::ios::badbit);
-        image.open(imagePath, std::ios::binary);
-        image.seekg(static_cast<std::streamoff>(iso_limits::kPrimaryDescriptorOffset));
-        image.read(reinterpret_cast<char*>(old), sizeof old);
+        if (oldImage == nullptr) {
+            throw std::runtime_error(oldImageFailure);
+        }
+        uint8_t bytes[kDescriptorSize];
+        oldImage->read(iso_limits::kPrimaryDescriptorOffset, bytes, sizeof bytes);
+        old = decodePrimaryDescriptor(bytes, iso_limits::kPrimaryDescriptorOffset);
     } catch (const std::exception& e) {
         printImageLine(std::string("ISOModifier CreateNewPVD exception: ") + e.what());
         throw std::runtime_error("the primary volume descriptor of " + imagePath +
@@ -214,13 +239,14 @@ void ISOModifier::CreateNewPVD(uint32_t volumeSpaceSize, uint32_t pathTableSize,
     }
     fillPrimaryDescriptor(volumeSpaceSize, pathTableSize, typeLPathTable, typeMPathTable,
                           rootRecord, descriptor);
-    const size_t carried[][2] = {{pvd::kVolumeId, pvd::kVolumeIdLength},
-                                 {pvd::kVolumeSetId, pvd::kLongIdLength},
-                                 {pvd::kPublisherId, pvd::kLongIdLength},
-                                 {pvd::kDataPreparerId, pvd::kLongIdLength},
-                                 {pvd::kApplicationId, pvd::kLongIdLength}};
-    for (const auto& field : carried) {
-        safeMemcpy(descriptor + field[0], static_cast<uint32_t>(field[1]), old + field[0],
-                   static_cast<uint32_t>(field[1]));
-    }
+    // The identifiers are carried over byte for byte, whatever they hold.
+    auto carry = [descriptor](size_t offset, const auto& field) {
+        safeMemcpy(descriptor + offset, static_cast<uint32_t>(field.size()), field.data(),
+                   static_cast<uint32_t>(field.size()));
+    };
+    carry(pvd::kVolumeId, old.volumeId);
+    carry(pvd::kVolumeSetId, old.volumeSetId);
+    carry(pvd::kPublisherId, old.publisherId);
+    carry(pvd::kDataPreparerId, old.dataPreparerId);
+    carry(pvd::kApplicationId, old.applicationId);
 }

@@ -14,6 +14,8 @@
 class ISOModifier : public ISOReader, public ISOWriter {
   public:
     explicit ISOModifier(const std::string& imagePath);
+    // Reads the old image through `opener` instead of from the file at `imagePath`.
+    ISOModifier(const std::string& imagePath, ImageSourceOpener opener);
     ~ISOModifier() override;
 
     // The reader's queries do nothing here; ask a separate ISOReader what the image holds.
@@ -35,8 +37,12 @@ class ISOModifier : public ISOReader, public ISOWriter {
     // Loads the image when needed, then writes the changed image to `outputPath`, which
     // must not be the image being modified.
     int PackImage(const std::string& outputPath, const std::string& bootImagePath) override;
+    int PackImageTo(ImageSink& out, const std::string& bootImagePath) override;
 
   protected:
+    // Opens the old image once for the whole pack: its descriptor and the data of its
+    // entries are read through that one source.
+    int packInto(ImageSink& out, const std::string& bootImagePath) override;
     // The tree of the image, with every change made so far.
     NodeList loadSourceDirectory(const std::string& directory) override;
     // The new descriptor keeps the identifiers of the old image's descriptor; throws when
@@ -58,4 +64,7 @@ class ISOModifier : public ISOReader, public ISOWriter {
     };
     Insertion prepareInsertion(const std::string& localPath, const std::string& isoPath,
                                bool overwrite);
+
+    // Why the old image could not be opened for the pack, when it could not.
+    std::string oldImageFailure;
 };

@@ -32,7 +32,6 @@ class ISOReader : public virtual ISOManipulator {
     virtual int loadImage();
     virtual int extractEntry(DirectoryNode* node, const std::string& target, bool showProgress);
     virtual int extractTree(DirectoryNode* node, const std::string& destination, bool showProgress);
-    virtual std::string recordName(const uint8_t* recordBuffer);
 
   public:
     // The node of a path without leading separator: a file's node, or the "." node at the

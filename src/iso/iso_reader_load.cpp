@@ -10,7 +10,6 @@
 #include "iso/iso_reader.h"
 #include "iso/records.h"
 
-using iso_bytes::getLe16;
 using iso_bytes::getLe32;
 
 namespace {
@@ -22,11 +21,6 @@ std::string shownPath(const std::string& path) {
 
 std::string directoryPlace(const std::string& path, uint32_t extent) {
     return "directory " + shownPath(path) + " at block " + std::to_string(extent);
-}
-
-bool isSupportedBlockSize(uint16_t size) {
-    return std::find(std::begin(iso_limits::kBlockSizes), std::end(iso_limits::kBlockSizes),
-                     size) != std::end(iso_limits::kBlockSizes);
 }
 
 // Holds the image and the ancestor extents for the time one load runs.
@@ -67,12 +61,6 @@ std::unique_ptr<ImageSource> ISOReader::openImage() const {
     return openSource(imagePath);
 }
 
-std::string ISOReader::recordName(const uint8_t* recordBuffer) {
-    return iso_record::recordIdentifierName(
-        recordBuffer + iso_record::dir_record::kIdentifier,
-        recordBuffer[iso_record::dir_record::kIdentifierLength]);
-}
-
 int ISOReader::loadImage() {
     if (loaded) {
         return 0;
@@ -80,32 +68,22 @@ int ISOReader::loadImage() {
     printImageLine("load ISO image ...");
     try {
         std::unique_ptr<ImageSource> source = openImage();
-        uint8_t descriptor[iso_record::kDescriptorSize];
-        source->read(iso_limits::kPrimaryDescriptorOffset, descriptor, sizeof descriptor);
-
-        if (std::memcmp(descriptor + iso_record::pvd::kStandardId, iso_record::kStandardIdentifier,
-                        iso_record::kStandardIdentifierLength) != 0) {
+        uint8_t bytes[iso_record::kDescriptorSize];
+        source->read(iso_limits::kPrimaryDescriptorOffset, bytes, sizeof bytes);
+        iso_record::PrimaryDescriptor descriptor;
+        try {
+            descriptor =
+                iso_record::decodePrimaryDescriptor(bytes, iso_limits::kPrimaryDescriptorOffset);
+        } catch (const iso_record::RecordError& e) {
+            // A missing standard identifier is not an image at all; anything else is said.
+            if (e.kind() != iso_record::RecordError::Kind::notThisRecord) {
+                printImageLine(e.what());
+            }
             printImageLine("load ISO image failed - invalid ISO image");
             return 1;
         }
-        // Only sizes that divide the 2048-byte sector are accepted; 0 would divide by zero
-        // and odd sizes would misplace every extent.
-        const uint16_t blockSize = getLe16(descriptor, iso_record::pvd::kLogicalBlockSize);
-        if (!isSupportedBlockSize(blockSize)) {
-            printImageLine("logical block size " + std::to_string(blockSize) + " at byte " +
-                           std::to_string(iso_limits::kPrimaryDescriptorOffset +
-                                          iso_record::pvd::kLogicalBlockSize) +
-                           " is not 512, 1024 or 2048");
-            printImageLine("load ISO image failed - invalid ISO image");
-            return 1;
-        }
-        logicalBlockSize = blockSize;
-
-        uint8_t recordBuffer[iso_record::dir_record::kBufferSize] = {};
-        safeMemcpy(recordBuffer, sizeof recordBuffer,
-                   descriptor + iso_record::pvd::kRootDirectoryRecord,
-                   iso_record::pvd::kRootDirectoryRecordLength);
-        const uint32_t rootExtent = getLe32(recordBuffer, iso_record::dir_record::kExtent);
+        logicalBlockSize = descriptor.logicalBlockSize;
+        const uint32_t rootExtent = descriptor.rootExtent;
 
         NodeList tree;
         {
@@ -221,15 +199,11 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         if (record.isHidden() || record.identifierLength == 0) {
             continue;
         }
-        uint8_t recordBuffer[iso_record::dir_record::kBufferSize] = {};
-        safeMemcpy(recordBuffer, sizeof recordBuffer, data.data() + recordOffset, record.length);
-        const std::string name = recordName(recordBuffer);
+        const std::string& name = record.name;
 
         // Only the identifiers 0x00 and 0x01 name the two special records; "." and ".."
         // spelt out as ordinary identifiers are refused below like any invalid name.
-        const uint8_t firstByte = recordBuffer[iso_record::dir_record::kIdentifier];
-        if (firstByte == iso_record::dir_record::kSelfIdentifier ||
-            firstByte == iso_record::dir_record::kParentIdentifier) {
+        if (record.special) {
             entries.append(makeDotNode(name, path, record.extent, true));
             continue;
         }

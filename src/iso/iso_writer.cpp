@@ -40,7 +40,16 @@ int ISOWriter::PackImage(const std::string& outputPath, const std::string& bootI
     } catch (const std::exception& e) {
         printImageLine(std::string("pack ISO image failed, IO exception: ") + e.what());
     }
+    return packInto(out, bootImagePath);
+}
 
+int ISOWriter::PackImageTo(ImageSink& out, const std::string& bootImagePath) {
+    printImageLine("pack the ISO image ...");
+    writtenImage_ = FileIdentity();
+    return packInto(out, bootImagePath);
+}
+
+int ISOWriter::packInto(ImageSink& out, const std::string& bootImagePath) {
     printImageLine("  load source directory & boot image file ...");
     root = loadSourceDirectory(sourceDirectory);
     if (root == nullptr) {
@@ -100,7 +109,7 @@ int ISOWriter::PackImage(const std::string& outputPath, const std::string& bootI
     return 0;
 }
 
-int ISOWriter::finishImage(const iso_layout::ImageLayout& layout, ImageOutput& out) {
+int ISOWriter::finishImage(const iso_layout::ImageLayout& layout, ImageSink& out) {
     // The copies still waiting and the directory records gathered in memory go out now;
     // the file then has to be as long as the Volume Space Size says, whatever its last
     // blocks hold.
@@ -116,7 +125,7 @@ int ISOWriter::finishImage(const iso_layout::ImageLayout& layout, ImageOutput& o
 }
 
 int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::string& bootImagePath,
-                         ImageOutput& out) {
+                         ImageSink& out) {
     printImageLine("  write system reserved sector ...");
     if (writeSystemArea(out) != 0) {
         printImageLine("  write system reserved sector failed - IO error");

@@ -4,8 +4,9 @@
 // The pack runs in two stages: the layout numbers the directories and gives every
 // record, directory and file its block (a computation over the tree that refuses what
 // the format cannot hold), then the emit stage writes every structure at its position.
-// The data of entries read from an image is copied from `sourceImagePath`; that of local
-// entries from their local files.
+// The data of entries read from an image is copied through the image source the modifier
+// lends (`oldImage`); that of local entries from their local files, by path. The image
+// goes to an ImageSink: the file at the output path, or memory.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,8 @@ namespace local_tree {
 struct Entry;
 }
 
-class ImageOutput;
+class ImageSink;
+class ImageSource;
 
 class ISOWriter : public virtual ISOManipulator {
   public:
@@ -30,11 +32,17 @@ class ISOWriter : public virtual ISOManipulator {
     // Writes the image to `outputPath`; `bootImagePath` "" packs an image that does not
     // boot. Returns 0 when the image was written and closed, 1 otherwise.
     virtual int PackImage(const std::string& outputPath, const std::string& bootImagePath);
+    // The same into `out` (memory, for tests and fuzzing), which the pack closes when
+    // it succeeds.
+    virtual int PackImageTo(ImageSink& out, const std::string& bootImagePath);
 
     // The file the last PackImage created at its output path; unknown when it made none.
     const FileIdentity& writtenImage() const { return writtenImage_; }
 
   protected:
+    // Everything of a pack after the output is there: load, lay out, emit, close.
+    virtual int packInto(ImageSink& out, const std::string& bootImagePath);
+
     // The tree to pack: the writer loads the local directory; the modifier hands over
     // the tree of the image it changes. Null after a failure (its text is printed).
     virtual NodeList loadSourceDirectory(const std::string& directory);
@@ -54,22 +62,22 @@ class ISOWriter : public virtual ISOManipulator {
                                      uint32_t directoryStart, uint32_t fileStart,
                                      uint8_t* recordBuffer);
     virtual int writeEntry(DirectoryNode* node, uint16_t volumeSequenceNumber,
-                           uint32_t directoryStart, uint32_t fileStart, ImageOutput& out);
+                           uint32_t directoryStart, uint32_t fileStart, ImageSink& out);
     virtual int writeDirectoryTree(DirectoryNode* list, uint16_t volumeSequenceNumber,
-                                   uint32_t directoryStart, uint32_t fileStart, ImageOutput& out);
+                                   uint32_t directoryStart, uint32_t fileStart, ImageSink& out);
     // Encodes the path table record of `node` into `recordBuffer` (520 bytes); returns
     // its length.
     virtual uint32_t makePathTableRecord(DirectoryNode* node, uint32_t directoryStart,
                                          bool bigEndian, uint8_t* recordBuffer);
     // Both return the bytes written, 0 on failure.
     virtual uint32_t writeTypeLPathTable(DirectoryNode* rootList, uint32_t tableBlock,
-                                         uint32_t directoryStart, ImageOutput& out);
+                                         uint32_t directoryStart, ImageSink& out);
     virtual uint32_t writeTypeMPathTable(DirectoryNode* rootList, uint32_t tableBlock,
-                                         uint32_t directoryStart, ImageOutput& out);
-    virtual int writeSystemArea(ImageOutput& out);
+                                         uint32_t directoryStart, ImageSink& out);
+    virtual int writeSystemArea(ImageSink& out);
     virtual int writePrimaryVolumeDescriptor(const uint8_t* descriptor, uint32_t block,
-                                             ImageOutput& out);
-    virtual int writeSetTerminator(const uint8_t* descriptor, uint32_t block, ImageOutput& out);
+                                             ImageSink& out);
+    virtual int writeSetTerminator(const uint8_t* descriptor, uint32_t block, ImageSink& out);
     // Fills the 2048-byte `descriptor`. Throws when the descriptor cannot be made; the
     // pack then fails.
     virtual void CreateNewPVD(uint32_t volumeSpaceSize, uint32_t pathTableSize,
@@ -80,11 +88,11 @@ class ISOWriter : public virtual ISOManipulator {
     virtual void makeValidationEntry(uint8_t* entry);
     virtual void makeInitialEntry(uint8_t systemType, uint16_t sectorCount, uint32_t loadRba,
                                   uint8_t* entry);
-    virtual int writeBootRecord(const uint8_t* descriptor, uint32_t block, ImageOutput& out);
+    virtual int writeBootRecord(const uint8_t* descriptor, uint32_t block, ImageSink& out);
     virtual int writeBootCatalog(const uint8_t* validationEntry, const uint8_t* initialEntry,
-                                 uint32_t block, ImageOutput& out);
+                                 uint32_t block, ImageSink& out);
     virtual int writeBootImage(const std::string& bootImagePath, uint16_t sectorCount,
-                               uint32_t block, ImageOutput& out);
+                               uint32_t block, ImageSink& out);
 
     // Fills the fields every new primary volume descriptor has (the identifier texts
     // stay zero).
@@ -98,20 +106,22 @@ class ISOWriter : public virtual ISOManipulator {
     uint32_t sourceBlockSize() const { return logicalBlockSize; }
 
     std::string sourceDirectory;
-    std::string sourceImagePath;
+    std::string sourceImagePath;  // names the old image in failure texts
+    // The old image while a pack runs, for the data of entries read from it; null otherwise.
+    ImageSource* oldImage = nullptr;
 
   private:
     FileIdentity writtenImage_;
 
-    int writeDescriptor(const uint8_t* descriptor, uint32_t block, ImageOutput& out);
+    int writeDescriptor(const uint8_t* descriptor, uint32_t block, ImageSink& out);
     uint32_t writePathTable(DirectoryNode* rootList, uint32_t tableBlock, uint32_t directoryStart,
-                            bool bigEndian, ImageOutput& out);
-    void copyFileData(const DirectoryNode& node, uint64_t outputOffset, ImageOutput& out);
+                            bool bigEndian, ImageSink& out);
+    void copyFileData(const DirectoryNode& node, uint64_t outputOffset, ImageSink& out);
     // The local loader at nesting `depth` below the directory given to the pack, building
     // the nodes of `entries`, the listing of `directory`.
     NodeList loadLocalDirectory(const std::string& directory,
                                 const std::vector<local_tree::Entry>& entries, unsigned depth);
-    int finishImage(const iso_layout::ImageLayout& layout, ImageOutput& out);
+    int finishImage(const iso_layout::ImageLayout& layout, ImageSink& out);
     int emitImage(const iso_layout::ImageLayout& layout, const std::string& bootImagePath,
-                  ImageOutput& out);
+                  ImageSink& out);
 };

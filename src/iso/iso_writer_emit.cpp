@@ -3,11 +3,12 @@
 #include <boost/filesystem.hpp>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "iso/image_console.h"
-#include "iso/image_output.h"
+#include "iso/image_sink.h"
 #include "iso/iso_dates.h"
 #include "iso/iso_writer.h"
 #include "iso/limits.h"
@@ -45,7 +46,7 @@ void ISOWriter::makeDirectoryRecord(DirectoryNode* node, uint16_t volumeSequence
 }
 
 int ISOWriter::writeEntry(DirectoryNode* node, uint16_t volumeSequenceNumber,
-                          uint32_t directoryStart, uint32_t fileStart, ImageOutput& out) {
+                          uint32_t directoryStart, uint32_t fileStart, ImageSink& out) {
     try {
         uint8_t record[iso_record::dir_record::kBufferSize];
         makeDirectoryRecord(node, volumeSequenceNumber, directoryStart, fileStart, record);
@@ -63,16 +64,15 @@ int ISOWriter::writeEntry(DirectoryNode* node, uint16_t volumeSequenceNumber,
     }
 }
 
-void ISOWriter::copyFileData(const DirectoryNode& node, uint64_t outputOffset, ImageOutput& out) {
-    std::string source;
-    uint64_t sourceOffset = 0;
-    if (node.inImage) {
-        source = sourceImagePath;
-        // The old image keeps its own block size; the new one is written with 2048.
-        sourceOffset = uint64_t(node.sourceExtent) * sourceBlockSize();
-    } else {
-        source = (boost::filesystem::path(node.path) / node.name).string();
+void ISOWriter::copyFileData(const DirectoryNode& node, uint64_t outputOffset, ImageSink& out) {
+    if (node.inImage && oldImage == nullptr) {
+        throw std::logic_error("the data of " + node.name + " lies in an image that is not open");
     }
+    // The old image keeps its own block size; the new one is written with 2048.
+    const CopySource source =
+        node.inImage ? CopySource(*oldImage, sourceImagePath)
+                     : CopySource((boost::filesystem::path(node.path) / node.name).string());
+    const uint64_t sourceOffset = node.inImage ? uint64_t(node.sourceExtent) * sourceBlockSize() : 0;
     // The rest of the last block is left as it is: the output file was created empty, so
     // it reads as zeros, and the image is extended to its full size at the end.
     out.queueCopy(source, sourceOffset, outputOffset, node.size, kWriteBlockSize,
@@ -80,7 +80,7 @@ void ISOWriter::copyFileData(const DirectoryNode& node, uint64_t outputOffset, I
 }
 
 int ISOWriter::writeDirectoryTree(DirectoryNode* list, uint16_t volumeSequenceNumber,
-                                  uint32_t directoryStart, uint32_t fileStart, ImageOutput& out) {
+                                  uint32_t directoryStart, uint32_t fileStart, ImageSink& out) {
     // The entries of the list first, then the directories below it: file data then goes
     // out in the order of its blocks, which lets consecutive copies merge. The bytes of
     // the image and the progress marks do not depend on this order.
@@ -107,17 +107,17 @@ uint32_t ISOWriter::makePathTableRecord(DirectoryNode* node, uint32_t directoryS
 }
 
 uint32_t ISOWriter::writeTypeLPathTable(DirectoryNode* rootList, uint32_t tableBlock,
-                                        uint32_t directoryStart, ImageOutput& out) {
+                                        uint32_t directoryStart, ImageSink& out) {
     return writePathTable(rootList, tableBlock, directoryStart, false, out);
 }
 
 uint32_t ISOWriter::writeTypeMPathTable(DirectoryNode* rootList, uint32_t tableBlock,
-                                        uint32_t directoryStart, ImageOutput& out) {
+                                        uint32_t directoryStart, ImageSink& out) {
     return writePathTable(rootList, tableBlock, directoryStart, true, out);
 }
 
 uint32_t ISOWriter::writePathTable(DirectoryNode* rootList, uint32_t tableBlock,
-                                   uint32_t directoryStart, bool bigEndian, ImageOutput& out) {
+                                   uint32_t directoryStart, bool bigEndian, ImageSink& out) {
     try {
         // Records are gathered and written in pieces of about 64 KiB.
         constexpr size_t kFlushSize = 64 * 1024;
@@ -153,7 +153,7 @@ uint32_t ISOWriter::writePathTable(DirectoryNode* rootList, uint32_t tableBlock,
     }
 }
 
-int ISOWriter::writeSystemArea(ImageOutput& out) {
+int ISOWriter::writeSystemArea(ImageSink& out) {
     try {
         const std::vector<uint8_t> zeros(kWriteBlockSize, 0);
         for (uint64_t block = 0; block < iso_limits::kSystemAreaBlocks; ++block) {
@@ -166,7 +166,7 @@ int ISOWriter::writeSystemArea(ImageOutput& out) {
     }
 }
 
-int ISOWriter::writeDescriptor(const uint8_t* descriptor, uint32_t block, ImageOutput& out) {
+int ISOWriter::writeDescriptor(const uint8_t* descriptor, uint32_t block, ImageSink& out) {
     try {
         out.writeAt(byteOffset(block, kWriteBlockSize), descriptor, iso_record::kDescriptorSize);
         return 0;
@@ -177,15 +177,15 @@ int ISOWriter::writeDescriptor(const uint8_t* descriptor, uint32_t block, ImageO
 }
 
 int ISOWriter::writePrimaryVolumeDescriptor(const uint8_t* descriptor, uint32_t block,
-                                            ImageOutput& out) {
+                                            ImageSink& out) {
     return writeDescriptor(descriptor, block, out);
 }
 
-int ISOWriter::writeSetTerminator(const uint8_t* descriptor, uint32_t block, ImageOutput& out) {
+int ISOWriter::writeSetTerminator(const uint8_t* descriptor, uint32_t block, ImageSink& out) {
     return writeDescriptor(descriptor, block, out);
 }
 
-int ISOWriter::writeBootRecord(const uint8_t* descriptor, uint32_t block, ImageOutput& out) {
+int ISOWriter::writeBootRecord(const uint8_t* descriptor, uint32_t block, ImageSink& out) {
     return writeDescriptor(descriptor, block, out);
 }
 
@@ -237,7 +237,7 @@ void ISOWriter::makeInitialEntry(uint8_t systemType, uint16_t sectorCount, uint3
 }
 
 int ISOWriter::writeBootCatalog(const uint8_t* validationEntry, const uint8_t* initialEntry,
-                                uint32_t block, ImageOutput& out) {
+                                uint32_t block, ImageSink& out) {
     try {
         const uint64_t offset = byteOffset(block, kWriteBlockSize);
         out.writeAt(offset, validationEntry, iso_record::kCatalogEntrySize);
@@ -251,7 +251,7 @@ int ISOWriter::writeBootCatalog(const uint8_t* validationEntry, const uint8_t* i
 }
 
 int ISOWriter::writeBootImage(const std::string& bootImagePath, uint16_t sectorCount,
-                              uint32_t block, ImageOutput& out) {
+                              uint32_t block, ImageSink& out) {
     try {
         // Exactly Sector Count virtual sectors are copied: a boot image file shorter than
         // its whole blocks makes the copy fail.

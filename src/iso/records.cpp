@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "iso/byte_order.h"
+#include "iso/limits.h"
 
 using namespace iso_bytes;
 
@@ -43,7 +44,7 @@ std::string recordIdentifierName(const uint8_t* identifier, size_t length) {
 DirectoryRecord decodeDirectoryRecord(const uint8_t* data, size_t size, size_t offset) {
     DirectoryRecord record;
     if (offset >= size) {
-        throw std::runtime_error("directory record at byte " + std::to_string(offset) +
+        throw RecordError(RecordError::Kind::badField, "directory record at byte " + std::to_string(offset) +
                                  " lies past the directory's " + std::to_string(size) + " bytes");
     }
     record.length = data[offset + dir_record::kLength];
@@ -51,12 +52,12 @@ DirectoryRecord decodeDirectoryRecord(const uint8_t* data, size_t size, size_t o
         return record;
     }
     if (record.length < dir_record::kFixedPartSize) {
-        throw std::runtime_error("directory record at byte " + std::to_string(offset) +
+        throw RecordError(RecordError::Kind::badField, "directory record at byte " + std::to_string(offset) +
                                  " has length " + std::to_string(record.length) +
                                  ", shorter than its fixed part");
     }
     if (record.length > size - offset) {
-        throw std::runtime_error("directory record at byte " + std::to_string(offset) +
+        throw RecordError(RecordError::Kind::badField, "directory record at byte " + std::to_string(offset) +
                                  " of length " + std::to_string(record.length) +
                                  " runs past the directory's " + std::to_string(size) + " bytes");
     }
@@ -66,13 +67,133 @@ DirectoryRecord decodeDirectoryRecord(const uint8_t* data, size_t size, size_t o
     record.flags = bytes[dir_record::kFlags];
     record.identifierLength = bytes[dir_record::kIdentifierLength];
     if (dir_record::kFixedPartSize + record.identifierLength > record.length) {
-        throw std::runtime_error("directory record at byte " + std::to_string(offset) +
+        throw RecordError(RecordError::Kind::badField, "directory record at byte " + std::to_string(offset) +
                                  ": identifier of " + std::to_string(record.identifierLength) +
                                  " bytes runs past the record's " + std::to_string(record.length) +
                                  " bytes");
     }
-    record.name = recordIdentifierName(bytes + dir_record::kIdentifier, record.identifierLength);
+    const uint8_t* identifier = bytes + dir_record::kIdentifier;
+    record.special = record.identifierLength > 0 && (identifier[0] == dir_record::kSelfIdentifier ||
+                                                      identifier[0] == dir_record::kParentIdentifier);
+    record.name = recordIdentifierName(identifier, record.identifierLength);
     return record;
+}
+
+namespace {
+
+std::string byteText(uint64_t at) {
+    return "byte " + std::to_string(at);
+}
+
+RecordError notThisRecord(const std::string& text) {
+    return RecordError(RecordError::Kind::notThisRecord, text);
+}
+
+template <size_t N>
+std::array<uint8_t, N> fieldBytes(const uint8_t* bytes, size_t offset) {
+    std::array<uint8_t, N> field;
+    std::memcpy(field.data(), bytes + offset, N);
+    return field;
+}
+
+bool isSupportedBlockSize(uint16_t size) {
+    for (const uint16_t supported : iso_limits::kBlockSizes) {
+        if (size == supported) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+PrimaryDescriptor decodePrimaryDescriptor(const uint8_t* bytes, uint64_t at) {
+    if (std::memcmp(bytes + pvd::kStandardId, kStandardIdentifier, kStandardIdentifierLength) !=
+        0) {
+        throw notThisRecord("primary volume descriptor at " + byteText(at) +
+                            ": no standard identifier CD001 at " +
+                            byteText(at + pvd::kStandardId));
+    }
+    PrimaryDescriptor descriptor;
+    // Only sizes that divide the 2048-byte sector are accepted; 0 would divide by zero
+    // and odd sizes would misplace every extent.
+    descriptor.logicalBlockSize = getLe16(bytes, pvd::kLogicalBlockSize);
+    if (!isSupportedBlockSize(descriptor.logicalBlockSize)) {
+        throw RecordError(RecordError::Kind::badField,
+                          "logical block size " + std::to_string(descriptor.logicalBlockSize) +
+                              " at " + byteText(at + pvd::kLogicalBlockSize) +
+                              " is not 512, 1024 or 2048");
+    }
+    descriptor.volumeSpaceSize = getLe32(bytes, pvd::kVolumeSpaceSize);
+    const uint8_t* root = bytes + pvd::kRootDirectoryRecord;
+    descriptor.rootExtent = getLe32(root, dir_record::kExtent);
+    descriptor.rootDataLength = getLe32(root, dir_record::kDataLength);
+    descriptor.volumeId = fieldBytes<pvd::kVolumeIdLength>(bytes, pvd::kVolumeId);
+    descriptor.volumeSetId = fieldBytes<pvd::kLongIdLength>(bytes, pvd::kVolumeSetId);
+    descriptor.publisherId = fieldBytes<pvd::kLongIdLength>(bytes, pvd::kPublisherId);
+    descriptor.dataPreparerId = fieldBytes<pvd::kLongIdLength>(bytes, pvd::kDataPreparerId);
+    descriptor.applicationId = fieldBytes<pvd::kLongIdLength>(bytes, pvd::kApplicationId);
+    return descriptor;
+}
+
+BootRecord decodeBootRecord(const uint8_t* bytes, uint64_t at) {
+    const std::string place = "boot record at " + byteText(at) + ": ";
+    if (bytes[boot_record::kIndicator] != descriptor::kBootRecordType) {
+        throw notThisRecord(place + "boot record indicator " +
+                            std::to_string(bytes[boot_record::kIndicator]) + ", not 0");
+    }
+    if (std::memcmp(bytes + boot_record::kStandardId, kStandardIdentifier,
+                    kStandardIdentifierLength) != 0) {
+        throw notThisRecord(place + "no standard identifier CD001 at " +
+                            byteText(at + boot_record::kStandardId));
+    }
+    if (bytes[boot_record::kVersion] != 1) {
+        throw notThisRecord(place + "version " + std::to_string(bytes[boot_record::kVersion]) +
+                            ", not 1");
+    }
+    if (std::memcmp(bytes + boot_record::kBootSystemId, boot_record::kElToritoId,
+                    boot_record::kElToritoIdLength) != 0) {
+        throw notThisRecord(place + "the boot system identifier at " +
+                            byteText(at + boot_record::kBootSystemId) + " is not \"" +
+                            boot_record::kElToritoId + "\"");
+    }
+    BootRecord record;
+    record.catalogBlock = getLe32(bytes, boot_record::kCatalogPointer);
+    return record;
+}
+
+ValidationEntry decodeValidationEntry(const uint8_t* bytes, uint64_t at) {
+    const std::string place = "validation entry at " + byteText(at) + ": ";
+    if (bytes[validation_entry::kHeaderId] != validation_entry::kHeader) {
+        throw notThisRecord(place + "header ID " +
+                            std::to_string(bytes[validation_entry::kHeaderId]) + ", not 1");
+    }
+    if (bytes[validation_entry::kKey55] != validation_entry::kKey55Value ||
+        bytes[validation_entry::kKeyAA] != validation_entry::kKeyAAValue) {
+        throw notThisRecord(place + "key bytes " +
+                            std::to_string(bytes[validation_entry::kKey55]) + " " +
+                            std::to_string(bytes[validation_entry::kKeyAA]) +
+                            ", not 85 170 (0x55 0xAA)");
+    }
+    ValidationEntry entry;
+    entry.platformId = bytes[validation_entry::kPlatformId];
+    entry.checksum = getLe16(bytes, validation_entry::kChecksum);
+    return entry;
+}
+
+InitialEntry decodeInitialEntry(const uint8_t* bytes, uint64_t at) {
+    if (bytes[initial_entry::kBootIndicator] != initial_entry::kBootable) {
+        throw notThisRecord("initial entry at " + byteText(at) + ": boot indicator " +
+                            std::to_string(bytes[initial_entry::kBootIndicator]) +
+                            ", not 136 (0x88, bootable)");
+    }
+    InitialEntry entry;
+    entry.mediaType = bytes[initial_entry::kMediaType];
+    entry.loadSegment = getLe16(bytes, initial_entry::kLoadSegment);
+    entry.systemType = bytes[initial_entry::kSystemType];
+    entry.sectorCount = getLe16(bytes, initial_entry::kSectorCount);
+    entry.loadRba = getLe32(bytes, initial_entry::kLoadRba);
+    return entry;
 }
 
 uint32_t encodeDirectoryRecord(const DirectoryRecordFields& fields, uint8_t* buffer,
@@ -149,9 +270,9 @@ uint32_t encodeRootPathTableRecord(uint32_t extent, bool bigEndian, uint8_t* buf
 }
 
 static void putStandardHeader(uint8_t* buffer, uint8_t type) {
-    buffer[0] = type;
-    std::memcpy(buffer + 1, kStandardIdentifier, kStandardIdentifierLength);
-    buffer[6] = 1;
+    buffer[descriptor::kType] = type;
+    std::memcpy(buffer + descriptor::kStandardId, kStandardIdentifier, kStandardIdentifierLength);
+    buffer[descriptor::kVersion] = 1;
 }
 
 void putDescriptorText(uint8_t* buffer, size_t offset, size_t fieldSize, const std::string& text) {
@@ -161,7 +282,7 @@ void putDescriptorText(uint8_t* buffer, size_t offset, size_t fieldSize, const s
 
 void encodePrimaryDescriptor(const PrimaryDescriptorFields& fields, uint8_t* buffer) {
     std::memset(buffer, 0, kDescriptorSize);
-    putStandardHeader(buffer, 1);
+    putStandardHeader(buffer, descriptor::kPrimaryType);
     putBoth32(buffer, pvd::kVolumeSpaceSize, fields.volumeSpaceSize);
     putBoth16(buffer, pvd::kVolumeSetSize, 1);
     putBoth16(buffer, pvd::kVolumeSequenceNumber, 1);
@@ -182,7 +303,7 @@ void encodePrimaryDescriptor(const PrimaryDescriptorFields& fields, uint8_t* buf
 
 void encodeBootRecord(uint32_t catalogBlock, uint8_t* buffer) {
     std::memset(buffer, 0, kDescriptorSize);
-    putStandardHeader(buffer, 0);
+    putStandardHeader(buffer, descriptor::kBootRecordType);
     std::memcpy(buffer + boot_record::kBootSystemId, boot_record::kElToritoId,
                 boot_record::kElToritoIdLength);
     putLe32(buffer, boot_record::kCatalogPointer, catalogBlock);
@@ -190,18 +311,18 @@ void encodeBootRecord(uint32_t catalogBlock, uint8_t* buffer) {
 
 void encodeSetTerminator(uint8_t* buffer) {
     std::memset(buffer, 0, kDescriptorSize);
-    putStandardHeader(buffer, 255);
+    putStandardHeader(buffer, descriptor::kTerminatorType);
 }
 
 void encodeValidationEntry(uint8_t* entry) {
     std::memset(entry, 0, kCatalogEntrySize);
-    entry[validation_entry::kHeaderId] = 1;
+    entry[validation_entry::kHeaderId] = validation_entry::kHeader;
     entry[validation_entry::kPlatformId] = 0;
     safeMemcpy(entry + validation_entry::kIdString, validation_entry::kIdStringLength,
                kValidationIdString, sizeof kValidationIdString - 1);
     putLe16(entry, validation_entry::kChecksum, kValidationChecksum);
-    entry[validation_entry::kKey55] = 0x55;
-    entry[validation_entry::kKeyAA] = 0xAA;
+    entry[validation_entry::kKey55] = validation_entry::kKey55Value;
+    entry[validation_entry::kKeyAA] = validation_entry::kKeyAAValue;
 }
 
 void encodeInitialEntry(uint8_t systemType, uint16_t sectorCount, uint32_t loadRba,

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <array>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 // Copies count bytes into a destination of destinationSize bytes, or throws a
@@ -16,130 +18,229 @@ namespace iso_record {
 constexpr size_t kDescriptorSize = 2048;
 constexpr char kStandardIdentifier[] = "CD001";
 constexpr size_t kStandardIdentifierLength = 5;
+constexpr size_t kRecordDateSize = 7;
+constexpr size_t kVolumeDateSize = 17;
+// The header every volume descriptor starts with.
+namespace descriptor {
+constexpr size_t kType = 0;
+constexpr size_t kTypeLength = 1;
+constexpr size_t kStandardId = kType + kTypeLength;  // "CD001"
+constexpr size_t kVersion = kStandardId + kStandardIdentifierLength;
+constexpr size_t kVersionLength = 1;
+constexpr size_t kHeaderSize = kVersion + kVersionLength;
+constexpr uint8_t kPrimaryType = 1;
+constexpr uint8_t kBootRecordType = 0;
+constexpr uint8_t kTerminatorType = 255;
+}  // namespace descriptor
 
 // Primary Volume Descriptor (block 16).
 namespace pvd {
-constexpr size_t kType = 0;        // 1
-constexpr size_t kStandardId = 1;  // "CD001"
-constexpr size_t kVersion = 6;     // 1
-constexpr size_t kSystemId = 8;    // 32 bytes
-constexpr size_t kVolumeId = 40;   // 32 bytes
+constexpr size_t kType = descriptor::kType;              // 1
+constexpr size_t kStandardId = descriptor::kStandardId;  // "CD001"
+constexpr size_t kVersion = descriptor::kVersion;        // 1
+constexpr size_t kUnused1 = descriptor::kHeaderSize;
+constexpr size_t kSystemId = kUnused1 + 1;
+constexpr size_t kSystemIdLength = 32;
+constexpr size_t kVolumeId = kSystemId + kSystemIdLength;
 constexpr size_t kVolumeIdLength = 32;
-constexpr size_t kVolumeSpaceSize = 80;        // both-endian 32
-constexpr size_t kVolumeSetSize = 120;         // both-endian 16
-constexpr size_t kVolumeSequenceNumber = 124;  // both-endian 16
-constexpr size_t kLogicalBlockSize = 128;      // both-endian 16
-constexpr size_t kPathTableSize = 132;         // both-endian 32
-constexpr size_t kTypeLPathTable = 140;        // little-endian 32
-constexpr size_t kOptionalTypeLPathTable = 144;
-constexpr size_t kTypeMPathTable = 148;  // big-endian 32
-constexpr size_t kOptionalTypeMPathTable = 152;
-constexpr size_t kRootDirectoryRecord = 156;  // 34 bytes
+constexpr size_t kUnused2 = kVolumeId + kVolumeIdLength;
+constexpr size_t kVolumeSpaceSize = kUnused2 + 8;  // both-endian 32
+constexpr size_t kUnused3 = kVolumeSpaceSize + 8;
+constexpr size_t kVolumeSetSize = kUnused3 + 32;           // both-endian 16
+constexpr size_t kVolumeSequenceNumber = kVolumeSetSize + 4;  // both-endian 16
+constexpr size_t kLogicalBlockSize = kVolumeSequenceNumber + 4;  // both-endian 16
+constexpr size_t kPathTableSize = kLogicalBlockSize + 4;         // both-endian 32
+constexpr size_t kTypeLPathTable = kPathTableSize + 8;           // little-endian 32
+constexpr size_t kOptionalTypeLPathTable = kTypeLPathTable + 4;
+constexpr size_t kTypeMPathTable = kOptionalTypeLPathTable + 4;  // big-endian 32
+constexpr size_t kOptionalTypeMPathTable = kTypeMPathTable + 4;
+constexpr size_t kRootDirectoryRecord = kOptionalTypeMPathTable + 4;
 constexpr size_t kRootDirectoryRecordLength = 34;
-constexpr size_t kVolumeSetId = 190;     // 128 bytes
-constexpr size_t kPublisherId = 318;     // 128 bytes
-constexpr size_t kDataPreparerId = 446;  // 128 bytes
-constexpr size_t kApplicationId = 574;   // 128 bytes
+constexpr size_t kVolumeSetId = kRootDirectoryRecord + kRootDirectoryRecordLength;
 constexpr size_t kLongIdLength = 128;
-constexpr size_t kCopyrightFileId = 702;  // 37 bytes
-constexpr size_t kAbstractFileId = 739;
-constexpr size_t kBibliographicFileId = 776;
-constexpr size_t kCreationDate = 813;  // 17 bytes
-constexpr size_t kModificationDate = 830;
-constexpr size_t kExpirationDate = 847;
-constexpr size_t kEffectiveDate = 864;
-constexpr size_t kFileStructureVersion = 881;
-constexpr size_t kReserved = 882;  // to the end of the block
-static_assert(kRootDirectoryRecord + kRootDirectoryRecordLength == kVolumeSetId, "pvd layout");
-static_assert(kApplicationId + kLongIdLength == kCopyrightFileId, "pvd layout");
-static_assert(kBibliographicFileId + 37 == kCreationDate, "pvd layout");
-static_assert(kEffectiveDate + 17 == kFileStructureVersion, "pvd layout");
+constexpr size_t kPublisherId = kVolumeSetId + kLongIdLength;
+constexpr size_t kDataPreparerId = kPublisherId + kLongIdLength;
+constexpr size_t kApplicationId = kDataPreparerId + kLongIdLength;
+constexpr size_t kCopyrightFileId = kApplicationId + kLongIdLength;
+constexpr size_t kFileIdLength = 37;
+constexpr size_t kAbstractFileId = kCopyrightFileId + kFileIdLength;
+constexpr size_t kBibliographicFileId = kAbstractFileId + kFileIdLength;
+constexpr size_t kCreationDate = kBibliographicFileId + kFileIdLength;
+constexpr size_t kModificationDate = kCreationDate + kVolumeDateSize;
+constexpr size_t kExpirationDate = kModificationDate + kVolumeDateSize;
+constexpr size_t kEffectiveDate = kExpirationDate + kVolumeDateSize;
+constexpr size_t kFileStructureVersion = kEffectiveDate + kVolumeDateSize;
+constexpr size_t kReserved = kFileStructureVersion + 1;
+constexpr size_t kApplicationUse = kReserved + 1;
+constexpr size_t kApplicationUseLength = 512;
+constexpr size_t kReservedTail = kApplicationUse + kApplicationUseLength;
+constexpr size_t kReservedTailLength = 653;
+static_assert(kReservedTail + kReservedTailLength == kDescriptorSize, "pvd layout");
+static_assert(kLogicalBlockSize == 128 && kRootDirectoryRecord == 156, "pvd layout");
 }  // namespace pvd
 
 // El Torito Boot Record Volume Descriptor (block 17).
 namespace boot_record {
-constexpr size_t kIndicator = 0;     // 0
-constexpr size_t kStandardId = 1;    // "CD001"
-constexpr size_t kVersion = 6;       // 1
-constexpr size_t kBootSystemId = 7;  // 32 bytes
+constexpr size_t kIndicator = descriptor::kType;          // 0
+constexpr size_t kStandardId = descriptor::kStandardId;  // "CD001"
+constexpr size_t kVersion = descriptor::kVersion;        // 1
+constexpr size_t kBootSystemId = descriptor::kHeaderSize;
 constexpr size_t kBootSystemIdLength = 32;
-constexpr size_t kBootId = 39;          // 32 bytes
-constexpr size_t kCatalogPointer = 71;  // little-endian 32
+constexpr size_t kBootId = kBootSystemId + kBootSystemIdLength;
+constexpr size_t kBootIdLength = 32;
+constexpr size_t kCatalogPointer = kBootId + kBootIdLength;  // little-endian 32
+constexpr size_t kUnused = kCatalogPointer + 4;
+constexpr size_t kUnusedLength = 1973;
 constexpr char kElToritoId[] = "EL TORITO SPECIFICATION";
-constexpr size_t kElToritoIdLength = 23;
-static_assert(kBootSystemId + kBootSystemIdLength == kBootId, "boot record layout");
-static_assert(kBootId + 32 == kCatalogPointer, "boot record layout");
+constexpr size_t kElToritoIdLength = sizeof kElToritoId - 1;
+static_assert(kUnused + kUnusedLength == kDescriptorSize, "boot record layout");
+static_assert(kElToritoIdLength <= kBootSystemIdLength, "boot record layout");
 }  // namespace boot_record
 
 // Boot catalog entries, 32 bytes each.
 constexpr size_t kCatalogEntrySize = 32;
 
 namespace validation_entry {
-constexpr size_t kHeaderId = 0;    // 1
-constexpr size_t kPlatformId = 1;  // 0 = 80x86
-constexpr size_t kIdString = 4;    // 24 bytes
+constexpr size_t kHeaderId = 0;               // 1
+constexpr size_t kPlatformId = kHeaderId + 1;  // 0 = 80x86
+constexpr size_t kReserved = kPlatformId + 1;
+constexpr size_t kIdString = kReserved + 2;
 constexpr size_t kIdStringLength = 24;
-constexpr size_t kChecksum = 28;  // little-endian 16
-constexpr size_t kKey55 = 30;     // 0x55
-constexpr size_t kKeyAA = 31;     // 0xAA
-static_assert(kIdString + kIdStringLength == kChecksum, "validation entry layout");
+constexpr size_t kChecksum = kIdString + kIdStringLength;  // little-endian 16
+constexpr size_t kKey55 = kChecksum + 2;                   // 0x55
+constexpr size_t kKeyAA = kKey55 + 1;                      // 0xAA
+constexpr uint8_t kHeader = 1;
+constexpr uint8_t kKey55Value = 0x55;
+constexpr uint8_t kKeyAAValue = 0xAA;
+static_assert(kKeyAA + 1 == kCatalogEntrySize, "validation entry layout");
 }  // namespace validation_entry
 
 namespace initial_entry {
-constexpr size_t kBootIndicator = 0;  // 0x88 = bootable
-constexpr size_t kMediaType = 1;      // 0 = no emulation
-constexpr size_t kLoadSegment = 2;    // little-endian 16
-constexpr size_t kSystemType = 4;
-constexpr size_t kSectorCount = 6;  // little-endian 16
-constexpr size_t kLoadRba = 8;      // little-endian 32
+constexpr size_t kBootIndicator = 0;                  // 0x88 = bootable
+constexpr size_t kMediaType = kBootIndicator + 1;     // 0 = no emulation
+constexpr size_t kLoadSegment = kMediaType + 1;       // little-endian 16
+constexpr size_t kSystemType = kLoadSegment + 2;
+constexpr size_t kUnused1 = kSystemType + 1;
+constexpr size_t kSectorCount = kUnused1 + 1;  // little-endian 16
+constexpr size_t kLoadRba = kSectorCount + 2;  // little-endian 32
+constexpr size_t kUnused2 = kLoadRba + 4;
+constexpr size_t kUnused2Length = 20;
 constexpr uint8_t kBootable = 0x88;
+static_assert(kUnused2 + kUnused2Length == kCatalogEntrySize, "initial entry layout");
 }  // namespace initial_entry
 
 // Directory record: 33 fixed bytes, the identifier, a pad byte when its length is even.
 namespace dir_record {
 constexpr size_t kLength = 0;
-constexpr size_t kExtendedAttributeLength = 1;
-constexpr size_t kExtent = 2;          // both-endian 32
-constexpr size_t kDataLength = 10;     // both-endian 32
-constexpr size_t kRecordingDate = 18;  // 7 bytes
-constexpr size_t kFlags = 25;
-constexpr size_t kFileUnitSize = 26;
-constexpr size_t kInterleaveGap = 27;
-constexpr size_t kVolumeSequenceNumber = 28;  // both-endian 16
-constexpr size_t kIdentifierLength = 32;
-constexpr size_t kIdentifier = 33;
-constexpr size_t kFixedPartSize = 33;
-constexpr size_t kBufferSize = 545;  // fixed part plus 512 for identifier and pad
+constexpr size_t kExtendedAttributeLength = kLength + 1;
+constexpr size_t kExtent = kExtendedAttributeLength + 1;  // both-endian 32
+constexpr size_t kDataLength = kExtent + 8;               // both-endian 32
+constexpr size_t kRecordingDate = kDataLength + 8;        // 7 bytes
+constexpr size_t kFlags = kRecordingDate + kRecordDateSize;
+constexpr size_t kFileUnitSize = kFlags + 1;
+constexpr size_t kInterleaveGap = kFileUnitSize + 1;
+constexpr size_t kVolumeSequenceNumber = kInterleaveGap + 1;  // both-endian 16
+constexpr size_t kIdentifierLength = kVolumeSequenceNumber + 4;
+constexpr size_t kIdentifier = kIdentifierLength + 1;
+constexpr size_t kFixedPartSize = kIdentifier;
+constexpr size_t kMaxIdentifierBytes = 512;  // more than any record holds, pad included
+constexpr size_t kBufferSize = kFixedPartSize + kMaxIdentifierBytes;
 constexpr uint8_t kFlagHidden = 0x01;
 constexpr uint8_t kFlagDirectory = 0x02;
 constexpr uint8_t kSelfIdentifier = 0x00;
 constexpr uint8_t kParentIdentifier = 0x01;
-static_assert(kRecordingDate + 7 == kFlags, "directory record layout");
-static_assert(kVolumeSequenceNumber + 4 == kIdentifierLength, "directory record layout");
+static_assert(kFixedPartSize == 33, "directory record layout");
+static_assert(kFixedPartSize + 1 == pvd::kRootDirectoryRecordLength, "directory record layout");
 }  // namespace dir_record
 
 // Path table record: 8 fixed bytes, the identifier, a pad byte when its length is odd.
 namespace path_record {
 constexpr size_t kIdentifierLength = 0;
-constexpr size_t kExtendedAttributeLength = 1;
-constexpr size_t kExtent = 2;        // 32, byte order of the table
-constexpr size_t kParentNumber = 6;  // 16, byte order of the table
-constexpr size_t kIdentifier = 8;
-constexpr size_t kFixedPartSize = 8;
+constexpr size_t kExtendedAttributeLength = kIdentifierLength + 1;
+constexpr size_t kExtent = kExtendedAttributeLength + 1;  // 32, byte order of the table
+constexpr size_t kParentNumber = kExtent + 4;             // 16, byte order of the table
+constexpr size_t kIdentifier = kParentNumber + 2;
+constexpr size_t kFixedPartSize = kIdentifier;
+static_assert(kFixedPartSize == 8, "path table record layout");
 }  // namespace path_record
 
-constexpr size_t kRecordDateSize = 7;
-constexpr size_t kVolumeDateSize = 17;
 
 // Length of the directory record for an identifier of the given length (pad included).
 inline uint32_t directoryRecordLength(size_t identifierLength) {
-    return static_cast<uint32_t>(33 + identifierLength + (identifierLength % 2 == 0 ? 1 : 0));
+    return static_cast<uint32_t>(dir_record::kFixedPartSize + identifierLength + (identifierLength % 2 == 0 ? 1 : 0));
 }
 
 // Length of the path table record for an identifier of the given length (pad included).
 inline uint32_t pathTableRecordLength(size_t identifierLength) {
-    return static_cast<uint32_t>(8 + identifierLength + (identifierLength % 2 == 1 ? 1 : 0));
+    return static_cast<uint32_t>(path_record::kFixedPartSize + identifierLength + (identifierLength % 2 == 1 ? 1 : 0));
 }
+
+// A record that fails its decoding; the text says which field holds what, and where.
+// `notThisRecord`: the bytes that identify the record are not there (another record, or
+// none); `badField`: the record is there, but one of its fields holds what the program
+// cannot use.
+class RecordError : public std::runtime_error {
+  public:
+    enum class Kind { notThisRecord, badField };
+    RecordError(Kind kind, const std::string& text) : std::runtime_error(text), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+  private:
+    Kind kind_;
+};
+
+// A primary volume descriptor as read from an image. The identifier fields are kept as
+// their raw bytes, to be carried into a new descriptor as they are.
+struct PrimaryDescriptor {
+    uint32_t volumeSpaceSize = 0;
+    uint16_t logicalBlockSize = 0;
+    uint32_t rootExtent = 0;
+    uint32_t rootDataLength = 0;
+    std::array<uint8_t, pvd::kVolumeIdLength> volumeId{};
+    std::array<uint8_t, pvd::kLongIdLength> volumeSetId{};
+    std::array<uint8_t, pvd::kLongIdLength> publisherId{};
+    std::array<uint8_t, pvd::kLongIdLength> dataPreparerId{};
+    std::array<uint8_t, pvd::kLongIdLength> applicationId{};
+};
+
+// Decodes the kDescriptorSize bytes of a primary volume descriptor that lies at byte
+// `at` of its image (for failure texts). Only the standard identifier and the logical
+// block size are checked (one of iso_limits::kBlockSizes); the type and version bytes and
+// the root record's own length are not.
+PrimaryDescriptor decodePrimaryDescriptor(const uint8_t* bytes, uint64_t at);
+
+// An El Torito boot record as read from an image.
+struct BootRecord {
+    uint32_t catalogBlock = 0;
+};
+
+// Decodes the kDescriptorSize bytes of a boot record at byte `at`: indicator 0,
+// standard identifier, version 1 and the El Torito boot system identifier, or throws
+// RecordError (notThisRecord) naming the first that differs.
+BootRecord decodeBootRecord(const uint8_t* bytes, uint64_t at);
+
+// The Validation Entry of a boot catalog as read from an image.
+struct ValidationEntry {
+    uint8_t platformId = 0;
+    uint16_t checksum = 0;  // not examined
+};
+
+// Decodes the kCatalogEntrySize bytes of a validation entry at byte `at`: header 1 and
+// the key bytes 0x55 0xAA, or throws RecordError (notThisRecord).
+ValidationEntry decodeValidationEntry(const uint8_t* bytes, uint64_t at);
+
+// The Initial/Default Entry of a boot catalog as read from an image.
+struct InitialEntry {
+    uint8_t mediaType = 0;
+    uint16_t loadSegment = 0;
+    uint8_t systemType = 0;
+    uint16_t sectorCount = 0;
+    uint32_t loadRba = 0;
+};
+
+// Decodes the kCatalogEntrySize bytes of an initial entry at byte `at`: it must be
+// marked bootable (0x88), or RecordError (notThisRecord) is thrown.
+InitialEntry decodeInitialEntry(const uint8_t* bytes, uint64_t at);
 
 // A directory record as read from an image.
 struct DirectoryRecord {
@@ -148,6 +249,8 @@ struct DirectoryRecord {
     uint32_t dataLength = 0;
     uint8_t flags = 0;
     uint8_t identifierLength = 0;
+    // Identifier 0x00 or 0x01: the record of the directory itself or of its parent.
+    bool special = false;
     std::string name;  // "." and ".." for the two special records
 
     bool isDirectory() const { return (flags & dir_record::kFlagDirectory) != 0; }
@@ -155,7 +258,7 @@ struct DirectoryRecord {
 };
 
 // Decodes the record at `offset` of `data` (`size` bytes in all). A length byte of 0
-// yields a record of length 0 and nothing else. Throws std::runtime_error when the
+// yields a record of length 0 and nothing else. Throws RecordError (badField) when the
 // record is shorter than its fixed part, runs past the data, or its identifier runs
 // past the record.
 DirectoryRecord decodeDirectoryRecord(const uint8_t* data, size_t size, size_t offset);

@@ -212,3 +212,117 @@ TEST(PrimaryDescriptor, NumbersAreBothEndianAndTextsStayInTheirFields) {
     EXPECT_THROW(putDescriptorText(buffer, pvd::kVolumeId, 32, std::string(33, 'X')),
                  std::runtime_error);
 }
+
+namespace {
+
+// Runs `decode` and expects a RecordError of `kind` whose text is exactly `text`.
+template <typename Decode>
+void expectRecordError(Decode decode, RecordError::Kind kind, const std::string& text) {
+    try {
+        decode();
+        ADD_FAILURE() << "expected a RecordError: " << text;
+    } catch (const RecordError& error) {
+        EXPECT_EQ(error.kind(), kind) << error.what();
+        EXPECT_EQ(std::string(error.what()), text);
+    }
+}
+
+constexpr uint64_t kAt = 16 * 2048;
+
+}  // namespace
+
+TEST(PrimaryDescriptor, DecodeReadsTheEncodedFieldsAndNamesWhatItRefuses) {
+    uint8_t root[34] = {};
+    root[0] = 34;
+    iso_bytes::putBoth32(root, dir_record::kExtent, 23);
+    iso_bytes::putBoth32(root, dir_record::kDataLength, 4096);
+    uint8_t buffer[2048];
+    PrimaryDescriptorFields fields;
+    fields.volumeSpaceSize = 0x1234;
+    fields.logicalBlockSize = 512;
+    fields.rootRecord = root;
+    encodePrimaryDescriptor(fields, buffer);
+    putDescriptorText(buffer, pvd::kVolumeId, pvd::kVolumeIdLength, "CD_ROM");
+    putDescriptorText(buffer, pvd::kApplicationId, pvd::kLongIdLength, "APP");
+
+    const PrimaryDescriptor decoded = decodePrimaryDescriptor(buffer, kAt);
+    EXPECT_EQ(decoded.volumeSpaceSize, 0x1234u);
+    EXPECT_EQ(decoded.logicalBlockSize, 512);
+    EXPECT_EQ(decoded.rootExtent, 23u);
+    EXPECT_EQ(decoded.rootDataLength, 4096u);
+    EXPECT_EQ(0, std::memcmp(decoded.volumeId.data(), buffer + 40, 32));
+    EXPECT_EQ(0, std::memcmp(decoded.applicationId.data(), "APP", 3));
+    EXPECT_EQ(0, std::memcmp(decoded.applicationId.data(), buffer + 574, 128));
+
+    for (const uint16_t size : {uint16_t(0), uint16_t(256), uint16_t(4096)}) {
+        iso_bytes::putLe16(buffer, pvd::kLogicalBlockSize, size);
+        expectRecordError([&] { decodePrimaryDescriptor(buffer, kAt); },
+                          RecordError::Kind::badField,
+                          "logical block size " + std::to_string(size) +
+                              " at byte 32896 is not 512, 1024 or 2048");
+    }
+    buffer[3] = 'X';
+    expectRecordError([&] { decodePrimaryDescriptor(buffer, kAt); },
+                      RecordError::Kind::notThisRecord,
+                      "primary volume descriptor at byte 32768: no standard identifier CD001 at "
+                      "byte 32769");
+}
+
+TEST(CatalogEntries, BootRecordDecodeFindsTheCatalogAndNamesTheFirstWrongField) {
+    uint8_t record[2048];
+    encodeBootRecord(19, record);
+    EXPECT_EQ(decodeBootRecord(record, kAt + 2048).catalogBlock, 19u);
+
+    const std::string place = "boot record at byte 34816: ";
+    struct Case {
+        size_t at;
+        uint8_t value;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {0, 1, "boot record indicator 1, not 0"},
+        {2, 'C', "no standard identifier CD001 at byte 34817"},
+        {6, 2, "version 2, not 1"},
+        {7 + 22, 'X', "the boot system identifier at byte 34823 is not \"EL TORITO SPECIFICATION\""},
+    };
+    for (const Case& c : cases) {
+        uint8_t broken[2048];
+        std::memcpy(broken, record, sizeof broken);
+        broken[c.at] = c.value;
+        expectRecordError([&] { decodeBootRecord(broken, kAt + 2048); },
+                          RecordError::Kind::notThisRecord, place + c.reason);
+    }
+}
+
+TEST(CatalogEntries, EntryDecodeReadsTheEncodedFieldsAndRefusesWrongMarks) {
+    uint8_t validation[32];
+    encodeValidationEntry(validation);
+    const ValidationEntry decodedValidation = decodeValidationEntry(validation, 40960);
+    EXPECT_EQ(decodedValidation.platformId, 0);
+    EXPECT_EQ(decodedValidation.checksum, iso_bytes::getLe16(validation, 28));
+
+    validation[0] = 2;
+    expectRecordError([&] { decodeValidationEntry(validation, 40960); },
+                      RecordError::Kind::notThisRecord,
+                      "validation entry at byte 40960: header ID 2, not 1");
+    validation[0] = 1;
+    validation[31] = 0x55;
+    expectRecordError([&] { decodeValidationEntry(validation, 40960); },
+                      RecordError::Kind::notThisRecord,
+                      "validation entry at byte 40960: key bytes 85 85, not 85 170 (0x55 0xAA)");
+
+    uint8_t initial[32];
+    encodeInitialEntry(0xEF, 4, 0x01020304, initial);
+    iso_bytes::putLe16(initial, 2, 0x07C0);
+    const InitialEntry decodedInitial = decodeInitialEntry(initial, 40992);
+    EXPECT_EQ(decodedInitial.mediaType, 0);
+    EXPECT_EQ(decodedInitial.loadSegment, 0x07C0);
+    EXPECT_EQ(decodedInitial.systemType, 0xEF);
+    EXPECT_EQ(decodedInitial.sectorCount, 4);
+    EXPECT_EQ(decodedInitial.loadRba, 0x01020304u);
+
+    initial[0] = 0;
+    expectRecordError([&] { decodeInitialEntry(initial, 40992); },
+                      RecordError::Kind::notThisRecord,
+                      "initial entry at byte 40992: boot indicator 0, not 136 (0x88, bootable)");
+}

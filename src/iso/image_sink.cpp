@@ -1,0 +1,103 @@
+#include "iso/image_sink.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "iso/image_source.h"
+#include "iso/limits.h"
+#include "platform/interrupt.h"
+#include "platform/local_file.h"
+
+std::string sourceEndsEarlyText(const std::string& source, uint64_t at) {
+    return "source file " + source + " ends at byte " + std::to_string(at) +
+           ", before the data of the entry";
+}
+
+uint8_t* MemoryImageSink::reserve(uint64_t offset, uint64_t size) {
+    if (closed_) {
+        throw std::runtime_error("the image in memory is closed");
+    }
+    if (offset > limit_ || size > limit_ - offset) {
+        throw std::runtime_error("writing " + std::to_string(size) + " bytes at byte " +
+                                 std::to_string(offset) + " of the image in memory failed: it " +
+                                 "holds at most " + std::to_string(limit_) + " bytes");
+    }
+    if (offset + size > bytes_.size()) {
+        bytes_.resize(static_cast<size_t>(offset + size));
+    }
+    return bytes_.data() + offset;
+}
+
+void MemoryImageSink::writeAt(uint64_t offset, const void* data, size_t size) {
+    interrupt::throwIfRequested();
+    uint8_t* at = reserve(offset, size);
+    if (size > 0) {
+        std::memcpy(at, data, size);
+    }
+}
+
+void MemoryImageSink::copyFrom(const CopySource& source, uint64_t sourceOffset, uint64_t offset,
+                               uint64_t size, const std::function<void(uint32_t)>& piece) {
+    local_file::OpenFile file;
+    if (source.image == nullptr) {
+        uint64_t fileSize = 0;
+        file = local_file::openForReading(source.name, fileSize, "source file");
+    }
+    if (size == 0) {
+        return;
+    }
+    uint8_t* target = reserve(offset, size);
+    uint64_t done = 0;
+    while (done < size) {
+        interrupt::throwIfRequested();
+        const size_t want =
+            static_cast<size_t>(std::min<uint64_t>(size - done, iso_limits::kCopyPieceSize));
+        if (source.image != nullptr) {
+            source.image->read(sourceOffset + done, target + done, want);
+        } else {
+            size_t got = 0;
+            while (got < want) {
+                const ssize_t n = ::pread(file.fd(), target + done + got, want - got,
+                                          static_cast<off_t>(sourceOffset + done + got));
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n < 0) {
+                    throw std::runtime_error("reading " + std::to_string(want - got) +
+                                             " bytes at byte " +
+                                             std::to_string(sourceOffset + done + got) + " of " +
+                                             source.name + " failed: " + std::strerror(errno));
+                }
+                if (n == 0) {
+                    throw std::runtime_error(
+                        sourceEndsEarlyText(source.name, sourceOffset + done + got));
+                }
+                got += static_cast<size_t>(n);
+            }
+        }
+        done += want;
+        piece(static_cast<uint32_t>(want));
+    }
+}
+
+void MemoryImageSink::queueCopy(const CopySource& source, uint64_t sourceOffset, uint64_t offset,
+                                uint64_t size, uint32_t,
+                                const std::function<void(uint32_t)>& progress) {
+    // Each file's own bytes only: what lies between files is never written, so it stays zero.
+    copyFrom(source, sourceOffset, offset, size, progress);
+}
+
+void MemoryImageSink::extendTo(uint64_t size) {
+    reserve(0, size);
+}
+
+void MemoryImageSink::close() {
+    if (closed_) {
+        throw std::runtime_error("the image in memory is closed");
+    }
+    closed_ = true;
+}
