@@ -59,7 +59,8 @@ int ISOBootImageReader::LoadBootImage() {
                 " (byte " + std::to_string(imageOffset) + ") runs past the end of the image (" +
                 std::to_string(source->size()) + " bytes)");
         }
-        std::unique_ptr<uint8_t[]> image = std::make_unique<uint8_t[]>(static_cast<size_t>(imageBytes));
+        std::unique_ptr<uint8_t[]> image =
+            std::make_unique<uint8_t[]>(static_cast<size_t>(imageBytes));
         source->read(imageOffset, image.get(), static_cast<size_t>(imageBytes));
 
         // A record that is not what it should be makes the image an invalid boot CD.

@@ -1,7 +1,7 @@
 // The file a new image is written to: writes at absolute 64-bit byte positions and
 // copies of file data in large pieces, in the kernel where it can (a local file, or an
-// image source that is a file; data of an image in memory moves through a buffer). Every failure throws
-// std::runtime_error saying what was written where and why it failed.
+// image source that is a file; data of an image in memory moves through a buffer). Every failure
+// throws std::runtime_error saying what was written where and why it failed.
 //
 // The bytes of an image do not depend on the order of its writes, so small writes can be
 // gathered: a staged region (the directory area) is built in memory and written in one
@@ -50,17 +50,16 @@ class ImageOutput : public ImageSink {
     // Copies `size` bytes of `source` from `sourceOffset` to `offset` of the image,
     // calling `piece` after each piece with its length. Throws when the source cannot be
     // opened or ends early, or a write fails.
-    void copyFrom(const CopySource& source, uint64_t sourceOffset, uint64_t offset,
-                  uint64_t size, const std::function<void(uint32_t)>& piece) override;
+    void copyFrom(const CopySource& source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
+                  const std::function<void(uint32_t)>& piece) override;
 
     // Like copyFrom, but the copy may wait: copies from one source that continue each
     // other block for block, in the source and in the image, are made as one, and the
     // bytes between two files come out as zeros whatever the source holds there.
     // `progress` learns of the file bytes only, never of those between files.
     // Failures of a waiting copy are thrown by a later queueCopy or by flushCopies.
-    void queueCopy(const CopySource& source, uint64_t sourceOffset, uint64_t offset,
-                   uint64_t size, uint32_t blockSize,
-                   const std::function<void(uint32_t)>& progress) override;
+    void queueCopy(const CopySource& source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
+                   uint32_t blockSize, const std::function<void(uint32_t)>& progress) override;
     void flushCopies() override;
 
     // Makes the file at least `size` bytes long; the added bytes read as zeros.
@@ -79,9 +78,8 @@ class ImageOutput : public ImageSink {
     using FileSpans = std::vector<std::pair<uint64_t, uint64_t>>;
 
     // Copies `size` bytes; with `files`, the bytes outside them are made zeros.
-    void copyRange(const CopySource& source, uint64_t sourceOffset, uint64_t offset,
-                   uint64_t size, const std::function<void(uint32_t)>& piece,
-                   const FileSpans* files);
+    void copyRange(const CopySource& source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
+                   const std::function<void(uint32_t)>& piece, const FileSpans* files);
     void zeroGapsInKernelCopy(int source, uint64_t sourceStart, uint64_t start,
                               const FileSpans& files);
     void zeroGapsInBuffer(uint64_t relative, size_t size, const FileSpans& files, size_t& nextFile);

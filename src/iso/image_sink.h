@@ -77,9 +77,8 @@ class MemoryImageSink : public ImageSink {
     void writeAt(uint64_t offset, const void* data, size_t size) override;
     void copyFrom(const CopySource& source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
                   const std::function<void(uint32_t)>& piece) override;
-    void queueCopy(const CopySource& source, uint64_t sourceOffset, uint64_t offset,
-                   uint64_t size, uint32_t blockSize,
-                   const std::function<void(uint32_t)>& progress) override;
+    void queueCopy(const CopySource& source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
+                   uint32_t blockSize, const std::function<void(uint32_t)>& progress) override;
     void extendTo(uint64_t size) override;
     void close() override;
 

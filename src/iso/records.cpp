@@ -44,22 +44,24 @@ std::string recordIdentifierName(const uint8_t* identifier, size_t length) {
 DirectoryRecord decodeDirectoryRecord(const uint8_t* data, size_t size, size_t offset) {
     DirectoryRecord record;
     if (offset >= size) {
-        throw RecordError(RecordError::Kind::badField, "directory record at byte " + std::to_string(offset) +
-                                 " lies past the directory's " + std::to_string(size) + " bytes");
+        throw RecordError(RecordError::Kind::badField,
+                          "directory record at byte " + std::to_string(offset) +
+                              " lies past the directory's " + std::to_string(size) + " bytes");
     }
     record.length = data[offset + dir_record::kLength];
     if (record.length == 0) {
         return record;
     }
     if (record.length < dir_record::kFixedPartSize) {
-        throw RecordError(RecordError::Kind::badField, "directory record at byte " + std::to_string(offset) +
-                                 " has length " + std::to_string(record.length) +
-                                 ", shorter than its fixed part");
+        throw RecordError(RecordError::Kind::badField,
+                          "directory record at byte " + std::to_string(offset) + " has length " +
+                              std::to_string(record.length) + ", shorter than its fixed part");
     }
     if (record.length > size - offset) {
-        throw RecordError(RecordError::Kind::badField, "directory record at byte " + std::to_string(offset) +
-                                 " of length " + std::to_string(record.length) +
-                                 " runs past the directory's " + std::to_string(size) + " bytes");
+        throw RecordError(RecordError::Kind::badField,
+                          "directory record at byte " + std::to_string(offset) + " of length " +
+                              std::to_string(record.length) + " runs past the directory's " +
+                              std::to_string(size) + " bytes");
     }
     const uint8_t* bytes = data + offset;
     record.extent = getLe32(bytes, dir_record::kExtent);
@@ -67,14 +69,16 @@ DirectoryRecord decodeDirectoryRecord(const uint8_t* data, size_t size, size_t o
     record.flags = bytes[dir_record::kFlags];
     record.identifierLength = bytes[dir_record::kIdentifierLength];
     if (dir_record::kFixedPartSize + record.identifierLength > record.length) {
-        throw RecordError(RecordError::Kind::badField, "directory record at byte " + std::to_string(offset) +
-                                 ": identifier of " + std::to_string(record.identifierLength) +
-                                 " bytes runs past the record's " + std::to_string(record.length) +
-                                 " bytes");
+        throw RecordError(RecordError::Kind::badField,
+                          "directory record at byte " + std::to_string(offset) +
+                              ": identifier of " + std::to_string(record.identifierLength) +
+                              " bytes runs past the record's " + std::to_string(record.length) +
+                              " bytes");
     }
     const uint8_t* identifier = bytes + dir_record::kIdentifier;
-    record.special = record.identifierLength > 0 && (identifier[0] == dir_record::kSelfIdentifier ||
-                                                      identifier[0] == dir_record::kParentIdentifier);
+    record.special =
+        record.identifierLength > 0 && (identifier[0] == dir_record::kSelfIdentifier ||
+                                        identifier[0] == dir_record::kParentIdentifier);
     record.name = recordIdentifierName(identifier, record.identifierLength);
     return record;
 }
@@ -111,8 +115,7 @@ PrimaryDescriptor decodePrimaryDescriptor(const uint8_t* bytes, uint64_t at) {
     if (std::memcmp(bytes + pvd::kStandardId, kStandardIdentifier, kStandardIdentifierLength) !=
         0) {
         throw notThisRecord("primary volume descriptor at " + byteText(at) +
-                            ": no standard identifier CD001 at " +
-                            byteText(at + pvd::kStandardId));
+                            ": no standard identifier CD001 at " + byteText(at + pvd::kStandardId));
     }
     PrimaryDescriptor descriptor;
     // Only sizes that divide the 2048-byte sector are accepted; 0 would divide by zero
@@ -170,9 +173,8 @@ ValidationEntry decodeValidationEntry(const uint8_t* bytes, uint64_t at) {
     }
     if (bytes[validation_entry::kKey55] != validation_entry::kKey55Value ||
         bytes[validation_entry::kKeyAA] != validation_entry::kKeyAAValue) {
-        throw notThisRecord(place + "key bytes " +
-                            std::to_string(bytes[validation_entry::kKey55]) + " " +
-                            std::to_string(bytes[validation_entry::kKeyAA]) +
+        throw notThisRecord(place + "key bytes " + std::to_string(bytes[validation_entry::kKey55]) +
+                            " " + std::to_string(bytes[validation_entry::kKeyAA]) +
                             ", not 85 170 (0x55 0xAA)");
     }
     ValidationEntry entry;

@@ -3,8 +3,8 @@
 // decode functions below are the only code that touches those bytes.
 #pragma once
 
-#include <cstddef>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -46,8 +46,8 @@ constexpr size_t kVolumeIdLength = 32;
 constexpr size_t kUnused2 = kVolumeId + kVolumeIdLength;
 constexpr size_t kVolumeSpaceSize = kUnused2 + 8;  // both-endian 32
 constexpr size_t kUnused3 = kVolumeSpaceSize + 8;
-constexpr size_t kVolumeSetSize = kUnused3 + 32;           // both-endian 16
-constexpr size_t kVolumeSequenceNumber = kVolumeSetSize + 4;  // both-endian 16
+constexpr size_t kVolumeSetSize = kUnused3 + 32;                 // both-endian 16
+constexpr size_t kVolumeSequenceNumber = kVolumeSetSize + 4;     // both-endian 16
 constexpr size_t kLogicalBlockSize = kVolumeSequenceNumber + 4;  // both-endian 16
 constexpr size_t kPathTableSize = kLogicalBlockSize + 4;         // both-endian 32
 constexpr size_t kTypeLPathTable = kPathTableSize + 8;           // little-endian 32
@@ -81,7 +81,7 @@ static_assert(kLogicalBlockSize == 128 && kRootDirectoryRecord == 156, "pvd layo
 
 // El Torito Boot Record Volume Descriptor (block 17).
 namespace boot_record {
-constexpr size_t kIndicator = descriptor::kType;          // 0
+constexpr size_t kIndicator = descriptor::kType;         // 0
 constexpr size_t kStandardId = descriptor::kStandardId;  // "CD001"
 constexpr size_t kVersion = descriptor::kVersion;        // 1
 constexpr size_t kBootSystemId = descriptor::kHeaderSize;
@@ -101,7 +101,7 @@ static_assert(kElToritoIdLength <= kBootSystemIdLength, "boot record layout");
 constexpr size_t kCatalogEntrySize = 32;
 
 namespace validation_entry {
-constexpr size_t kHeaderId = 0;               // 1
+constexpr size_t kHeaderId = 0;                // 1
 constexpr size_t kPlatformId = kHeaderId + 1;  // 0 = 80x86
 constexpr size_t kReserved = kPlatformId + 1;
 constexpr size_t kIdString = kReserved + 2;
@@ -116,9 +116,9 @@ static_assert(kKeyAA + 1 == kCatalogEntrySize, "validation entry layout");
 }  // namespace validation_entry
 
 namespace initial_entry {
-constexpr size_t kBootIndicator = 0;                  // 0x88 = bootable
-constexpr size_t kMediaType = kBootIndicator + 1;     // 0 = no emulation
-constexpr size_t kLoadSegment = kMediaType + 1;       // little-endian 16
+constexpr size_t kBootIndicator = 0;               // 0x88 = bootable
+constexpr size_t kMediaType = kBootIndicator + 1;  // 0 = no emulation
+constexpr size_t kLoadSegment = kMediaType + 1;    // little-endian 16
 constexpr size_t kSystemType = kLoadSegment + 2;
 constexpr size_t kUnused1 = kSystemType + 1;
 constexpr size_t kSectorCount = kUnused1 + 1;  // little-endian 16
@@ -164,15 +164,16 @@ constexpr size_t kFixedPartSize = kIdentifier;
 static_assert(kFixedPartSize == 8, "path table record layout");
 }  // namespace path_record
 
-
 // Length of the directory record for an identifier of the given length (pad included).
 inline uint32_t directoryRecordLength(size_t identifierLength) {
-    return static_cast<uint32_t>(dir_record::kFixedPartSize + identifierLength + (identifierLength % 2 == 0 ? 1 : 0));
+    return static_cast<uint32_t>(dir_record::kFixedPartSize + identifierLength +
+                                 (identifierLength % 2 == 0 ? 1 : 0));
 }
 
 // Length of the path table record for an identifier of the given length (pad included).
 inline uint32_t pathTableRecordLength(size_t identifierLength) {
-    return static_cast<uint32_t>(path_record::kFixedPartSize + identifierLength + (identifierLength % 2 == 1 ? 1 : 0));
+    return static_cast<uint32_t>(path_record::kFixedPartSize + identifierLength +
+                                 (identifierLength % 2 == 1 ? 1 : 0));
 }
 
 // A record that fails its decoding; the text says which field holds what, and where.

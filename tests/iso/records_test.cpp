@@ -283,7 +283,8 @@ TEST(CatalogEntries, BootRecordDecodeFindsTheCatalogAndNamesTheFirstWrongField) 
         {0, 1, "boot record indicator 1, not 0"},
         {2, 'C', "no standard identifier CD001 at byte 34817"},
         {6, 2, "version 2, not 1"},
-        {7 + 22, 'X', "the boot system identifier at byte 34823 is not \"EL TORITO SPECIFICATION\""},
+        {7 + 22, 'X',
+         "the boot system identifier at byte 34823 is not \"EL TORITO SPECIFICATION\""},
     };
     for (const Case& c : cases) {
         uint8_t broken[2048];
@@ -322,7 +323,6 @@ TEST(CatalogEntries, EntryDecodeReadsTheEncodedFieldsAndRefusesWrongMarks) {
     EXPECT_EQ(decodedInitial.loadRba, 0x01020304u);
 
     initial[0] = 0;
-    expectRecordError([&] { decodeInitialEntry(initial, 40992); },
-                      RecordError::Kind::notThisRecord,
+    expectRecordError([&] { decodeInitialEntry(initial, 40992); }, RecordError::Kind::notThisRecord,
                       "initial entry at byte 40992: boot indicator 0, not 136 (0x88, bootable)");
 }
