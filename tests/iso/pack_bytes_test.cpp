@@ -102,3 +102,31 @@ TEST(PackBytes, AFixedTreeAndItsChangeGiveTheRecordedBytes) {
     expectReadable(modified);
     EXPECT_EQ(kModifiedDigest, digestOf(modified));
 }
+
+TEST(PackBytes, PacksInMemoryGiveTheSameBytesAsPacksToAFile) {
+    // The same two packs, the old image read from memory and the new one built in a
+    // memory sink: the sink and the memory source must not change a byte.
+    if (!test_support::haveTool("faketime")) {
+        GTEST_SKIP() << "faketime is not installed (scripts/setup installs it)";
+    }
+    TempDir temp;
+    const std::string tree = temp / "tree";
+    makeFixedTree(tree);
+    writeFile(temp / "boot.bin", patternBytes(4 * 2048, 7));
+    writeFile(temp / "added.exe", patternBytes(6000, 8));
+
+    const std::string packed = temp / "packed.iso";
+    const test_support::CommandResult pack =
+        runAtFixedTime("pack-memory " + shellQuote(tree) + " " + shellQuote(packed) + " " +
+                       shellQuote(temp / "boot.bin"));
+    ASSERT_EQ(0, pack.exitCode) << pack.output;
+    EXPECT_EQ(kPackedDigest, digestOf(packed));
+
+    const std::string modified = temp / "modified.iso";
+    const test_support::CommandResult modify = runAtFixedTime(
+        "modify-memory " + shellQuote(packed) + " " + shellQuote(temp / "added.exe") + " " +
+        shellQuote("\\Programs\\Tool\\ADDED.EXE") + " " + shellQuote(modified) + " " +
+        shellQuote(temp / "boot.bin"));
+    ASSERT_EQ(0, modify.exitCode) << modify.output;
+    EXPECT_EQ(kModifiedDigest, digestOf(modified));
+}
