@@ -2,13 +2,14 @@
 
 #include <boost/filesystem.hpp>
 
+#include "image_round_trip.h"
 #include "iso/boot_image_reader.h"
 #include "iso/image_source.h"
 #include "iso/iso_reader.h"
 
 namespace fs = boost::filesystem;
 
-void exerciseImage(const uint8_t* data, size_t size, const std::string& workDir) {
+RoundTrip exerciseImage(const uint8_t* data, size_t size, const std::string& workDir) {
     const ImageSourceOpener opener = memoryImageOpener(data, size);
     const fs::path work(workDir);
     {
@@ -32,4 +33,5 @@ void exerciseImage(const uint8_t* data, size_t size, const std::string& workDir)
         }
         fs::remove(work / "boot.img");
     }
+    return roundTripImage(data, size, kMaxRoundTripFileBytes);
 }

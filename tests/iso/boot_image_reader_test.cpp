@@ -6,6 +6,8 @@
 
 #include "iso/byte_order.h"
 #include "iso/iso_reader_fixture.h"
+#include "iso/limits.h"
+#include "iso/records.h"
 #include "support/fixture_image.h"
 #include "support/test_files.h"
 
@@ -13,7 +15,9 @@ using namespace test_support;
 
 namespace {
 
-const size_t kBootRecord = 17 * 2048;
+namespace rec = iso_record;
+const size_t kBootRecord = iso_limits::kBootRecordOffset;
+const size_t kEntry = rec::kCatalogEntrySize;
 
 struct BootRun {
     int load = -1;
@@ -33,7 +37,7 @@ BootRun loadAndExtract(const std::vector<uint8_t>& image, const std::string& tar
 }
 
 uint32_t catalogOffset(const std::vector<uint8_t>& image) {
-    return iso_bytes::getLe32(image.data(), kBootRecord + 71) * 2048;
+    return iso_bytes::getLe32(image.data(), kBootRecord + rec::boot_record::kCatalogPointer) * 2048;
 }
 
 const std::string kLoaded = "load boot image ...\nload boot image succeeded\n";
@@ -64,10 +68,10 @@ TEST(BootImageReader, ExtractsTheBootImageOfXorrisoAndGenisoimageImages) {
 
 TEST(BootImageReader, ReadsSectorCountSectorsFromTheLoadRba) {
     std::vector<uint8_t> image = readBytes(reader_fixture::sharedImage());
-    const size_t initial = catalogOffset(image) + 32;
+    const size_t initial = catalogOffset(image) + kEntry;
     // Sector Count 3 at Load RBA 20: bytes 40960 to 42495.
-    iso_bytes::putLe16(image.data(), initial + 6, 3);
-    iso_bytes::putLe32(image.data(), initial + 8, 20);
+    iso_bytes::putLe16(image.data(), initial + rec::initial_entry::kSectorCount, 3);
+    iso_bytes::putLe32(image.data(), initial + rec::initial_entry::kLoadRba, 20);
     TempDir dir;
     const BootRun run = loadAndExtract(image, dir / "boot");
     ASSERT_EQ(run.load, 0) << run.output;
@@ -75,7 +79,7 @@ TEST(BootImageReader, ReadsSectorCountSectorsFromTheLoadRba) {
     EXPECT_EQ(readBytes(dir / "boot"),
               std::vector<uint8_t>(image.begin() + 40960, image.begin() + 40960 + 1536));
 
-    iso_bytes::putLe16(image.data(), initial + 6, 0);
+    iso_bytes::putLe16(image.data(), initial + rec::initial_entry::kSectorCount, 0);
     const BootRun empty = loadAndExtract(image, dir / "empty");
     EXPECT_EQ(empty.load, 0);
     EXPECT_EQ(empty.extract, 0);
@@ -87,13 +91,19 @@ TEST(BootImageReader, RecordsThatAreNotBootableAreAnInvalidBootCd) {
     const std::vector<uint8_t> original = readBytes(reader_fixture::sharedImage());
     const size_t catalog = catalogOffset(original);
     const std::vector<std::pair<size_t, uint8_t>> patches = {
-        {kBootRecord + 0, 1}, {kBootRecord + 6, 2}, {kBootRecord + 3, 'X'}, {kBootRecord + 29, 'X'},
-        {catalog + 0, 0},     {catalog + 30, 0xAA}, {catalog + 31, 0x55},   {catalog + 32, 0x00}};
+        {kBootRecord + rec::boot_record::kIndicator, 1},
+        {kBootRecord + rec::boot_record::kVersion, 2},
+        {kBootRecord + rec::boot_record::kStandardId + 2, 'X'},
+        {kBootRecord + rec::boot_record::kBootSystemId + 22, 'X'},
+        {catalog + rec::validation_entry::kHeaderId, 0},
+        {catalog + rec::validation_entry::kKey55, 0xAA},
+        {catalog + rec::validation_entry::kKeyAA, 0x55},
+        {catalog + kEntry + rec::initial_entry::kBootIndicator, 0x00}};
     for (const auto& patch : patches) {
         std::vector<uint8_t> image = original;
         image[patch.first] = patch.second;
-        if (patch.first == catalog + 30) {
-            image[catalog + 31] = 0x55;  // key bytes swapped
+        if (patch.first == catalog + rec::validation_entry::kKey55) {
+            image[catalog + rec::validation_entry::kKeyAA] = 0x55;  // key bytes swapped
         }
         TempDir dir;
         const BootRun run = loadAndExtract(image, dir / "boot");
@@ -105,7 +115,7 @@ TEST(BootImageReader, RecordsThatAreNotBootableAreAnInvalidBootCd) {
     }
     // A wrong checksum is not examined.
     std::vector<uint8_t> image = original;
-    image[catalog + 28] ^= 0xFF;
+    image[catalog + rec::validation_entry::kChecksum] ^= 0xFF;
     TempDir dir;
     EXPECT_EQ(loadAndExtract(image, dir / "boot").load, 0);
 }
@@ -116,7 +126,7 @@ TEST(BootImageReader, PointersPastTheEndAreIoFailuresWithoutLargeAllocations) {
     TempDir dir;
 
     std::vector<uint8_t> image = original;
-    iso_bytes::putLe32(image.data(), kBootRecord + 71, 0xFFFFFFFFu);
+    iso_bytes::putLe32(image.data(), kBootRecord + rec::boot_record::kCatalogPointer, 0xFFFFFFFFu);
     BootRun run = loadAndExtract(image, dir / "a");
     EXPECT_EQ(run.load, 1);
     EXPECT_EQ(run.output.find("load boot image ...\nload boot image failed, IO exception: "
@@ -126,8 +136,8 @@ TEST(BootImageReader, PointersPastTheEndAreIoFailuresWithoutLargeAllocations) {
 
     // 65535 sectors (32 MiB) claimed at the last block: refused before allocating.
     image = original;
-    iso_bytes::putLe16(image.data(), catalog + 32 + 6, 0xFFFF);
-    iso_bytes::putLe32(image.data(), catalog + 32 + 8,
+    iso_bytes::putLe16(image.data(), catalog + kEntry + rec::initial_entry::kSectorCount, 0xFFFF);
+    iso_bytes::putLe32(image.data(), catalog + kEntry + rec::initial_entry::kLoadRba,
                        static_cast<uint32_t>(image.size() / 2048 - 1));
     run = loadAndExtract(image, dir / "b");
     EXPECT_EQ(run.load, 1);
@@ -138,7 +148,7 @@ TEST(BootImageReader, PointersPastTheEndAreIoFailuresWithoutLargeAllocations) {
     EXPECT_NE(run.output.find(kNotLoaded), std::string::npos);
 
     image = original;
-    iso_bytes::putLe32(image.data(), catalog + 32 + 8, 0x80000000u);
+    iso_bytes::putLe32(image.data(), catalog + kEntry + rec::initial_entry::kLoadRba, 0x80000000u);
     run = loadAndExtract(image, dir / "c");
     EXPECT_EQ(run.load, 1);
     EXPECT_NE(run.output.find("(byte 4398046511104) runs past the end of the image"),

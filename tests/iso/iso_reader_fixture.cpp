@@ -8,6 +8,8 @@
 #include <stdexcept>
 
 #include "iso/byte_order.h"
+#include "iso/limits.h"
+#include "iso/records.h"
 #include "support/fixture_image.h"
 #include "support/test_files.h"
 
@@ -125,17 +127,21 @@ size_t putRecord(std::vector<uint8_t>& image, size_t offset, const std::string& 
 
 MiniImage::MiniImage(uint16_t blockSize, uint32_t blocks)
     : blockSize_(blockSize),
-      bytes_(std::max<size_t>(static_cast<size_t>(blockSize) * blocks, 34816), 0) {}
+      bytes_(
+          std::max<size_t>(static_cast<size_t>(blockSize) * blocks, iso_limits::kBootRecordOffset),
+          0) {}
 
 void MiniImage::descriptor(uint32_t rootExtent) {
-    uint8_t* pvd = bytes_.data() + 32768;
-    pvd[0] = 1;
-    std::memcpy(pvd + 1, "CD001", 5);
-    pvd[6] = 1;
-    iso_bytes::putBoth16(pvd, 128, blockSize_);
-    std::vector<uint8_t> record(34);
+    namespace pvd = iso_record::pvd;
+    uint8_t* descriptor = bytes_.data() + iso_limits::kPrimaryDescriptorOffset;
+    descriptor[pvd::kType] = iso_record::descriptor::kPrimaryType;
+    std::memcpy(descriptor + pvd::kStandardId, iso_record::kStandardIdentifier,
+                iso_record::kStandardIdentifierLength);
+    descriptor[pvd::kVersion] = 1;
+    iso_bytes::putBoth16(descriptor, pvd::kLogicalBlockSize, blockSize_);
+    std::vector<uint8_t> record(pvd::kRootDirectoryRecordLength);
     putRecord(record, 0, std::string(1, '\0'), rootExtent, blockSize_, 2);
-    std::memcpy(pvd + 156, record.data(), 34);
+    std::memcpy(descriptor + pvd::kRootDirectoryRecord, record.data(), record.size());
 }
 
 uint32_t MiniImage::directory(uint32_t extent, uint32_t parentExtent,

@@ -14,6 +14,8 @@
 #include "iso/image_source.h"
 #include "iso/iso_reader.h"
 #include "iso/iso_reader_fixture.h"
+#include "iso/limits.h"
+#include "iso/records.h"
 #include "support/fixture_image.h"
 #include "support/test_files.h"
 
@@ -23,8 +25,14 @@ using reader_fixture::MiniImage;
 using Entry = MiniImage::Entry;
 
 using test_support::contains;
+namespace dir_record = iso_record::dir_record;
+namespace pvd = iso_record::pvd;
 
 namespace {
+
+constexpr size_t kPvd = iso_limits::kPrimaryDescriptorOffset;
+// The extent of the root directory record in the primary descriptor.
+constexpr size_t kRootExtent = kPvd + pvd::kRootDirectoryRecord + dir_record::kExtent;
 
 const std::string kLoadFailed = "load ISO image failed - invalid image internal structure\n";
 
@@ -89,7 +97,7 @@ TEST(IsoReaderBlockSize, ReadsImagesOf512And1024ByteBlocks) {
 TEST(IsoReaderBlockSize, OtherBlockSizesAreInvalidImages) {
     for (const uint16_t blockSize : {0, 1, 1000, 2047, 4096, 65535}) {
         MiniImage mini = smallImage(2048);
-        iso_bytes::putBoth16(mini.bytes().data(), 32768 + 128, blockSize);
+        iso_bytes::putBoth16(mini.bytes().data(), kPvd + pvd::kLogicalBlockSize, blockSize);
         InspectReader reader("memory.iso",
                              memoryImageOpener(mini.bytes().data(), mini.bytes().size()));
         testing::internal::CaptureStdout();
@@ -104,9 +112,9 @@ TEST(IsoReaderBlockSize, OtherBlockSizesAreInvalidImages) {
 
 TEST(IsoReaderDescriptor, OnlyTheStandardIdentifierIsChecked) {
     std::vector<uint8_t> image = realImage();
-    image[32768] = 255;  // Volume Descriptor Type of a terminator
+    image[kPvd + pvd::kType] = 255;  // Volume Descriptor Type of a terminator
     EXPECT_TRUE(load(image).loaded);
-    image[32768 + 3] = 'X';
+    image[kPvd + pvd::kStandardId + 2] = 'X';
     const LoadResult bad = load(image);
     EXPECT_FALSE(bad.loaded);
     EXPECT_EQ(bad.output, "load ISO image ...\nload ISO image failed - invalid ISO image\n");
@@ -114,8 +122,8 @@ TEST(IsoReaderDescriptor, OnlyTheStandardIdentifierIsChecked) {
 
 TEST(IsoReaderRecords, HiddenAndNamelessRecordsAreLeftOut) {
     std::vector<uint8_t> image = realImage();
-    image[findRecord(image, "PROGRAMS") + 25] |= 0x01;
-    image[findRecord(image, "WINBOM.INI") + 32] = 0;
+    image[findRecord(image, "PROGRAMS") + dir_record::kFlags] |= 0x01;
+    image[findRecord(image, "WINBOM.INI") + dir_record::kIdentifierLength] = 0;
     ISOReader reader("memory.iso", memoryImageOpener(image.data(), image.size()));
     TempDir out;
     testing::internal::CaptureStdout();
@@ -164,7 +172,7 @@ TEST(IsoReaderRecords, BrokenRecordLengthsFailTheLoadWithTheirPlace) {
 
     // An identifier longer than its record, one level down: the level above adds its line.
     image = realImage();
-    image[findRecord(image, "A.EXE") + 32] = 200;
+    image[findRecord(image, "A.EXE") + dir_record::kIdentifierLength] = 200;
     result = load(image);
     EXPECT_FALSE(result.loaded);
     EXPECT_TRUE(contains(result.output, "directory \\PROGRAMS at block ")) << result.output;
@@ -253,7 +261,7 @@ TEST(IsoReaderNames, SpecialIdentifiersAreDecidedOnTheirFirstByte) {
 TEST(IsoReaderBounds, DirectoryExtentOrLengthPastTheEndFailsBeforeReading) {
     std::vector<uint8_t> image = realImage();
     const size_t programs = findRecord(image, "PROGRAMS");
-    reader_fixture::putBoth32(image, programs + 2, 0x7FFFFFF0);
+    reader_fixture::putBoth32(image, programs + dir_record::kExtent, 0x7FFFFFF0);
     LoadResult result = load(image);
     EXPECT_FALSE(result.loaded);
     EXPECT_TRUE(contains(result.output, "directory \\PROGRAMS at block 2147483632 (byte " +
@@ -264,7 +272,8 @@ TEST(IsoReaderBounds, DirectoryExtentOrLengthPastTheEndFailsBeforeReading) {
     // The directory's own "." record claims nearly 4 GiB: refused, nothing allocated.
     image = realImage();
     const uint64_t dirStart = reader_fixture::extentOffset(image, programs);
-    reader_fixture::putBoth32(image, static_cast<size_t>(dirStart) + 10, 0xFFFFFFF0u);
+    reader_fixture::putBoth32(image, static_cast<size_t>(dirStart) + dir_record::kDataLength,
+                              0xFFFFFFF0u);
     result = load(image);
     EXPECT_FALSE(result.loaded);
     EXPECT_TRUE(contains(result.output, ": data length 4294967280 from byte " +
@@ -274,7 +283,7 @@ TEST(IsoReaderBounds, DirectoryExtentOrLengthPastTheEndFailsBeforeReading) {
 
     // Root extent beyond the end.
     image = realImage();
-    reader_fixture::putBoth32(image, 32768 + 156 + 2, 0xFFFFFFFFu);
+    reader_fixture::putBoth32(image, kRootExtent, 0xFFFFFFFFu);
     result = load(image);
     EXPECT_FALSE(result.loaded);
     EXPECT_TRUE(contains(result.output, "directory \\ at block 4294967295 (byte 8796093020160)"))
@@ -283,8 +292,9 @@ TEST(IsoReaderBounds, DirectoryExtentOrLengthPastTheEndFailsBeforeReading) {
 
 TEST(IsoReaderBounds, DirectoryLoopsFailCleanly) {
     std::vector<uint8_t> image = realImage();
-    const uint32_t rootExtent = iso_bytes::getLe32(image.data(), 32768 + 156 + 2);
-    reader_fixture::putBoth32(image, findRecord(image, "PROGRAMS") + 2, rootExtent);
+    const uint32_t rootExtent = iso_bytes::getLe32(image.data(), kRootExtent);
+    reader_fixture::putBoth32(image, findRecord(image, "PROGRAMS") + dir_record::kExtent,
+                              rootExtent);
     LoadResult result = load(image);
     EXPECT_FALSE(result.loaded);
     EXPECT_TRUE(
@@ -294,8 +304,9 @@ TEST(IsoReaderBounds, DirectoryLoopsFailCleanly) {
 
     // Two levels down, back to the middle.
     image = realImage();
-    const uint32_t i386 = iso_bytes::getLe32(image.data(), findRecord(image, "I386") + 2);
-    reader_fixture::putBoth32(image, findRecord(image, "DRIVERS") + 2, i386);
+    const uint32_t i386 =
+        iso_bytes::getLe32(image.data(), findRecord(image, "I386") + dir_record::kExtent);
+    reader_fixture::putBoth32(image, findRecord(image, "DRIVERS") + dir_record::kExtent, i386);
     result = load(image);
     EXPECT_FALSE(result.loaded);
     EXPECT_TRUE(contains(result.output,
