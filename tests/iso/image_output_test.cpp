@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "iso/image_source.h"
 #include "support/test_files.h"
 
 using test_support::TempDir;
@@ -45,38 +46,46 @@ TEST(ImageOutput, MergedCopiesGiveZerosBetweenFilesOnEveryCopyPath) {
     // Every way the data may move, at offsets the kernel copies (64 KiB apart from the
     // source), that only a pipe or a buffer moves (2 and 4 KiB apart), across 2 GiB and
     // beyond 4 GiB. The last file ends in the middle of its block.
+    // The source is the local file by path, the same file as an image source (its
+    // descriptor lent), and its bytes as an image in memory (read through the source).
+    FileImageSource fileImage(temp / "source");
+    MemoryImageSource memoryImage(reinterpret_cast<const uint8_t*>(source.data()), source.size());
+    const CopySource sources[] = {CopySource(temp / "source"), CopySource(fileImage, "file"),
+                                  CopySource(memoryImage, "memory")};
     using Paths = ImageOutput::CopyPaths;
-    for (const Paths paths : {Paths::fastest, Paths::pipeOrBuffer, Paths::bufferOnly}) {
-        for (const uint64_t at : {uint64_t(64 * 1024), uint64_t(2048), uint64_t(4096),
-                                  (uint64_t(1) << 31) - 2048, uint64_t(3) << 31}) {
-            SCOPED_TRACE("copy paths " + std::to_string(static_cast<int>(paths)) + ", offset " +
-                         std::to_string(at));
-            const std::string output = temp / "out";
-            uint64_t reported = 0;
-            {
-                ImageOutput out(paths);
-                out.create(output);
-                auto progress = [&](uint32_t bytes) { reported += bytes; };
-                out.queueCopy(temp / "source", 0, at, 3000, 2048, progress);
-                out.queueCopy(temp / "source", 2 * 2048, at + 2 * 2048, 2048, 2048, progress);
-                out.queueCopy(temp / "source", 4 * 2048, at + 3 * 2048, 0, 2048, progress);
-                out.queueCopy(temp / "source", 3 * 2048, at + 3 * 2048, 10, 2048, progress);
-                out.close();
+    for (const CopySource& from : sources)
+        for (const Paths paths : {Paths::fastest, Paths::pipeOrBuffer, Paths::bufferOnly}) {
+            for (const uint64_t at : {uint64_t(64 * 1024), uint64_t(2048), uint64_t(4096),
+                                      (uint64_t(1) << 31) - 2048, uint64_t(3) << 31}) {
+                SCOPED_TRACE("source " + from.name + ", copy paths " +
+                             std::to_string(static_cast<int>(paths)) + ", offset " +
+                             std::to_string(at));
+                const std::string output = temp / "out";
+                uint64_t reported = 0;
+                {
+                    ImageOutput out(paths);
+                    out.create(output);
+                    auto progress = [&](uint32_t bytes) { reported += bytes; };
+                    out.queueCopy(from, 0, at, 3000, 2048, progress);
+                    out.queueCopy(from, 2 * 2048, at + 2 * 2048, 2048, 2048, progress);
+                    out.queueCopy(from, 4 * 2048, at + 3 * 2048, 0, 2048, progress);
+                    out.queueCopy(from, 3 * 2048, at + 3 * 2048, 10, 2048, progress);
+                    out.close();
+                }
+                EXPECT_EQ(3000u + 2048u + 10u, reported) << at;
+                if (at < (uint64_t(1) << 30)) {
+                    EXPECT_EQ(expectedImage(source, at), test_support::readFile(output)) << at;
+                } else {
+                    // Far out: check the written tail only (the file is sparse before it).
+                    std::ifstream in(output, std::ios::binary);
+                    in.seekg(static_cast<std::streamoff>(at));
+                    std::string tail(3 * 2048 + 10, '?');
+                    in.read(&tail[0], static_cast<std::streamsize>(tail.size()));
+                    EXPECT_EQ(expectedImage(source, 0), tail);
+                }
+                boost::filesystem::remove(output);
             }
-            EXPECT_EQ(3000u + 2048u + 10u, reported) << at;
-            if (at < (uint64_t(1) << 30)) {
-                EXPECT_EQ(expectedImage(source, at), test_support::readFile(output)) << at;
-            } else {
-                // Far out: check the written tail only (the file is sparse before it).
-                std::ifstream in(output, std::ios::binary);
-                in.seekg(static_cast<std::streamoff>(at));
-                std::string tail(3 * 2048 + 10, '?');
-                in.read(&tail[0], static_cast<std::streamsize>(tail.size()));
-                EXPECT_EQ(expectedImage(source, 0), tail);
-            }
-            boost::filesystem::remove(output);
         }
-    }
 }
 
 TEST(ImageOutput, ASourceThatEndsEarlyOrIsMissingFailsTheCopy) {
