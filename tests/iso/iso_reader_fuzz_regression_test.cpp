@@ -5,6 +5,7 @@
 #include <boost/filesystem.hpp>
 
 #include "image_reader_exercise.h"
+#include "support/console_capture.h"
 #include "support/test_files.h"
 
 namespace fs = boost::filesystem;
@@ -23,9 +24,8 @@ TEST(IsoReaderFuzzRegression, CorpusAndRegressionInputsRunCleanly) {
             }
             const std::vector<uint8_t> bytes = readBytes(entry.path().string());
             TempDir work;
-            testing::internal::CaptureStdout();
-            exerciseImage(bytes.data(), bytes.size(), work.path());
-            testing::internal::GetCapturedStdout();
+            test_support::captureStdout(
+                [&] { exerciseImage(bytes.data(), bytes.size(), work.path()); });
             ++inputs;
         }
     }
