@@ -24,17 +24,11 @@ using Entry = MiniImage::Entry;
 
 using test_support::contains;
 
+using reader_fixture::InspectReader;
+
 namespace {
 
 const std::string kLoadFailed = "load ISO image failed - invalid image internal structure\n";
-
-class InspectReader : public ISOReader {
-  public:
-    using ISOReader::ISOReader;
-    using ISOReader::logicalBlockSize;
-    using ISOReader::root;
-    using ISOReader::totalBytes;
-};
 
 struct LoadResult {
     bool loaded = false;
