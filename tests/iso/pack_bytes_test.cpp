@@ -20,7 +20,9 @@ using test_support::writeFile;
 
 namespace {
 
-// The digests of the two images the test writes.
+// The digests of the two images the test writes. (`faketime -f` with an absolute date
+// stops the clock; without -f it starts there and goes on, so a slow pack would cross
+// into the next second.)
 constexpr const char* kPackedDigest =
     "d3d46de0b27b29aa32ecd7762c7dbb26532cb48e514337c15d870bbf3bc60874";
 constexpr const char* kModifiedDigest =
@@ -36,7 +38,8 @@ test_support::CommandResult runAtFixedTime(const std::string& arguments) {
         std::string(asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") +
         "verify_asan_link_order=0";
     return runCommand("TZ=UTC ASAN_OPTIONS=" + shellQuote(asanOptions) +
-                      " faketime '2021-03-04 05:06:07' " + shellQuote(kHelper) + " " + arguments);
+                      " faketime -f '2021-03-04 05:06:07' " + shellQuote(kHelper) + " " +
+                      arguments);
 }
 
 std::string digestOf(const std::string& path) {
