@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,9 +20,6 @@ namespace editor_test {
 
 // The editor takes the values of a run's command line.
 using Options = RunOptions;
-
-using test_support::Console;
-using test_support::ConsoleCapture;
 
 // The job file, WINBOM.INI and WINPEOEM.SIF of the fixture CD, with CR LF line ends.
 extern const char* const kJobFile;

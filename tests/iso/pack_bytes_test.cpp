@@ -20,9 +20,7 @@ using test_support::writeFile;
 
 namespace {
 
-// The digests of the two images the test writes. (`faketime -f` with an absolute date
-// stops the clock; without -f it starts there and goes on, so a slow pack would cross
-// into the next second.)
+// The digests of the two images the test writes.
 constexpr const char* kPackedDigest =
     "d3d46de0b27b29aa32ecd7762c7dbb26532cb48e514337c15d870bbf3bc60874";
 constexpr const char* kModifiedDigest =
@@ -30,13 +28,16 @@ constexpr const char* kModifiedDigest =
 
 const std::string kHelper = std::string(WINPE_BINARY_DIR) + "/tests/iso_writer_pack_helper";
 
-// Runs the pack helper with the clock stopped at one instant.
+// Runs the pack helper with the clock stopped at one instant: `faketime -f` with an
+// absolute date stops it (without -f the clock starts there and goes on, and a slow pack
+// would cross into the next second).
 test_support::CommandResult runAtFixedTime(const std::string& arguments) {
     // The preloaded clock comes before a sanitizer's runtime in the library order.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string asanOptions =
-        std::string(asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") +
-        "verify_asan_link_order=0";
+    std::string asanOptions = "verify_asan_link_order=0";
+    const char* given = std::getenv("ASAN_OPTIONS");
+    if (given != nullptr && *given != '\0') {
+        asanOptions = std::string(given) + ":" + asanOptions;
+    }
     return runCommand("TZ=UTC ASAN_OPTIONS=" + shellQuote(asanOptions) +
                       " faketime -f '2021-03-04 05:06:07' " + shellQuote(kHelper) + " " +
                       arguments);
