@@ -60,24 +60,28 @@ void requireEntryName(const std::string& name) {
 
 }  // namespace
 
-WinpeEditor::WinpeEditor(
-    const std::vector<std::string>& storageDrivers, const std::vector<std::string>& networkDrivers,
-    const std::vector<std::string>& binaries, const std::vector<std::string>& startBinaries,
-    const std::vector<std::string>& packages, const std::vector<std::string>& startPackages,
-    const std::vector<std::string>& directories, const std::vector<std::string>& files,
-    const std::string& vncValue, bool firewallOff, const std::string& treeRoot, ISOReader* reader)
-    : treeRoot(treeRoot),
-      storageDrivers(storageDrivers),
-      networkDrivers(networkDrivers),
-      binaries(binaries),
-      startBinaries(startBinaries),
-      firewallOff(firewallOff),
-      vncValue(vncValue),
-      packages(packages),
-      startPackages(startPackages),
-      directories(directories),
-      files(files),
-      reader(reader) {
+WinpeEditor::WinpeEditor(const std::vector<std::string>& storageDriverPaths,
+                         const std::vector<std::string>& networkDriverPaths,
+                         const std::vector<std::string>& binaryPaths,
+                         const std::vector<std::string>& startBinaryPaths,
+                         const std::vector<std::string>& packagePaths,
+                         const std::vector<std::string>& startPackagePaths,
+                         const std::vector<std::string>& directoryPaths,
+                         const std::vector<std::string>& filePaths, const std::string& vncPassword,
+                         bool disableFirewall, const std::string& workTreeRoot,
+                         ISOReader* imageReader)
+    : treeRoot(workTreeRoot),
+      storageDrivers(storageDriverPaths),
+      networkDrivers(networkDriverPaths),
+      binaries(binaryPaths),
+      startBinaries(startBinaryPaths),
+      firewallOff(disableFirewall),
+      vncValue(vncPassword),
+      packages(packagePaths),
+      startPackages(startPackagePaths),
+      directories(directoryPaths),
+      files(filePaths),
+      reader(imageReader) {
     if (reader == nullptr) {
         throw std::invalid_argument("null ISOReader pointer");
     }

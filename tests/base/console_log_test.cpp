@@ -5,15 +5,16 @@
 #include <sstream>
 
 #include "base/console_answer.h"
+#include "support/console_capture.h"
 
 TEST(ConsoleLog, InfoGoesToStandardOutputAndWarningToStandardError) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    logInfo("%s", "");
-    logInfo("adding file %s ...", "a.exe");
-    logWarning("can not find binary file %s", "C:\\bin\\tool.exe");
-    const std::string out = testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
+    const test_support::Console console = test_support::captureConsole([] {
+        logInfo("%s", "");
+        logInfo("adding file %s ...", "a.exe");
+        logWarning("can not find binary file %s", "C:\\bin\\tool.exe");
+    });
+    const std::string& out = console.out;
+    const std::string& err = console.err;
     EXPECT_EQ(out, "Log: \nLog: adding file a.exe ...\n");
     EXPECT_EQ(err, "Warning: can not find binary file C:\\bin\\tool.exe\n");
 }

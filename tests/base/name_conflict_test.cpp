@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "base/letter_case.h"
+#include "support/console_capture.h"
 
 namespace {
 
@@ -33,29 +34,20 @@ Dialogue run(const std::string& start, const std::set<std::string>& taken,
              const std::string& answers, OverwriteOffer offer) {
     Dialogue dialogue;
     dialogue.name = start;
-    std::istringstream input(answers);
-    std::streambuf* const saved = std::cin.rdbuf(input.rdbuf());
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    try {
-        dialogue.outcome = resolveNameConflict(
-            dialogue.name, [&taken](const std::string& name) { return taken.count(name) != 0; },
-            [&dialogue](const std::string& name) {
-                dialogue.checked.push_back(name);
-                if (name == "bad:name") {
-                    throw std::invalid_argument("refused " + name);
-                }
-            },
-            kTexts, offer);
-    } catch (...) {
-        dialogue.out = testing::internal::GetCapturedStdout();
-        dialogue.err = testing::internal::GetCapturedStderr();
-        std::cin.rdbuf(saved);
-        throw;
-    }
-    dialogue.out = testing::internal::GetCapturedStdout();
-    dialogue.err = testing::internal::GetCapturedStderr();
-    std::cin.rdbuf(saved);
+    test_support::StandardInput input(answers);
+    test_support::ConsoleCapture capture;
+    dialogue.outcome = resolveNameConflict(
+        dialogue.name, [&taken](const std::string& name) { return taken.count(name) != 0; },
+        [&dialogue](const std::string& name) {
+            dialogue.checked.push_back(name);
+            if (name == "bad:name") {
+                throw std::invalid_argument("refused " + name);
+            }
+        },
+        kTexts, offer);
+    const test_support::Console console = capture.finish();
+    dialogue.out = console.out;
+    dialogue.err = console.err;
     return dialogue;
 }
 

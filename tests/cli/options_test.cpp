@@ -1,4 +1,5 @@
 #include "cli/options.h"
+#include "support/console_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -22,12 +23,12 @@ Parsed parse(std::initializer_list<const char*> args) {
     argv.insert(argv.end(), args.begin(), args.end());
     Parsed parsed;
     std::ostringstream help;
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
+    test_support::ConsoleCapture capture;
     parsed.outcome =
         parseCommandLine(static_cast<int>(argv.size()), argv.data(), parsed.options, help);
-    parsed.err = testing::internal::GetCapturedStderr();
-    parsed.out = testing::internal::GetCapturedStdout();
+    const test_support::Console console = capture.finish();
+    parsed.err = console.err;
+    parsed.out = console.out;
     parsed.help = help.str();
     return parsed;
 }
@@ -47,10 +48,10 @@ TEST(Options, HelpIsShownWhenAskedOrWhenNothingIsAsked) {
         argv.insert(argv.end(), args.begin(), args.end());
         RunOptions options;
         std::ostringstream help;
-        testing::internal::CaptureStderr();
+        test_support::ConsoleCapture capture;
         EXPECT_EQ(parseCommandLine(static_cast<int>(argv.size()), argv.data(), options, help),
                   ParseOutcome::helpShown);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(capture.finish().err, "");
         const std::string text = help.str();
         EXPECT_EQ(text.rfind("Open options:\n", 0), 0u) << text;
         for (const char* name : {"--help", "-i [ --image ] arg", "--start_binary",
@@ -94,10 +95,10 @@ TEST(Options, LibraryErrorsAreReportedAsParseErrors) {
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         RunOptions options;
         std::ostringstream help;
-        testing::internal::CaptureStderr();
+        test_support::ConsoleCapture capture;
         EXPECT_EQ(parseCommandLine(static_cast<int>(argv.size()), argv.data(), options, help),
                   ParseOutcome::failed);
-        const std::string err = testing::internal::GetCapturedStderr();
+        const std::string err = capture.finish().err;
         EXPECT_EQ(err.rfind(kParseError, 0), 0u) << err;
         EXPECT_NE(err.find(c.fragment), std::string::npos) << err;
         EXPECT_EQ(help.str(), "");

@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <boost/filesystem.hpp>
 
+#include "support/console_capture.h"
 #include "support/test_files.h"
 
+using test_support::captureConsole;
+using test_support::captureStdout;
 using test_support::TempDir;
 using test_support::writeFile;
 namespace fs = boost::filesystem;
@@ -50,16 +53,12 @@ TEST(WorkTree, PreparationEmptiesAnExistingDirectoryAndCleanUpKeepsItEmpty) {
     EXPECT_TRUE(fs::is_directory(tree.product));
     EXPECT_FALSE(fs::exists(tree.programs));
 
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(cleanUpWorkDirectory(true, work), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(captureStdout([&] { EXPECT_EQ(cleanUpWorkDirectory(true, work), 0); }),
               "Log: clean up ...\nLog: clean up succeeded\n");
     EXPECT_TRUE(fs::is_directory(work));
     EXPECT_TRUE(fs::is_empty(work));
 
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(cleanUpWorkDirectory(false, work), 0);
-    testing::internal::GetCapturedStdout();
+    captureStdout([&] { EXPECT_EQ(cleanUpWorkDirectory(false, work), 0); });
     EXPECT_FALSE(fs::exists(work));
 }
 
@@ -70,21 +69,19 @@ TEST(WorkTree, PreparationNeedsTheParentAndCleanUpLeavesAnUnpreparedPathAlone) {
     EXPECT_THROW(prepareWorkDirectory(temp / "missing/new"), fs::filesystem_error);
 
     writeFile(temp / "keep/file.txt", "mine");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(cleanUpWorkDirectory(false, temp / "keep", false), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Log: clean up ...\nLog: clean up succeeded\n");
+    EXPECT_EQ(
+        captureStdout([&] { EXPECT_EQ(cleanUpWorkDirectory(false, temp / "keep", false), 0); }),
+        "Log: clean up ...\nLog: clean up succeeded\n");
     EXPECT_TRUE(fs::exists(temp / "keep/file.txt"));
 }
 
 TEST(WorkTree, CleanUpFailureIsReported) {
     TempDir temp;
     writeFile(temp / "file", "a file where the work directory's parent should be");
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(cleanUpWorkDirectory(true, temp / "file/work"), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Log: clean up ...\n");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Warning: failed to clean up\n");
+    const test_support::Console console =
+        captureConsole([&] { EXPECT_EQ(cleanUpWorkDirectory(true, temp / "file/work"), 1); });
+    EXPECT_EQ(console.out, "Log: clean up ...\n");
+    EXPECT_EQ(console.err, "Warning: failed to clean up\n");
 }
 
 TEST(WorkTree, AWorkDirectoryAboveOrAtTheImageIsRecognised) {

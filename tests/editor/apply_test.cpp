@@ -9,14 +9,6 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-using editor_test::Console;
-using editor_test::ConsoleCapture;
-using editor_test::crlfLines;
-using editor_test::EditorTest;
-using editor_test::Options;
-using test_support::readFile;
-using test_support::writeFile;
-
 class ApplyTest : public EditorTest {};
 
 TEST_F(ApplyTest, NothingRequestedDoesNothing) {
@@ -115,7 +107,7 @@ TEST_F(ApplyTest, FirewallTogetherWithVncEndsWithOneFirewallLine) {
     writeFile(source("vnc/winvnc4.exe"), "v");
     Options options;
     options.firewallOff = true;
-    options.vnc = source("vnc") + "%winvnc4.exe";
+    options.vncValue = source("vnc") + "%winvnc4.exe";
     auto editor = makeEditor(options);
     ConsoleCapture capture;
     EXPECT_EQ(0, editor->apply());

@@ -12,13 +12,6 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-using editor_test::Console;
-using editor_test::ConsoleCapture;
-using editor_test::EditorTest;
-using test_support::fileExists;
-using test_support::readFile;
-using test_support::writeFile;
-
 size_t count(const std::string& text, const std::string& part) {
     size_t found = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {

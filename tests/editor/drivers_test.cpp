@@ -9,16 +9,6 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-using editor_test::Console;
-using editor_test::ConsoleCapture;
-using editor_test::crlfLines;
-using editor_test::EditorTest;
-using editor_test::Options;
-using test_support::fileExists;
-using test_support::readFile;
-using test_support::writeFile;
-using Lines = std::vector<std::string>;
-
 class DriversTest : public EditorTest {
   protected:
     std::string oemSif() const { return work("I386/SYSTEM32/WINPEOEM.SIF"); }

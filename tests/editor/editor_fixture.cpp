@@ -55,33 +55,10 @@ std::string imagePathOf(const std::string& relative) {
 
 }  // namespace
 
-ConsoleCapture::ConsoleCapture() {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-}
-
-ConsoleCapture::~ConsoleCapture() {
-    if (running_) {
-        finish();
-    }
-}
-
-Console ConsoleCapture::finish() {
-    running_ = false;
-    Console console;
-    console.out = testing::internal::GetCapturedStdout();
-    console.err = testing::internal::GetCapturedStderr();
-    return console;
-}
-
 EditorTest::EditorTest()
-    : cdTree_(temp_ / "cd"), image_(temp_ / "cd.iso"), treeRoot_(temp_ / "work/image_file_dir") {
-    savedInput_ = std::cin.rdbuf(input_.rdbuf());
-}
+    : cdTree_(temp_ / "cd"), image_(temp_ / "cd.iso"), treeRoot_(temp_ / "work/image_file_dir") {}
 
-EditorTest::~EditorTest() {
-    std::cin.rdbuf(savedInput_);
-}
+EditorTest::~EditorTest() = default;
 
 void EditorTest::SetUp() {
     writeFile(cdTree_ + "/MIRALDA/TASKDECK.XML", kJobFile);
@@ -114,15 +91,14 @@ std::unique_ptr<WinpeEditor> EditorTest::makeEditor(const Options& o) {
     if (!reader_) {
         buildImage();
     }
-    return std::unique_ptr<WinpeEditor>(new WinpeEditor(
-        o.storageDrivers, o.networkDrivers, o.binaries, o.startBinaries, o.packages,
-        o.startPackages, o.directories, o.files, o.vnc, o.firewallOff, treeRoot_, reader_.get()));
+    return std::unique_ptr<WinpeEditor>(
+        new WinpeEditor(o.storageDrivers, o.networkDrivers, o.binaries, o.startBinaries, o.packages,
+                        o.startPackages, o.directories, o.files, o.vncValue, o.firewallOff,
+                        treeRoot_, reader_.get()));
 }
 
 void EditorTest::answer(const std::string& text) {
-    input_.clear();
-    input_.str(text);
-    std::cin.clear();
+    input_.replace(text);
 }
 
 std::vector<std::string> crlfLines(const std::string& path) {

@@ -7,45 +7,19 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "editor/winpe_editor.h"
 #include "iso/iso_reader.h"
+#include "support/console_capture.h"
 #include "support/test_files.h"
 
 namespace editor_test {
 
-struct Options {
-    std::vector<std::string> storageDrivers;
-    std::vector<std::string> networkDrivers;
-    std::vector<std::string> binaries;
-    std::vector<std::string> startBinaries;
-    std::vector<std::string> packages;
-    std::vector<std::string> startPackages;
-    std::vector<std::string> directories;
-    std::vector<std::string> files;
-    std::string vnc;
-    bool firewallOff = false;
-};
-
-// What a call wrote to the console.
-struct Console {
-    std::string out;  // standard output
-    std::string err;  // standard error
-};
-
-// Captures standard output and standard error until finish().
-class ConsoleCapture {
-  public:
-    ConsoleCapture();
-    ~ConsoleCapture();
-    Console finish();
-
-  private:
-    bool running_ = true;
-};
+// The editor takes the values of a run's command line.
+using Options = RunOptions;
 
 // The job file, WINBOM.INI and WINPEOEM.SIF of the fixture CD, with CR LF line ends.
 extern const char* const kJobFile;
@@ -83,11 +57,22 @@ class EditorTest : public ::testing::Test {
     std::string image_;
     std::string treeRoot_;
     std::unique_ptr<ISOReader> reader_;
-    std::istringstream input_;
-    std::streambuf* savedInput_ = nullptr;
+    test_support::StandardInput input_;
 };
 
 // Lines of a CR LF file, without the line ends; fails the test on a bare LF.
 std::vector<std::string> crlfLines(const std::string& path);
 
 }  // namespace editor_test
+
+// The names every editor suite works with.
+using editor_test::crlfLines;
+using editor_test::EditorTest;
+using editor_test::Options;
+using test_support::Console;
+using test_support::ConsoleCapture;
+using test_support::fileExists;
+using test_support::readBytes;
+using test_support::readFile;
+using test_support::writeFile;
+using Lines = std::vector<std::string>;

@@ -9,13 +9,6 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-using editor_test::Console;
-using editor_test::ConsoleCapture;
-using editor_test::EditorTest;
-using test_support::readBytes;
-using test_support::readFile;
-using test_support::writeFile;
-
 class FirewallBootTest : public EditorTest {
   protected:
     std::string winbom() const { return work("WINBOM.INI"); }

@@ -7,11 +7,6 @@
 
 namespace {
 
-using editor_test::Console;
-using editor_test::ConsoleCapture;
-using editor_test::EditorTest;
-using editor_test::Options;
-
 class OptionChecksTest : public EditorTest {
   protected:
     void SetUp() override {
@@ -44,7 +39,7 @@ TEST_F(OptionChecksTest, FormatsNeedAPercentSign) {
     Console console;
     Options options;
     options.startPackages = {source("pkg") + "%run.exe", source("pkg")};
-    options.vnc = "novnc";
+    options.vncValue = "novnc";
     EXPECT_EQ(1, checkOptions(options, console));
     EXPECT_EQ("Log: checking options ...\n", console.out);
     EXPECT_EQ("Warning: invalid option format: " + source("pkg") +
@@ -59,10 +54,10 @@ TEST_F(OptionChecksTest, FormatsNeedAPercentSign) {
         console.err);
 
     // An empty vnc value is not checked.
-    options.vnc = "";
+    options.vncValue = "";
     EXPECT_EQ(0, checkOptions(options, console));
     EXPECT_EQ("", console.err);
-    options.vnc = "vnc%winvnc4.exe%pw";
+    options.vncValue = "vnc%winvnc4.exe%pw";
     EXPECT_EQ(0, checkOptions(options, console));
 }
 

@@ -10,15 +10,6 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-using editor_test::Console;
-using editor_test::ConsoleCapture;
-using editor_test::crlfLines;
-using editor_test::EditorTest;
-using editor_test::Options;
-using test_support::readFile;
-using test_support::writeFile;
-using Lines = std::vector<std::string>;
-
 const char* const kAgentLine =
     "  <exec processName=\"\\MIRALDA\\AGENT.EXE\" currentDir=\"\\MIRALDA\" />";
 

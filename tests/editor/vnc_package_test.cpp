@@ -18,15 +18,6 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-using editor_test::Console;
-using editor_test::ConsoleCapture;
-using editor_test::crlfLines;
-using editor_test::EditorTest;
-using editor_test::Options;
-using test_support::readBytes;
-using test_support::readFile;
-using test_support::writeFile;
-
 const char* const kServerKey = "\\Software\\RealVNC\\WinVNC4";
 
 std::vector<uint8_t> utf16(const std::string& text) {
@@ -134,7 +125,7 @@ TEST_F(VncTest, PackageEditDoesEverything) {
     writeFile(source("vnc/winvnc4.exe"), "server");
     writeFile(source("vnc/wm_hooks.dll"), "hooks");
     Options options;
-    options.vnc = source("vnc") + "%winvnc4.exe%pass%word";
+    options.vncValue = source("vnc") + "%winvnc4.exe%pass%word";
     auto editor = makeEditor(options);
     const std::vector<uint8_t> bootFix = readBytes(work("I386/BOOTFIX.BIN"));
     ConsoleCapture capture;

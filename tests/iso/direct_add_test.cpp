@@ -42,14 +42,12 @@ class DirectAddTest : public testing::Test {
     // Runs `add` with `answers` on standard input; keeps both output streams, without
     // the reader's and the modifier's own loading lines.
     int run(const std::string& answers, const std::function<int()>& add) {
-        std::istringstream input(answers);
-        std::streambuf* saved = std::cin.rdbuf(input.rdbuf());
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
+        test_support::StandardInput input(answers);
+        test_support::ConsoleCapture capture;
         const int result = add();
-        out = testing::internal::GetCapturedStdout();
-        err = testing::internal::GetCapturedStderr();
-        std::cin.rdbuf(saved);
+        const test_support::Console console = capture.finish();
+        out = console.out;
+        err = console.err;
         for (const char* loading : {"load ISO image ...\n", "load ISO image succeeded\n"}) {
             for (size_t at; (at = out.find(loading)) != std::string::npos;) {
                 out.erase(at, std::string(loading).size());

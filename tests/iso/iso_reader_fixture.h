@@ -6,7 +6,20 @@
 #include <string>
 #include <vector>
 
+#include "iso/iso_reader.h"
+
 namespace reader_fixture {
+
+// The reader with the protected parts the tests look at.
+class InspectReader : public ISOReader {
+  public:
+    using ISOReader::extractEntry;
+    using ISOReader::ISOReader;
+    using ISOReader::loadImage;
+    using ISOReader::logicalBlockSize;
+    using ISOReader::root;
+    using ISOReader::totalBytes;
+};
 
 // The local tree every fixture image is made from:
 //   WINBOM.INI, EMPTY.TXT (0 bytes), BLOCK.BIN (2048), BLOCKPLUS.BIN (2049),

@@ -6,6 +6,7 @@
 #include <boost/filesystem.hpp>
 
 #include "image_reader_exercise.h"
+#include "support/console_capture.h"
 #include "support/test_files.h"
 
 namespace fs = boost::filesystem;
@@ -25,9 +26,9 @@ TEST(IsoReaderFuzzRegression, CorpusAndRegressionInputsRunCleanly) {
             }
             const std::vector<uint8_t> bytes = readBytes(entry.path().string());
             TempDir work;
-            testing::internal::CaptureStdout();
-            const RoundTrip outcome = exerciseImage(bytes.data(), bytes.size(), work.path());
-            testing::internal::GetCapturedStdout();
+            RoundTrip outcome = RoundTrip::refused;
+            test_support::captureStdout(
+                [&] { outcome = exerciseImage(bytes.data(), bytes.size(), work.path()); });
             if (outcome == RoundTrip::same) {
                 ++roundTrips;
             }

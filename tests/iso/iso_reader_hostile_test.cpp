@@ -28,6 +28,8 @@ using test_support::contains;
 namespace dir_record = iso_record::dir_record;
 namespace pvd = iso_record::pvd;
 
+using reader_fixture::InspectReader;
+
 namespace {
 
 constexpr size_t kPvd = iso_limits::kPrimaryDescriptorOffset;
@@ -35,14 +37,6 @@ constexpr size_t kPvd = iso_limits::kPrimaryDescriptorOffset;
 constexpr size_t kRootExtent = kPvd + pvd::kRootDirectoryRecord + dir_record::kExtent;
 
 const std::string kLoadFailed = "load ISO image failed - invalid image internal structure\n";
-
-class InspectReader : public ISOReader {
-  public:
-    using ISOReader::ISOReader;
-    using ISOReader::logicalBlockSize;
-    using ISOReader::root;
-    using ISOReader::totalBytes;
-};
 
 struct LoadResult {
     bool loaded = false;

@@ -9,6 +9,7 @@
 #include "iso/iso_reader.h"
 #include "iso/iso_reader_fixture.h"
 #include "iso/records.h"
+#include "support/console_capture.h"
 #include "support/test_files.h"
 
 using namespace test_support;
@@ -71,20 +72,21 @@ class LargeImage : public testing::Test {
 
 TEST_F(LargeImage, ReadsFilesDirectoriesAndTheBootImageBeyondTwoGiB) {
     ISOReader reader(image);
-    testing::internal::CaptureStdout();
+    test_support::ConsoleCapture quiet;
     ASSERT_TRUE(reader.FileExists("\\FARDIR\\INNER.TXT"));
     ASSERT_EQ(reader.RetrieveFile("\\FAR.BIN", dir / "far.bin"), 0);
     ASSERT_EQ(reader.RetrieveFile("\\FARDIR\\INNER.TXT", dir / "inner.txt"), 0);
     ASSERT_EQ(reader.RetrieveFile("\\NEAR.TXT", dir / "near.txt"), 0);
-    testing::internal::GetCapturedStdout();
+    quiet.finish();
     EXPECT_EQ(readBytes(dir / "far.bin"), farData);
     EXPECT_EQ(readFile(dir / "inner.txt"), "inner");
     EXPECT_EQ(readFile(dir / "near.txt"), "near");
 
     ISOBootImageReader boot(image);
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(boot.LoadBootImage(), 0);
-    ASSERT_EQ(boot.ExtractBootImage(dir / "boot.img"), 0);
-    testing::internal::GetCapturedStdout();
+    {
+        test_support::ConsoleCapture quietBoot;
+        ASSERT_EQ(boot.LoadBootImage(), 0);
+        ASSERT_EQ(boot.ExtractBootImage(dir / "boot.img"), 0);
+    }
     EXPECT_EQ(readBytes(dir / "boot.img"), bootData);
 }

@@ -11,21 +11,11 @@
 #include "support/tool_runner.h"
 
 using namespace test_support;
+using reader_fixture::InspectReader;
 using reader_fixture::sharedImage;
 using reader_fixture::sharedTree;
 
 namespace {
-
-// Exposes the protected parts the tests look at.
-class InspectReader : public ISOReader {
-  public:
-    using ISOReader::extractEntry;
-    using ISOReader::ISOReader;
-    using ISOReader::loadImage;
-    using ISOReader::logicalBlockSize;
-    using ISOReader::root;
-    using ISOReader::totalBytes;
-};
 
 std::string sortedNames(const DirectoryNode* head) {
     std::string names;

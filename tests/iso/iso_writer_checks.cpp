@@ -30,12 +30,6 @@ void makeBootImage(const std::string& path) {
             shellQuote(path));
 }
 
-std::string captureStdout(const std::function<void()>& action) {
-    testing::internal::CaptureStdout();
-    action();
-    return testing::internal::GetCapturedStdout();
-}
-
 std::string isovfyErrors(const std::string& image) {
     const test_support::CommandResult result = runCommand("isovfy " + shellQuote(image));
     if (result.exitCode == 0 && result.output.find("No errors found") != std::string::npos) {

@@ -5,13 +5,14 @@
 #include <functional>
 #include <string>
 
+#include "support/console_capture.h"
+
 namespace writer_checks {
 
 // The 2048-byte test boot image (scripts/make-boot-image) written to `path`.
 void makeBootImage(const std::string& path);
 
-// Runs `action` with standard output captured; returns what it printed.
-std::string captureStdout(const std::function<void()>& action);
+using test_support::captureStdout;
 
 // isovfy's report; empty when it found no errors, else its whole output.
 std::string isovfyErrors(const std::string& image);

@@ -28,15 +28,19 @@ constexpr const char* kModifiedDigest =
 
 const std::string kHelper = std::string(WINPE_BINARY_DIR) + "/tests/iso_writer_pack_helper";
 
-// Runs the pack helper with the clock stopped at one instant.
+// Runs the pack helper with the clock stopped at one instant: `faketime -f` with an
+// absolute date stops it (without -f the clock starts there and goes on, and a slow pack
+// would cross into the next second).
 test_support::CommandResult runAtFixedTime(const std::string& arguments) {
     // The preloaded clock comes before a sanitizer's runtime in the library order.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string asanOptions =
-        std::string(asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") +
-        "verify_asan_link_order=0";
+    std::string asanOptions = "verify_asan_link_order=0";
+    const char* given = std::getenv("ASAN_OPTIONS");
+    if (given != nullptr && *given != '\0') {
+        asanOptions = std::string(given) + ":" + asanOptions;
+    }
     return runCommand("TZ=UTC ASAN_OPTIONS=" + shellQuote(asanOptions) +
-                      " faketime '2021-03-04 05:06:07' " + shellQuote(kHelper) + " " + arguments);
+                      " faketime -f '2021-03-04 05:06:07' " + shellQuote(kHelper) + " " +
+                      arguments);
 }
 
 std::string digestOf(const std::string& path) {
