@@ -47,8 +47,8 @@ struct DirectoryNode {
     // local file. A local file may be larger than an image can hold; the layout refuses
     // it.
     uint64_t size = 0;
-    NodeList children;  // a directory's own entry list; null for files and "."/".."
-    NodeList next;      // next entry of the same directory
+    NodeList children;     // a directory's own entry list; null for files and "."/".."
+    NodeList next;         // next entry of the same directory
     bool inImage = false;  // data in the old image at `extent`; else in the local file
     Placement placement;   // where the new image has it
     DirectoryNode() = default;
