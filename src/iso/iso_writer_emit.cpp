@@ -55,18 +55,16 @@ int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::strin
     // The primary descriptor, the boot record and the terminator are made in turn here.
     uint8_t descriptor[iso_record::kDescriptorSize];
     const EmitStep steps[] = {
-        {"write system reserved sector", nullptr, false,
-         [&] { return writeSystemArea(out) == 0; }},
+        {"write system reserved sector", nullptr, false, [&] { return writeSystemArea(out) == 0; }},
         {"write primary volume descriptor", nullptr, false,
          [&] {
              uint8_t rootRecord[iso_record::dir_record::kBufferSize];
              makeDirectoryRecord(root.get(), 1, layout.directoryStart, layout.fileStart,
                                  rootRecord);
-             CreateNewPVD(layout.volumeSpaceSize, layout.pathTableSize,
-                          layout.typeLPathTableBlock, layout.typeMPathTableBlock, rootRecord,
-                          descriptor);
-             return writePrimaryVolumeDescriptor(descriptor, layout.primaryDescriptorBlock,
-                                                 out) == 0;
+             CreateNewPVD(layout.volumeSpaceSize, layout.pathTableSize, layout.typeLPathTableBlock,
+                          layout.typeMPathTableBlock, rootRecord, descriptor);
+             return writePrimaryVolumeDescriptor(descriptor, layout.primaryDescriptorBlock, out) ==
+                    0;
          }},
         {"write boot record", nullptr, true,
          [&] {
@@ -84,8 +82,8 @@ int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::strin
              uint8_t initialEntry[iso_record::kCatalogEntrySize];
              makeValidationEntry(validationEntry);
              makeInitialEntry(0, layout.bootSectorCount, layout.bootImageStart, initialEntry);
-             return writeBootCatalog(validationEntry, initialEntry, layout.bootCatalogBlock,
-                                     out) == 0 &&
+             return writeBootCatalog(validationEntry, initialEntry, layout.bootCatalogBlock, out) ==
+                        0 &&
                     writeBootImage(bootImagePath, layout.bootSectorCount, layout.bootImageStart,
                                    out) == 0;
          }},
