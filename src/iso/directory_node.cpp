@@ -18,8 +18,6 @@ NodeList makeDotNode(const std::string& name, const std::string& path, uint32_t 
     node->type = kNodeDirectory;
     node->extent = extent;
     node->size = 0;
-    node->sourceExtent = extent;
-    node->sourceSize = 0;
     node->inImage = inImage;
     return node;
 }

@@ -15,24 +15,42 @@ using NodeList = std::unique_ptr<DirectoryNode>;
 
 enum : int32_t { kNodeDirectory = 1, kNodeFile = 2 };
 
+// Where the writer's layout puts an entry in the new image. Set by the layout
+// (numberDirectories, layoutDirectory) and read by the emit; nothing else uses it, and it
+// means nothing before a layout.
+struct Placement {
+    // First block of the entry's data in the new image, counted from the start of the
+    // directory area (directories) or of the file area (files); the emit adds the
+    // area's first block.
+    uint32_t areaExtent = 0;
+    // The Data Length written into the entry's record: a directory's records as laid
+    // out, a file's size.
+    uint32_t dataLength = 0;
+    uint32_t recordLength = 0;  // length of the entry's directory record
+    uint32_t recordBlock = 0;   // block of that record, counted from the directory area
+    uint32_t recordOffset = 0;  // byte offset of that record inside its block
+    // Path table number of the directory that holds the entry; on the first node of a
+    // list, the number of the directory the list belongs to.
+    uint16_t parentNumber = 0;
+    uint16_t directoryNumber = 0;  // a directory's own path table number
+};
+
 struct DirectoryNode {
     std::string path;        // directory that holds the entry (image path, or local path)
     std::string name;        // name for look-ups, extraction and local reads
     std::string identifier;  // bytes written as File/Directory Identifier
     int32_t type = kNodeFile;
+    // For an entry read from an image: the first block of its data in that image. The
+    // writer copies the data of such a file from there; it never changes this block.
     uint32_t extent = 0;
-    uint32_t size = 0;
-    NodeList children;  // a directory's own entry list; null for files and "."/".."
-    NodeList next;      // next entry of the same directory
-    uint32_t recordLength = 0;
-    uint32_t recordBlock = 0;
-    uint32_t recordOffset = 0;
-    uint16_t parentNumber = 0;
-    uint16_t directoryNumber = 0;
-    uint32_t sourceExtent = 0;
-    uint32_t sourceSize = 0;
-    bool inImage = false;
-
+    // Bytes of the entry's data: the Data Length read from the image, or the size of the
+    // local file. A local file may be larger than an image can hold; the layout refuses
+    // it.
+    uint64_t size = 0;
+    NodeList children;     // a directory's own entry list; null for files and "."/".."
+    NodeList next;         // next entry of the same directory
+    bool inImage = false;  // data in the old image at `extent`; else in the local file
+    Placement placement;   // where the new image has it
     DirectoryNode() = default;
     DirectoryNode(const DirectoryNode&) = delete;
     DirectoryNode& operator=(const DirectoryNode&) = delete;

@@ -19,7 +19,7 @@ namespace {
 // Sum of the sizes of the files in an entry and below it, modulo 2^32 like `totalBytes`.
 uint32_t fileBytesBelow(const DirectoryNode& entry) {
     if (entry.isFile()) {
-        return entry.size;
+        return static_cast<uint32_t>(entry.size);
     }
     uint32_t sum = 0;
     for (const DirectoryNode* child = entry.children.get(); child != nullptr;
@@ -71,6 +71,10 @@ ISOModifier::Insertion ISOModifier::prepareInsertion(const std::string& localPat
     if (!image_path::isValidEntryName(insertion.identifier)) {
         throw std::invalid_argument("image path \"" + isoPath +
                                     "\" does not end in a valid entry name");
+    }
+    // A bad component of the parent path fails the add here, with the add's own line.
+    if (!parentPath.empty()) {
+        image_path::split(parentPath);
     }
     std::string local = localPath;
     trimTrailingSeparators(local);
@@ -131,19 +135,14 @@ int ISOModifier::AddSingleFile(const std::string& localPath, const std::string& 
         uint64_t size = 0;
         local_file::openForReading((fs::path(insertion.localParent) / insertion.localName).string(),
                                    size);
-        if (size > iso_limits::kMaxFileSize) {
-            throw std::runtime_error("local file " + localPath + " is " + std::to_string(size) +
-                                     " bytes; an image file holds at most " +
-                                     std::to_string(iso_limits::kMaxFileSize));
-        }
         auto node = std::make_unique<DirectoryNode>();
         node->type = kNodeFile;
         node->name = insertion.localName;
         node->path = insertion.localParent;
         node->identifier = insertion.identifier;
-        node->size = static_cast<uint32_t>(size);
+        node->size = size;  // a file too large for an image is refused by the layout
         node->inImage = false;
-        totalBytes += node->size;
+        totalBytes += static_cast<uint32_t>(size);
         insertAfter(*insertion.previous, std::move(node));
         return 0;
     } catch (const std::exception& e) {

@@ -138,7 +138,7 @@ void ISOReader::copyFileData(const DirectoryNode& node, const std::string& targe
     }
     uint8_t buffer[kCopyChunk];
     uint64_t offset = start;
-    uint32_t remaining = node.size;
+    uint64_t remaining = node.size;
     while (remaining > 0) {
         const size_t chunk = remaining < kCopyChunk ? remaining : kCopyChunk;
         source->read(offset, buffer, chunk);
@@ -148,7 +148,7 @@ void ISOReader::copyFileData(const DirectoryNode& node, const std::string& targe
                                      std::to_string(offset - start) + ": " + std::strerror(errno));
         }
         offset += chunk;
-        remaining -= static_cast<uint32_t>(chunk);
+        remaining -= chunk;
         if (showProgress) {
             advanceProgress(static_cast<uint32_t>(chunk));
         }

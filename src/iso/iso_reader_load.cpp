@@ -117,7 +117,7 @@ NodeList ISOReader::loadDirectory(uint32_t extent, const std::string& path) {
             loadingExtents.clear();
             directoryBytesLoaded = 0;
         }
-        if (loadingExtents.size() > iso_limits::kMaxDirectoryDepth) {
+        if (iso_limits::exceedsDirectoryDepth(loadingExtents.size())) {
             throw std::runtime_error(directoryPlace(path, extent) + " lies more than " +
                                      std::to_string(iso_limits::kMaxDirectoryDepth) +
                                      " levels below the root");
@@ -219,8 +219,6 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         node->type = record.isDirectory() ? kNodeDirectory : kNodeFile;
         node->extent = record.extent;
         node->size = record.dataLength;
-        node->sourceExtent = record.extent;
-        node->sourceSize = record.dataLength;
         node->inImage = true;
         DirectoryNode* added = entries.append(std::move(node));
         if (added->isDirectory()) {

@@ -50,9 +50,10 @@ class ISOWriter : public virtual ISOManipulator {
     // Gives every directory its path table number; returns the Path Table Size.
     virtual uint32_t numberDirectories(DirectoryNode* rootList);
 
-    // Places the records of `list` and, depth first, of every directory below it; the two
-    // counters are the next free blocks of the directory and the file area. Returns the
-    // list's Data Length.
+    // Places the records of `list` and, depth first, of every directory below it (into
+    // each node's `placement`); the two counters are the next free blocks of the
+    // directory and the file area. The root list is laid out with the parent size
+    // iso_layout::kRootParentSize. Returns the list's Data Length.
     virtual uint32_t layoutDirectory(uint32_t parentSize, uint32_t parentExtent,
                                      DirectoryNode* list, uint64_t& directoryBlocks,
                                      uint64_t& fileBlocks);
@@ -117,11 +118,13 @@ class ISOWriter : public virtual ISOManipulator {
     uint32_t writePathTable(DirectoryNode* rootList, uint32_t tableBlock, uint32_t directoryStart,
                             bool bigEndian, ImageSink& out);
     void copyFileData(const DirectoryNode& node, uint64_t outputOffset, ImageSink& out);
-    // The local loader at nesting `depth` below the directory given to the pack, building
-    // the nodes of `entries`, the listing of `directory`.
+    // The local loader: builds the nodes of `entries`, the listing of `directory`.
     NodeList loadLocalDirectory(const std::string& directory,
-                                const std::vector<local_tree::Entry>& entries, unsigned depth);
-    int finishImage(const iso_layout::ImageLayout& layout, ImageSink& out);
+                                const std::vector<local_tree::Entry>& entries);
+    // The emit: every structure of the image in the order of its steps, each announced
+    // and reported with its own lines.
     int emitImage(const iso_layout::ImageLayout& layout, const std::string& bootImagePath,
                   ImageSink& out);
+    // Writes what is still waiting and gives the file its full length.
+    int finishImage(const iso_layout::ImageLayout& layout, ImageSink& out);
 };

@@ -3,6 +3,7 @@
 #include <boost/filesystem.hpp>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,7 +23,115 @@ uint64_t byteOffset(uint64_t block, uint32_t blockSize) {
 
 constexpr uint32_t kPathRecordBufferSize = iso_record::path_record::kFixedPartSize + 512;
 
+// Runs one writing operation. An exception it throws is written as a line of its own and
+// the operation fails; the step of the emit that called it then adds its own line.
+bool writeOrReport(const std::function<void()>& write) {
+    try {
+        write();
+        return true;
+    } catch (const std::exception& e) {
+        printImageLine(e.what());
+        return false;
+    }
+}
+
+int resultOf(bool written) {
+    return written ? 0 : 1;
+}
+
+// One step of the emit. It is announced as "  <name> ...", and ends with "  <name> done"
+// or, when `write` returns false, with "  <failure> failed - IO error" (`failure` null:
+// the name). Boot-only steps are left out of an image without a boot image.
+struct EmitStep {
+    const char* name;
+    const char* failure;
+    bool bootOnly;
+    std::function<bool()> write;
+};
+
 }  // namespace
+
+int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::string& bootImagePath,
+                         ImageSink& out) {
+    // The primary descriptor, the boot record and the terminator are made in turn here.
+    uint8_t descriptor[iso_record::kDescriptorSize];
+    const EmitStep steps[] = {
+        {"write system reserved sector", nullptr, false, [&] { return writeSystemArea(out) == 0; }},
+        {"write primary volume descriptor", nullptr, false,
+         [&] {
+             uint8_t rootRecord[iso_record::dir_record::kBufferSize];
+             makeDirectoryRecord(root.get(), 1, layout.directoryStart, layout.fileStart,
+                                 rootRecord);
+             CreateNewPVD(layout.volumeSpaceSize, layout.pathTableSize, layout.typeLPathTableBlock,
+                          layout.typeMPathTableBlock, rootRecord, descriptor);
+             return writePrimaryVolumeDescriptor(descriptor, layout.primaryDescriptorBlock, out) ==
+                    0;
+         }},
+        {"write boot record", nullptr, true,
+         [&] {
+             makeBootRecord(layout.bootCatalogBlock, descriptor);
+             return writeBootRecord(descriptor, layout.bootRecordBlock, out) == 0;
+         }},
+        {"write volume descriptor set terminator", nullptr, false,
+         [&] {
+             makeSetTerminator(descriptor);
+             return writeSetTerminator(descriptor, layout.terminatorBlock, out) == 0;
+         }},
+        {"write boot image", nullptr, true,
+         [&] {
+             uint8_t validationEntry[iso_record::kCatalogEntrySize];
+             uint8_t initialEntry[iso_record::kCatalogEntrySize];
+             makeValidationEntry(validationEntry);
+             makeInitialEntry(0, layout.bootSectorCount, layout.bootImageStart, initialEntry);
+             return writeBootCatalog(validationEntry, initialEntry, layout.bootCatalogBlock, out) ==
+                        0 &&
+                    writeBootImage(bootImagePath, layout.bootSectorCount, layout.bootImageStart,
+                                   out) == 0;
+         }},
+        {"write path tables", "write path table", false,
+         [&] {
+             return writeTypeLPathTable(root.get(), layout.typeLPathTableBlock,
+                                        layout.directoryStart, out) != 0 &&
+                    writeTypeMPathTable(root.get(), layout.typeMPathTableBlock,
+                                        layout.directoryStart, out) != 0;
+         }},
+        {"write directory record and files", "write directory record and file", false,
+         [&] {
+             const uint64_t directoryArea = uint64_t(layout.directoryBlocks) * kWriteBlockSize;
+             if (directoryArea <= iso_limits::kMaxStagedDirectoryArea) {
+                 out.stageRegion(uint64_t(layout.directoryStart) * kWriteBlockSize,
+                                 static_cast<size_t>(directoryArea));
+             }
+             return writeDirectoryTree(root.get(), 1, layout.directoryStart, layout.fileStart,
+                                       out) == 0 &&
+                    finishImage(layout, out) == 0;
+         }},
+    };
+    for (const EmitStep& step : steps) {
+        if (step.bootOnly && !layout.hasBootImage) {
+            continue;
+        }
+        printImageLine(std::string("  ") + step.name + " ...");
+        if (!step.write()) {
+            printImageLine(std::string("  ") + (step.failure ? step.failure : step.name) +
+                           " failed - IO error");
+            return 1;
+        }
+        printImageLine(std::string("  ") + step.name + " done");
+    }
+    return 0;
+}
+
+int ISOWriter::finishImage(const iso_layout::ImageLayout& layout, ImageSink& out) {
+    // The copies still waiting and the directory records gathered in memory go out now;
+    // the file then has to be as long as the Volume Space Size says, whatever its last
+    // blocks hold.
+    return resultOf(writeOrReport([&] {
+        out.flushCopies();
+        out.flushStaged();
+        out.extendTo(uint64_t(layout.volumeSpaceSize) * kWriteBlockSize);
+    }));
+}
 
 void ISOWriter::makeDirectoryRecord(DirectoryNode* node, uint16_t volumeSequenceNumber,
                                     uint32_t directoryStart, uint32_t fileStart,
@@ -30,8 +139,8 @@ void ISOWriter::makeDirectoryRecord(DirectoryNode* node, uint16_t volumeSequence
     uint8_t date[iso_record::kRecordDateSize];
     makeRecordDate(date);
     iso_record::DirectoryRecordFields fields;
-    fields.extent = node->extent + (node->isDirectory() ? directoryStart : fileStart);
-    fields.dataLength = node->size;
+    fields.extent = iso_layout::imageExtent(*node, directoryStart, fileStart);
+    fields.dataLength = node->placement.dataLength;
     fields.isDirectory = node->isDirectory();
     fields.volumeSequenceNumber = volumeSequenceNumber;
     fields.recordingDate = date;
@@ -47,21 +156,20 @@ void ISOWriter::makeDirectoryRecord(DirectoryNode* node, uint16_t volumeSequence
 
 int ISOWriter::writeEntry(DirectoryNode* node, uint16_t volumeSequenceNumber,
                           uint32_t directoryStart, uint32_t fileStart, ImageSink& out) {
-    try {
+    return resultOf(writeOrReport([&] {
+        const Placement& placed = node->placement;
         uint8_t record[iso_record::dir_record::kBufferSize];
         makeDirectoryRecord(node, volumeSequenceNumber, directoryStart, fileStart, record);
-        out.writeAt(byteOffset(uint64_t(directoryStart) + node->recordBlock, kWriteBlockSize) +
-                        node->recordOffset,
-                    record, node->recordLength);
+        out.writeAt(byteOffset(uint64_t(directoryStart) + placed.recordBlock, kWriteBlockSize) +
+                        placed.recordOffset,
+                    record, placed.recordLength);
         if (node->isFile()) {
-            copyFileData(*node, byteOffset(uint64_t(fileStart) + node->extent, kWriteBlockSize),
+            copyFileData(*node,
+                         byteOffset(iso_layout::imageExtent(*node, directoryStart, fileStart),
+                                    kWriteBlockSize),
                          out);
         }
-        return 0;
-    } catch (const std::exception& e) {
-        printImageLine(e.what());
-        return 1;
-    }
+    }));
 }
 
 void ISOWriter::copyFileData(const DirectoryNode& node, uint64_t outputOffset, ImageSink& out) {
@@ -73,7 +181,7 @@ void ISOWriter::copyFileData(const DirectoryNode& node, uint64_t outputOffset, I
         node.inImage ? CopySource(*oldImage, sourceImagePath)
                      : CopySource((boost::filesystem::path(node.path) / node.name).string());
     const uint64_t sourceOffset =
-        node.inImage ? uint64_t(node.sourceExtent) * sourceBlockSize() : 0;
+        node.inImage ? uint64_t(node.extent) * sourceBlockSize() : 0;
     // The rest of the last block is left as it is: the output file was created empty, so
     // it reads as zeros, and the image is extended to its full size at the end.
     out.queueCopy(source, sourceOffset, outputOffset, node.size, kWriteBlockSize,
@@ -82,15 +190,13 @@ void ISOWriter::copyFileData(const DirectoryNode& node, uint64_t outputOffset, I
 
 int ISOWriter::writeDirectoryTree(DirectoryNode* list, uint16_t volumeSequenceNumber,
                                   uint32_t directoryStart, uint32_t fileStart, ImageSink& out) {
-    // The entries of the list first, then the directories below it: file data then goes
-    // out in the order of its blocks, which lets consecutive copies merge. The bytes of
-    // the image and the progress marks do not depend on this order.
+    // Depth first in pre-order: a subdirectory's entries right after its own record,
+    // before the next entry of the list. The bytes of the image and the progress marks do
+    // not depend on this order; the first failure reported does.
     for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
         if (writeEntry(node, volumeSequenceNumber, directoryStart, fileStart, out) != 0) {
             return 1;
         }
-    }
-    for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
         if (node->isDirectory() && !node->isDotEntry() &&
             writeDirectoryTree(node->children.get(), volumeSequenceNumber, directoryStart,
                                fileStart, out) != 0) {
@@ -102,9 +208,9 @@ int ISOWriter::writeDirectoryTree(DirectoryNode* list, uint16_t volumeSequenceNu
 
 uint32_t ISOWriter::makePathTableRecord(DirectoryNode* node, uint32_t directoryStart,
                                         bool bigEndian, uint8_t* recordBuffer) {
-    return iso_record::encodePathTableRecord(node->identifier, directoryStart + node->extent,
-                                             node->parentNumber, bigEndian, recordBuffer,
-                                             kPathRecordBufferSize);
+    return iso_record::encodePathTableRecord(
+        node->identifier, iso_layout::imageExtent(*node, directoryStart, 0),
+        node->placement.parentNumber, bigEndian, recordBuffer, kPathRecordBufferSize);
 }
 
 uint32_t ISOWriter::writeTypeLPathTable(DirectoryNode* rootList, uint32_t tableBlock,
@@ -119,13 +225,13 @@ uint32_t ISOWriter::writeTypeMPathTable(DirectoryNode* rootList, uint32_t tableB
 
 uint32_t ISOWriter::writePathTable(DirectoryNode* rootList, uint32_t tableBlock,
                                    uint32_t directoryStart, bool bigEndian, ImageSink& out) {
-    try {
+    uint64_t written = 0;
+    const bool complete = writeOrReport([&] {
         // Records are gathered and written in pieces of about 64 KiB.
         constexpr size_t kFlushSize = 64 * 1024;
         std::vector<uint8_t> pending;
         pending.reserve(kFlushSize + kPathRecordBufferSize);
         uint64_t offset = byteOffset(tableBlock, kWriteBlockSize);
-        uint64_t written = 0;
         uint8_t record[kPathRecordBufferSize];
         auto add = [&](uint32_t length) {
             pending.insert(pending.end(), record, record + length);
@@ -136,8 +242,9 @@ uint32_t ISOWriter::writePathTable(DirectoryNode* rootList, uint32_t tableBlock,
                 pending.clear();
             }
         };
-        add(iso_record::encodeRootPathTableRecord(directoryStart + rootList->extent, bigEndian,
-                                                  record, sizeof record));
+        add(iso_record::encodeRootPathTableRecord(
+            iso_layout::imageExtent(*rootList, directoryStart, 0), bigEndian, record,
+            sizeof record));
         iso_layout::forEachListBreadthFirst(rootList, [&](DirectoryNode* list) {
             for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
                 if (node->isDirectory() && !node->isDotEntry()) {
@@ -147,34 +254,23 @@ uint32_t ISOWriter::writePathTable(DirectoryNode* rootList, uint32_t tableBlock,
         });
         out.writeAt(offset, pending.data(), pending.size());
         written += pending.size();
-        return static_cast<uint32_t>(written);
-    } catch (const std::exception& e) {
-        printImageLine(e.what());
-        return 0;
-    }
+    });
+    return complete ? static_cast<uint32_t>(written) : 0;
 }
 
 int ISOWriter::writeSystemArea(ImageSink& out) {
-    try {
+    return resultOf(writeOrReport([&] {
         const std::vector<uint8_t> zeros(kWriteBlockSize, 0);
         for (uint64_t block = 0; block < iso_limits::kSystemAreaBlocks; ++block) {
             out.writeAt(byteOffset(block, kWriteBlockSize), zeros.data(), zeros.size());
         }
-        return 0;
-    } catch (const std::exception& e) {
-        printImageLine(e.what());
-        return 1;
-    }
+    }));
 }
 
 int ISOWriter::writeDescriptor(const uint8_t* descriptor, uint32_t block, ImageSink& out) {
-    try {
+    return resultOf(writeOrReport([&] {
         out.writeAt(byteOffset(block, kWriteBlockSize), descriptor, iso_record::kDescriptorSize);
-        return 0;
-    } catch (const std::exception& e) {
-        printImageLine(e.what());
-        return 1;
-    }
+    }));
 }
 
 int ISOWriter::writePrimaryVolumeDescriptor(const uint8_t* descriptor, uint32_t block,
@@ -239,28 +335,20 @@ void ISOWriter::makeInitialEntry(uint8_t systemType, uint16_t sectorCount, uint3
 
 int ISOWriter::writeBootCatalog(const uint8_t* validationEntry, const uint8_t* initialEntry,
                                 uint32_t block, ImageSink& out) {
-    try {
+    return resultOf(writeOrReport([&] {
         const uint64_t offset = byteOffset(block, kWriteBlockSize);
         out.writeAt(offset, validationEntry, iso_record::kCatalogEntrySize);
         out.writeAt(offset + iso_record::kCatalogEntrySize, initialEntry,
                     iso_record::kCatalogEntrySize);
-        return 0;
-    } catch (const std::exception& e) {
-        printImageLine(e.what());
-        return 1;
-    }
+    }));
 }
 
 int ISOWriter::writeBootImage(const std::string& bootImagePath, uint16_t sectorCount,
                               uint32_t block, ImageSink& out) {
-    try {
+    return resultOf(writeOrReport([&] {
         // Exactly Sector Count virtual sectors are copied: a boot image file shorter than
         // its whole blocks makes the copy fail.
         out.copyFrom(bootImagePath, 0, byteOffset(block, kWriteBlockSize),
                      uint64_t(sectorCount) * virtualSectorSize, [](uint32_t) {});
-        return 0;
-    } catch (const std::exception& e) {
-        printImageLine(e.what());
-        return 1;
-    }
+    }));
 }

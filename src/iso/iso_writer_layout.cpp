@@ -28,6 +28,11 @@ std::string entryPath(const std::vector<const DirectoryNode*>& parents, const Di
     return path + "\\" + node->identifier;
 }
 
+// Where a local entry's data comes from, for messages about it.
+std::string localSource(const DirectoryNode* node) {
+    return node->inImage ? std::string() : " (local file " + node->path + "/" + node->name + ")";
+}
+
 void checkList(const DirectoryNode* list, std::vector<const DirectoryNode*>& parents,
                uint64_t& directories) {
     for (const DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
@@ -45,11 +50,22 @@ void checkList(const DirectoryNode* list, std::vector<const DirectoryNode*>& par
                              std::to_string(iso_limits::kMaxIdentifierLength));
         }
         if (!node->isDirectory()) {
+            if (node->size > iso_limits::kMaxFileSize) {
+                throw LimitError("file \"" + entryPath(parents, node) + "\"" + localSource(node) +
+                                 " is " + std::to_string(node->size) +
+                                 " bytes; an image file holds at most " +
+                                 std::to_string(iso_limits::kMaxFileSize));
+            }
             continue;
         }
         if (node->children == nullptr) {
             throw LimitError("directory \"" + entryPath(parents, node) +
                              "\" has no entry list, not even its \".\" and \"..\" entries");
+        }
+        if (iso_limits::exceedsDirectoryDepth(parents.size() + 1)) {
+            throw LimitError("directory \"" + entryPath(parents, node) + "\" lies more than " +
+                             std::to_string(iso_limits::kMaxDirectoryDepth) +
+                             " levels below the root");
         }
         if (++directories > iso_limits::kMaxDirectories) {
             throw LimitError("the tree holds more than " +
@@ -93,25 +109,25 @@ uint32_t numberDirectories(DirectoryNode* rootList) {
     if (rootList == nullptr) {
         return 10;
     }
-    rootList->parentNumber = 1;
+    rootList->placement.parentNumber = 1;
     uint32_t counter = 1;
     uint64_t sum = 0;
     forEachListBreadthFirst(rootList, [&](DirectoryNode* list) {
-        const uint16_t parent = list->parentNumber;
+        const uint16_t parent = list->placement.parentNumber;
         for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
             if (!isSubdirectory(node)) {
                 continue;
             }
             ++counter;
-            node->directoryNumber = static_cast<uint16_t>(counter);
-            node->parentNumber = parent;
+            node->placement.directoryNumber = static_cast<uint16_t>(counter);
+            node->placement.parentNumber = parent;
             sum += iso_record::pathTableRecordLength(node->identifier.size());
         }
         // The lists of the subdirectories learn their own number before they are
         // visited, which is all the second pass over the list has to do.
         for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
             if (isSubdirectory(node) && node->children != nullptr) {
-                node->children->parentNumber = node->directoryNumber;
+                node->children->placement.parentNumber = node->placement.directoryNumber;
             }
         }
     });
@@ -129,17 +145,19 @@ uint32_t layoutDirectory(uint32_t parentSize, uint32_t parentExtent, DirectoryNo
     const uint64_t first = directoryBlocks;
     uint64_t offset = 0;
     for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
-        node->recordLength =
+        Placement& placed = node->placement;
+        placed.recordLength =
             node->isDotEntry() ? 34 : iso_record::directoryRecordLength(node->identifier.size());
-        if (offset + node->recordLength > blockSize) {
+        if (offset + placed.recordLength > blockSize) {
             ++directoryBlocks;
             offset = 0;
         }
-        node->recordBlock = static_cast<uint32_t>(directoryBlocks);
-        node->recordOffset = static_cast<uint32_t>(offset);
-        offset += node->recordLength;
+        placed.recordBlock = static_cast<uint32_t>(directoryBlocks);
+        placed.recordOffset = static_cast<uint32_t>(offset);
+        offset += placed.recordLength;
         if (node->isFile()) {
-            node->extent = node->size != 0 ? static_cast<uint32_t>(fileBlocks) : 0;
+            placed.areaExtent = node->size != 0 ? static_cast<uint32_t>(fileBlocks) : 0;
+            placed.dataLength = static_cast<uint32_t>(node->size);
             fileBlocks += roundUpBlocks(node->size, blockSize);
         }
     }
@@ -150,17 +168,20 @@ uint32_t layoutDirectory(uint32_t parentSize, uint32_t parentExtent, DirectoryNo
     }
     ++directoryBlocks;
     const uint32_t length = static_cast<uint32_t>(dataLength);
+    const bool isRoot = parentSize == kRootParentSize;
     for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
-        if (node->name == ".") {
-            node->extent = static_cast<uint32_t>(first);
-            node->size = length;
+        Placement& placed = node->placement;
+        if (node->name == "." || (node->name == ".." && isRoot)) {
+            placed.areaExtent = static_cast<uint32_t>(first);
+            placed.dataLength = length;
         } else if (node->name == "..") {
-            node->extent = parentExtent;
-            node->size = parentSize;
+            placed.areaExtent = parentExtent;
+            placed.dataLength = parentSize;
         } else if (node->isDirectory()) {
-            node->extent = static_cast<uint32_t>(directoryBlocks);
-            node->size = layoutDirectory(length, static_cast<uint32_t>(first), node->children.get(),
-                                         directoryBlocks, fileBlocks, blockSize);
+            placed.areaExtent = static_cast<uint32_t>(directoryBlocks);
+            placed.dataLength =
+                layoutDirectory(length, static_cast<uint32_t>(first), node->children.get(),
+                                directoryBlocks, fileBlocks, blockSize);
         }
     }
     return length;

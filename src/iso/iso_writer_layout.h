@@ -1,8 +1,12 @@
 // The layout of a new image: directory numbers for the path tables, the block and
 // offset of every directory record, the extents of directories and files, and the
 // blocks of every structure of the image. A pure computation over the tree; nothing is
-// written. Whatever the format cannot hold is refused here, before the first byte of an
-// image is written.
+// written. What the layout computes for an entry goes into its `placement`; the entry's
+// own fields (its old image block among them) stay as they are.
+//
+// Every limit of the format is checked here, before the first byte of an image is
+// written: those of the tree by checkTreeLimits, the Data Length of a directory by
+// layoutDirectory, the blocks of the image and of its boot image by planImage.
 #pragma once
 
 #include <cstdint>
@@ -16,15 +20,19 @@
 namespace iso_layout {
 
 // The tree or the image does not fit the format (too long an identifier, too many
-// directories, too large a file or image). The text says what and where.
+// directories, too deep a tree, too large a file or image). The text says what and
+// where.
 class LimitError : public std::length_error {
   public:
     using std::length_error::length_error;
 };
 
 // Checks every entry of the tree below `rootList` against the format's limits: each
-// identifier is 1 to 221 bytes, there are at most 65535 directories (root included).
-// Throws LimitError naming the first entry that does not fit.
+// identifier is 1 to kMaxIdentifierLength bytes, each directory has its entry list and
+// lies at most kMaxDirectoryDepth levels below the root, there are at most
+// kMaxDirectories directories (root included), and each file holds at most kMaxFileSize
+// bytes. Throws LimitError naming the first entry that does not fit. The layout below
+// expects a tree this check accepted.
 void checkTreeLimits(const DirectoryNode* rootList);
 
 // Calls `visit` for every directory list in path table order: the root list first,
@@ -36,12 +44,27 @@ void forEachListBreadthFirst(DirectoryNode* rootList,
 // Size in bytes.
 uint32_t numberDirectories(DirectoryNode* rootList);
 
+// The parent Data Length with which the root list is laid out: the root is its own
+// parent, so its ".." record takes the list's own extent and Data Length. A directory
+// always holds its two dot records, so no real parent is 0 bytes long.
+constexpr uint32_t kRootParentSize = 0;
+
 // Lays out `list` and every directory below it with `blockSize`-byte blocks; returns
-// the list's Data Length. `directoryBlocks` and `fileBlocks` are the next free blocks of
-// the directory and the file area, counted from each area's start. A directory of more
-// than 4 GiB of records throws LimitError.
+// the list's Data Length. `parentSize` and `parentExtent` are the Data Length and the
+// area extent of the directory that holds the list (kRootParentSize and 0 for the
+// root). `directoryBlocks` and `fileBlocks` are the next free blocks of the directory
+// and the file area, counted from each area's start. Directory extents are handed out
+// depth first in pre-order, file blocks in the same order by directory. A directory of
+// more than 4 GiB of records throws LimitError.
 uint32_t layoutDirectory(uint32_t parentSize, uint32_t parentExtent, DirectoryNode* list,
                          uint64_t& directoryBlocks, uint64_t& fileBlocks, uint32_t blockSize);
+
+// The block of an entry's data in the new image, from the first blocks of the directory
+// and the file area.
+inline uint32_t imageExtent(const DirectoryNode& node, uint32_t directoryStart,
+                            uint32_t fileStart) {
+    return node.placement.areaExtent + (node.isDirectory() ? directoryStart : fileStart);
+}
 
 // The blocks of every structure of an image.
 struct ImageLayout {

@@ -6,7 +6,6 @@
 
 #include "iso/image_path.h"
 #include "iso/iso_writer.h"
-#include "iso/limits.h"
 #include "platform/local_tree.h"
 
 namespace fs = boost::filesystem;
@@ -24,21 +23,15 @@ NodeList ISOWriter::loadSourceDirectory(const std::string& directory) {
         std::fflush(stdout);
         return nullptr;
     }
-    return loadLocalDirectory(directory, listing, 0);
+    return loadLocalDirectory(directory, listing);
 }
 
 NodeList ISOWriter::loadLocalDirectory(const std::string& directory,
-                                       const std::vector<local_tree::Entry>& listing,
-                                       unsigned depth) {
+                                       const std::vector<local_tree::Entry>& listing) {
     NodeListBuilder list;
     try {
         list.append(makeDotNode(".", directory, 0, false));
         list.append(makeDotNode("..", directory, 0, false));
-        if (depth >= iso_limits::kMaxDirectoryDepth) {
-            throw std::runtime_error("local directory " + directory + " lies more than " +
-                                     std::to_string(iso_limits::kMaxDirectoryDepth) +
-                                     " levels deep");
-        }
         const fs::path directoryPath(directory);
         for (const local_tree::Entry& entry : listing) {
             auto node = std::make_unique<DirectoryNode>();
@@ -50,21 +43,15 @@ NodeList ISOWriter::loadLocalDirectory(const std::string& directory,
             const fs::path entryPath = directoryPath / added->name;
             if (entry.directory) {
                 added->type = kNodeDirectory;
-                added->children = loadLocalDirectory(entryPath.string(), entry.children, depth + 1);
+                added->children = loadLocalDirectory(entryPath.string(), entry.children);
                 if (added->children == nullptr) {
                     throw std::runtime_error("load local directory information failed");
                 }
             } else {
                 added->type = kNodeFile;
-                const uint64_t size = entry.size;
-                if (size > iso_limits::kMaxFileSize) {
-                    throw std::runtime_error("local file " + entryPath.string() + " is " +
-                                             std::to_string(size) +
-                                             " bytes; an image file holds at most " +
-                                             std::to_string(iso_limits::kMaxFileSize));
-                }
-                added->size = static_cast<uint32_t>(size);
-                totalBytes += added->size;
+                // A file too large for an image is refused by the layout.
+                added->size = entry.size;
+                totalBytes += static_cast<uint32_t>(entry.size);
             }
         }
         return list.take();

@@ -28,21 +28,27 @@ constexpr uint32_t kBootCatalogBlock = kBootRecordBlock + 2;
 constexpr uint64_t kPrimaryDescriptorOffset = uint64_t{kPrimaryDescriptorBlock} * kDefaultBlockSize;
 constexpr uint64_t kBootRecordOffset = uint64_t{kBootRecordBlock} * kDefaultBlockSize;
 
-// Directories nested deeper than this are taken as a hostile or broken image;
-// it also bounds the recursion of loading and extracting.
+// A directory may lie at most this many levels below the root of its tree (the root is
+// level 0). The reader takes a deeper one as a hostile or broken image, and the writer
+// refuses to write one, so it never writes an image its own reader refuses; it also
+// bounds the recursion of loading, extracting and laying out a tree.
 constexpr unsigned kMaxDirectoryDepth = 64;
+constexpr bool exceedsDirectoryDepth(uint64_t level) {
+    return level > kMaxDirectoryDepth;
+}
 
 // A directory record is at least its 33-byte fixed part plus a one-byte identifier.
 constexpr unsigned kMinDirectoryRecordLength = 34;
 
-// Longest identifier a 255-byte directory record can carry together with
-// System Use space reserved by common writers (ECMA-119 allows 222 with padding).
+// Longest identifier the writer puts into a directory record: a 255-byte record could
+// carry 222 bytes, one is left for the System Use space common writers reserve.
 constexpr unsigned kMaxIdentifierLength = 221;
 
 // Path tables number directories with 16 bits.
 constexpr uint32_t kMaxDirectories = 65535;
 
-// Sizes and block numbers are 32-bit fields.
+// Sizes and block numbers are 32-bit fields: a file (and a directory's records) holds
+// at most kMaxFileSize bytes.
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;
 constexpr uint64_t kMaxBlocks = 0xFFFFFFFFull;
 

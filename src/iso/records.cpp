@@ -204,7 +204,7 @@ uint32_t encodeDirectoryRecord(const DirectoryRecordFields& fields, uint8_t* buf
     const bool named = fields.kind == DirectoryRecordFields::Kind::Named;
     const size_t identifierLength = named ? fields.identifier.size() : 1;
     const uint32_t length = directoryRecordLength(identifierLength);
-    if (identifierLength > 255 - dir_record::kFixedPartSize || length > bufferSize) {
+    if (identifierLength > iso_limits::kMaxIdentifierLength || length > bufferSize) {
         throw std::runtime_error("identifier \"" + fields.identifier + "\" of " +
                                  std::to_string(identifierLength) +
                                  " bytes does not fit a directory record");

@@ -48,7 +48,6 @@ TEST(DirectoryNode, DotNodesAreEmptyDirectories) {
     EXPECT_TRUE(dot->isDirectory());
     EXPECT_TRUE(dot->isDotEntry());
     EXPECT_EQ(dot->extent, 42u);
-    EXPECT_EQ(dot->sourceExtent, 42u);
     EXPECT_EQ(dot->size, 0u);
     EXPECT_FALSE(dot->children);
 }

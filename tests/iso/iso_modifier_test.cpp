@@ -220,6 +220,38 @@ TEST_F(ModifierTest, FailedAddsReportAndLeaveNoHalfEntry) {
     EXPECT_EQ("", isovfyErrors(packed));
 }
 
+TEST_F(ModifierTest, ABadParentComponentFailsTheAddWithItsOwnLine) {
+    ISOModifier modifier(image);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\I386\\a:b\\X.TXT", true));
+    EXPECT_EQ(1, modifier.AddSingleDirectory(local + "/tools", "\\BOOT\\a|b\\TOOLS", true));
+    const std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(
+        "ISOModifier AddSingleFile exception: invalid name \"a:b\" in path \"I386\\a:b\"\n"
+        "ISOModifier AddSingleDirectory exception: invalid name \"a|b\" in path "
+        "\"BOOT\\a|b\"\n",
+        output);
+}
+
+TEST_F(ModifierTest, ASubdirectorysEntriesAreWrittenBeforeTheNextEntryOfItsParent) {
+    // Two files whose local data is gone by the pack: one in BOOT, the first directory of
+    // the root, and one in the root after it. The one inside BOOT fails the pack.
+    writeFile(temp / "inner.bin", "inner");
+    writeFile(temp / "outer.bin", "outer");
+    ISOModifier modifier(image);
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(0, modifier.AddSingleFile(temp / "inner.bin", "\\BOOT\\INNER.BIN", true));
+    ASSERT_EQ(0, modifier.AddSingleFile(temp / "outer.bin", "\\OUTER.BIN", true));
+    testing::internal::GetCapturedStdout();
+    fs::remove(temp / "inner.bin");
+    fs::remove(temp / "outer.bin");
+    EXPECT_EQ(1, packTo(modifier, temp / "out.iso"));
+    EXPECT_NE(std::string::npos, lines.find("inner.bin")) << lines;
+    EXPECT_EQ(std::string::npos, lines.find("outer.bin")) << lines;
+    EXPECT_NE(std::string::npos,
+              lines.find("  write directory record and file failed - IO error\n"));
+}
+
 TEST_F(ModifierTest, PackFailsSafely) {
     {
         // An image that cannot be loaded writes nothing.

@@ -13,7 +13,7 @@ using iso_layout::LimitError;
 
 namespace {
 
-NodeList fileNode(const std::string& name, uint32_t size) {
+NodeList fileNode(const std::string& name, uint64_t size) {
     NodeList node(new DirectoryNode);
     node->name = node->identifier = name;
     node->type = kNodeFile;
@@ -61,11 +61,25 @@ DirectoryNode* entry(DirectoryNode* list, const std::string& name) {
 uint32_t layoutRoot(DirectoryNode* root, uint64_t& directoryBlocks, uint64_t& fileBlocks) {
     directoryBlocks = 0;
     fileBlocks = 0;
-    return iso_layout::layoutDirectory(0, 0, root, directoryBlocks, fileBlocks, 2048);
+    return iso_layout::layoutDirectory(iso_layout::kRootParentSize, 0, root, directoryBlocks,
+                                       fileBlocks, 2048);
 }
 
 std::string nameOfLength(size_t length, char fill) {
     return std::string(length, fill);
+}
+
+// A chain of `levels` directories named D below the root, the last one empty.
+NodeList chainOf(unsigned levels) {
+    NodeList list = listOf({});
+    for (unsigned level = 0; level < levels; ++level) {
+        NodeList d(new DirectoryNode);
+        d->name = d->identifier = "D";
+        d->type = kNodeDirectory;
+        d->children = std::move(list);
+        list = listOf(nodes(std::move(d)));
+    }
+    return list;
 }
 
 }  // namespace
@@ -77,7 +91,7 @@ TEST(WriterLayout, EmptyDirectoryHoldsOnlyItsTwoDotRecords) {
     EXPECT_EQ(68u, layoutRoot(root.get(), directoryBlocks, fileBlocks));
     EXPECT_EQ(1u, directoryBlocks);
     EXPECT_EQ(0u, fileBlocks);
-    EXPECT_EQ(34u, root->next->recordOffset);
+    EXPECT_EQ(34u, root->next->placement.recordOffset);
 }
 
 TEST(WriterLayout, RecordsFillABlockExactlyAndTheNextStartsANewOne) {
@@ -92,8 +106,8 @@ TEST(WriterLayout, RecordsFillABlockExactlyAndTheNextStartsANewOne) {
     EXPECT_EQ(2048u, layoutRoot(full.get(), directoryBlocks, fileBlocks));
     EXPECT_EQ(1u, directoryBlocks);
     const DirectoryNode* last = lastNode(full.get());
-    EXPECT_EQ(0u, last->recordBlock);
-    EXPECT_EQ(2048u - 66u, last->recordOffset);
+    EXPECT_EQ(0u, last->placement.recordBlock);
+    EXPECT_EQ(2048u - 66u, last->placement.recordOffset);
 
     std::vector<NodeList> oneMore;
     for (int i = 0; i < 31; ++i) {
@@ -103,9 +117,9 @@ TEST(WriterLayout, RecordsFillABlockExactlyAndTheNextStartsANewOne) {
     EXPECT_EQ(2048u + 66u, layoutRoot(spilled.get(), directoryBlocks, fileBlocks));
     EXPECT_EQ(2u, directoryBlocks);
     const DirectoryNode* spilledLast = lastNode(spilled.get());
-    EXPECT_EQ(1u, spilledLast->recordBlock);
-    EXPECT_EQ(0u, spilledLast->recordOffset);
-    EXPECT_EQ(2048u + 66u, spilled->size);
+    EXPECT_EQ(1u, spilledLast->placement.recordBlock);
+    EXPECT_EQ(0u, spilledLast->placement.recordOffset);
+    EXPECT_EQ(2048u + 66u, spilled->placement.dataLength);
 }
 
 TEST(WriterLayout, DirectoriesAndFilesAreLaidOutDepthFirstInPreOrder) {
@@ -120,27 +134,53 @@ TEST(WriterLayout, DirectoriesAndFilesAreLaidOutDepthFirstInPreOrder) {
     DirectoryNode* a = entry(root.get(), "A");
     DirectoryNode* b = entry(root.get(), "B");
     DirectoryNode* c = entry(a->children.get(), "C");
-    EXPECT_EQ(0u, root->extent);
-    EXPECT_EQ(1u, a->extent);
-    EXPECT_EQ(2u, c->extent);
-    EXPECT_EQ(3u, b->extent);
+    EXPECT_EQ(0u, root->placement.areaExtent);
+    EXPECT_EQ(1u, a->placement.areaExtent);
+    EXPECT_EQ(2u, c->placement.areaExtent);
+    EXPECT_EQ(3u, b->placement.areaExtent);
     EXPECT_EQ(4u, directoryBlocks);
 
     // Files: the root's own, then A's, then C's (below A), then B's.
-    EXPECT_EQ(0u, entry(root.get(), "ROOTFILE")->extent);  // 3 blocks
-    EXPECT_EQ(0u, entry(a->children.get(), "EMPTY")->extent);
-    EXPECT_EQ(3u, entry(a->children.get(), "F2049")->extent);  // 2 blocks
-    EXPECT_EQ(5u, entry(c->children.get(), "CFILE")->extent);
-    EXPECT_EQ(6u, entry(b->children.get(), "BFILE")->extent);
+    EXPECT_EQ(0u, entry(root.get(), "ROOTFILE")->placement.areaExtent);  // 3 blocks
+    EXPECT_EQ(0u, entry(a->children.get(), "EMPTY")->placement.areaExtent);
+    EXPECT_EQ(3u, entry(a->children.get(), "F2049")->placement.areaExtent);  // 2 blocks
+    EXPECT_EQ(5u, entry(c->children.get(), "CFILE")->placement.areaExtent);
+    EXPECT_EQ(6u, entry(b->children.get(), "BFILE")->placement.areaExtent);
     EXPECT_EQ(7u, fileBlocks);
 
     // A directory's ".." points at its parent's extent and Data Length.
     DirectoryNode* cParent = c->children->next.get();
-    EXPECT_EQ(a->extent, cParent->extent);
-    EXPECT_EQ(a->size, cParent->size);
-    EXPECT_EQ(c->extent, c->children->extent);
-    EXPECT_EQ(c->size, c->children->size);
-    EXPECT_EQ(rootLength, a->children->next->size);
+    EXPECT_EQ(a->placement.areaExtent, cParent->placement.areaExtent);
+    EXPECT_EQ(a->placement.dataLength, cParent->placement.dataLength);
+    EXPECT_EQ(c->placement.areaExtent, c->children->placement.areaExtent);
+    EXPECT_EQ(c->placement.dataLength, c->children->placement.dataLength);
+    EXPECT_EQ(rootLength, a->children->next->placement.dataLength);
+    // The root is its own parent.
+    EXPECT_EQ(root->placement.areaExtent, root->next->placement.areaExtent);
+    EXPECT_EQ(rootLength, root->next->placement.dataLength);
+}
+
+TEST(WriterLayout, AnEntryKeepsItsBlockInTheOldImage) {
+    NodeList root = listOf(nodes(fileNode("OLD", 3000), dirNode("SUB", {})));
+    DirectoryNode* old = entry(root.get(), "OLD");
+    DirectoryNode* sub = entry(root.get(), "SUB");
+    old->extent = 777;
+    old->inImage = true;
+    sub->extent = 900;
+    sub->size = 4096;
+    uint64_t directoryBlocks = 0;
+    uint64_t fileBlocks = 0;
+    layoutRoot(root.get(), directoryBlocks, fileBlocks);
+    EXPECT_EQ(777u, old->extent);
+    EXPECT_EQ(900u, sub->extent);
+    EXPECT_EQ(4096u, sub->size);
+    EXPECT_EQ(0u, old->placement.areaExtent);
+    EXPECT_EQ(3000u, old->placement.dataLength);
+    EXPECT_EQ(1u, sub->placement.areaExtent);
+    EXPECT_EQ(68u, sub->placement.dataLength);
+    // The emit finds the new blocks from the first blocks of the two areas.
+    EXPECT_EQ(21u, iso_layout::imageExtent(*sub, 20, 30));
+    EXPECT_EQ(30u, iso_layout::imageExtent(*old, 20, 30));
 }
 
 TEST(WriterLayout, DirectoriesAreNumberedBreadthFirstGroupedByParent) {
@@ -151,14 +191,14 @@ TEST(WriterLayout, DirectoriesAreNumberedBreadthFirstGroupedByParent) {
     DirectoryNode* b = entry(root.get(), "B");
     DirectoryNode* c = entry(a->children.get(), "C");
     DirectoryNode* d = entry(b->children.get(), "D");
-    EXPECT_EQ(2, a->directoryNumber);
-    EXPECT_EQ(3, b->directoryNumber);
-    EXPECT_EQ(4, c->directoryNumber);
-    EXPECT_EQ(5, d->directoryNumber);
-    EXPECT_EQ(1, a->parentNumber);
-    EXPECT_EQ(1, b->parentNumber);
-    EXPECT_EQ(2, c->parentNumber);
-    EXPECT_EQ(3, d->parentNumber);
+    EXPECT_EQ(2, a->placement.directoryNumber);
+    EXPECT_EQ(3, b->placement.directoryNumber);
+    EXPECT_EQ(4, c->placement.directoryNumber);
+    EXPECT_EQ(5, d->placement.directoryNumber);
+    EXPECT_EQ(1, a->placement.parentNumber);
+    EXPECT_EQ(1, b->placement.parentNumber);
+    EXPECT_EQ(2, c->placement.parentNumber);
+    EXPECT_EQ(3, d->placement.parentNumber);
     // The root's 10 bytes, then 8 + 1 + 1 pad per one-letter identifier.
     EXPECT_EQ(10u + 4 * 10u, pathTableSize);
 }
@@ -224,6 +264,26 @@ TEST(WriterLayout, WhatTheFormatCannotHoldIsRefused) {
     NodeList unnamed = listOf(nodes(fileNode("", 1)));
     EXPECT_THROW(iso_layout::checkTreeLimits(unnamed.get()), LimitError);
 
+    // Files: 2^32 - 1 bytes fit; one byte more is refused, naming the local file.
+    NodeList largest = listOf(nodes(fileNode("BIG", iso_limits::kMaxFileSize)));
+    EXPECT_NO_THROW(iso_layout::checkTreeLimits(largest.get()));
+    NodeList tooLarge = listOf(nodes(dirNode("SUB", nodes(fileNode("BIG", 1ull << 32)))));
+    entry(tooLarge.get(), "SUB")->children->next->next->path = "/local/dir";
+    try {
+        iso_layout::checkTreeLimits(tooLarge.get());
+        FAIL() << "a file of 4 GiB was accepted";
+    } catch (const LimitError& e) {
+        EXPECT_NE(std::string::npos,
+                  std::string(e.what()).find("\"\\SUB\\BIG\" (local file /local/dir/BIG)"))
+            << e.what();
+    }
+
+    // Depth: 64 levels below the root fit, 65 do not, as in the reader.
+    NodeList deepest = chainOf(iso_limits::kMaxDirectoryDepth);
+    EXPECT_NO_THROW(iso_layout::checkTreeLimits(deepest.get()));
+    NodeList tooDeep = chainOf(iso_limits::kMaxDirectoryDepth + 1);
+    EXPECT_THROW(iso_layout::checkTreeLimits(tooDeep.get()), LimitError);
+
     // A directory without its entry list cannot be written.
     NodeList broken = listOf(nodes(dirNode("B", {})));
     entry(broken.get(), "B")->children.reset();
@@ -247,7 +307,7 @@ TEST(WriterLayout, MoreDirectoriesThanThePathTablesCanNumberAreRefused) {
     NodeList root = listOf(std::move(directories));
     EXPECT_NO_THROW(iso_layout::checkTreeLimits(root.get()));
     EXPECT_NO_THROW(iso_layout::numberDirectories(root.get()));
-    EXPECT_EQ(65535, lastNode(root.get())->directoryNumber);
+    EXPECT_EQ(65535, lastNode(root.get())->placement.directoryNumber);
 
     lastNode(root.get())->next = dirNode("ONEMORE", {});
     EXPECT_THROW(iso_layout::checkTreeLimits(root.get()), LimitError);
