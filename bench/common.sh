@@ -26,6 +26,21 @@ with open("/dev/urandom", "rb") as source:
 PY
 }
 
+# bench_rewrite_image WORK MIB: the source image of the rewrite benchmarks, WORK/in.iso
+# with about MIB MiB of random files in 200 directories (plain ISO 9660, no-emulation boot
+# image, made by xorriso), its boot image WORK/boot.bin and a 1 MiB file WORK/F to add.
+bench_rewrite_image() {
+  local work=$1
+  mkdir -p "$work/tree/PROGRAMS"
+  scripts/make-boot-image "$work/tree/boot.bin"
+  bench_random_files "$work/tree" "$2"
+  xorriso -as mkisofs -quiet -o "$work/in.iso" -b boot.bin -no-emul-boot -boot-load-size 4 \
+    -c boot.cat "$work/tree" 2>/dev/null
+  cp "$work/tree/boot.bin" "$work/boot.bin"
+  rm -rf "$work/tree"
+  head -c $((1024 * 1024)) /dev/urandom > "$work/F"
+}
+
 # bench_seconds COMMAND...: runs the command, output discarded, and prints its wall time.
 bench_seconds() {
   local start end

@@ -11,6 +11,7 @@
 
 #include "iso/image_source.h"
 #include "iso/limits.h"
+#include "platform/extent_clone.h"
 #include "platform/interrupt.h"
 #include "platform/local_file.h"
 
@@ -291,6 +292,27 @@ void ImageOutput::copyRange(const CopySource& from, uint64_t sourceOffset, uint6
     if (source < 0) {
         // An image in memory: only a buffer can move its bytes.
         copyThroughBuffer(source, sourceOffset, offset, size, piece, from, files);
+        return;
+    }
+    // Where the file system shares extents between files, the whole blocks are shared
+    // and only the bytes before and after them copied.
+    const extent_clone::Shared shared =
+        paths == CopyPaths::fastest
+            ? extent_clone::shareBlocks(source, sourceOffset, fd, offset, size)
+            : extent_clone::Shared{};
+    if (!shared.empty()) {
+        copyRange(from, sourceOffset, offset, shared.begin, piece, nullptr);
+        for (uint64_t done = shared.begin; done < shared.end;) {
+            const uint64_t step =
+                std::min<uint64_t>(shared.end - done, iso_limits::kKernelCopyPieceSize);
+            piece(static_cast<uint32_t>(step));
+            done += step;
+        }
+        copyRange(from, sourceOffset + shared.end, offset + shared.end, size - shared.end,
+                  piece, nullptr);
+        if (files != nullptr) {
+            zeroGapsInKernelCopy(source, sourceOffset, offset, *files);
+        }
         return;
     }
     // The kernel copies fast only when source and image offsets lie at the same place
