@@ -308,8 +308,8 @@ void ImageOutput::copyRange(const CopySource& from, uint64_t sourceOffset, uint6
             piece(static_cast<uint32_t>(step));
             done += step;
         }
-        copyRange(from, sourceOffset + shared.end, offset + shared.end, size - shared.end,
-                  piece, nullptr);
+        copyRange(from, sourceOffset + shared.end, offset + shared.end, size - shared.end, piece,
+                  nullptr);
         if (files != nullptr) {
             zeroGapsInKernelCopy(source, sourceOffset, offset, *files);
         }
