@@ -13,11 +13,11 @@ using iso_bytes::getLe16;
 using iso_bytes::getLe32;
 namespace rec = iso_record;
 
-ISOBootImageReader::ISOBootImageReader(const std::string& imagePath)
-    : ISOBootImageReader(imagePath, openImageFile) {}
+ISOBootImageReader::ISOBootImageReader(const std::string& imageFile)
+    : ISOBootImageReader(imageFile, openImageFile) {}
 
-ISOBootImageReader::ISOBootImageReader(const std::string& imagePath, ImageSourceOpener opener)
-    : imagePath(imagePath), openSource(std::move(opener)) {}
+ISOBootImageReader::ISOBootImageReader(const std::string& imageFile, ImageSourceOpener opener)
+    : imagePath(imageFile), openSource(std::move(opener)) {}
 
 ISOBootImageReader::~ISOBootImageReader() = default;
 

@@ -12,9 +12,9 @@
 
 class ISOBootImageReader : public ISOManipulator {
   public:
-    explicit ISOBootImageReader(const std::string& imagePath);
+    explicit ISOBootImageReader(const std::string& imageFile);
     // Reads the image through `opener` instead of from the file at `imagePath`.
-    ISOBootImageReader(const std::string& imagePath, ImageSourceOpener opener);
+    ISOBootImageReader(const std::string& imageFile, ImageSourceOpener opener);
     ~ISOBootImageReader() override;
 
     // Reads the boot records and the boot image; 0 when the image is a bootable CD.

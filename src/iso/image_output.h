@@ -26,7 +26,7 @@ class ImageOutput : public ImageSink {
     // The others leave out the faster ways, so that tests can reach every way.
     enum class CopyPaths { fastest, pipeOrBuffer, bufferOnly };
 
-    explicit ImageOutput(CopyPaths paths = CopyPaths::fastest) : paths(paths) {}
+    explicit ImageOutput(CopyPaths copyPaths = CopyPaths::fastest) : paths(copyPaths) {}
     ~ImageOutput() override;
     ImageOutput(const ImageOutput&) = delete;
     ImageOutput& operator=(const ImageOutput&) = delete;

@@ -35,11 +35,11 @@ bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-ISOModifier::ISOModifier(const std::string& imagePath)
-    : ISOReader(imagePath), ISOWriter("", imagePath) {}
+ISOModifier::ISOModifier(const std::string& imageFile)
+    : ISOReader(imageFile), ISOWriter("", imageFile) {}
 
-ISOModifier::ISOModifier(const std::string& imagePath, ImageSourceOpener opener)
-    : ISOReader(imagePath, std::move(opener)), ISOWriter("", imagePath) {}
+ISOModifier::ISOModifier(const std::string& imageFile, ImageSourceOpener opener)
+    : ISOReader(imageFile, std::move(opener)), ISOWriter("", imageFile) {}
 
 ISOModifier::~ISOModifier() = default;
 

@@ -13,9 +13,9 @@
 
 class ISOModifier : public ISOReader, public ISOWriter {
   public:
-    explicit ISOModifier(const std::string& imagePath);
+    explicit ISOModifier(const std::string& imageFile);
     // Reads the old image through `opener` instead of from the file at `imagePath`.
-    ISOModifier(const std::string& imagePath, ImageSourceOpener opener);
+    ISOModifier(const std::string& imageFile, ImageSourceOpener opener);
     ~ISOModifier() override;
 
     // The reader's queries do nothing here; ask a separate ISOReader what the image holds.

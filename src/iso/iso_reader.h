@@ -12,10 +12,10 @@
 
 class ISOReader : public virtual ISOManipulator {
   public:
-    explicit ISOReader(const std::string& imagePath);
-    // Reads the image through `opener` instead of from the file at `imagePath` (memory
+    explicit ISOReader(const std::string& imageFile);
+    // Reads the image through `opener` instead of from the file at `imageFile` (memory
     // images in tests and fuzzing).
-    ISOReader(const std::string& imagePath, ImageSourceOpener opener);
+    ISOReader(const std::string& imageFile, ImageSourceOpener opener);
     ~ISOReader() override;
 
     // Extracts every entry of the image into `destination`, with progress marks.

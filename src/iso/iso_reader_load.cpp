@@ -50,10 +50,10 @@ class AncestorScope {
 
 }  // namespace
 
-ISOReader::ISOReader(const std::string& imagePath) : ISOReader(imagePath, openImageFile) {}
+ISOReader::ISOReader(const std::string& imageFile) : ISOReader(imageFile, openImageFile) {}
 
-ISOReader::ISOReader(const std::string& imagePath, ImageSourceOpener opener)
-    : imagePath(imagePath), openSource(std::move(opener)) {}
+ISOReader::ISOReader(const std::string& imageFile, ImageSourceOpener opener)
+    : imagePath(imageFile), openSource(std::move(opener)) {}
 
 ISOReader::~ISOReader() = default;
 

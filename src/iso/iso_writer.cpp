@@ -14,8 +14,8 @@ const char kLoadFailed[] = "  load source directory & boot image file failed - "
 
 }  // namespace
 
-ISOWriter::ISOWriter(const std::string& sourceDirectory, const std::string& sourceImagePath)
-    : sourceDirectory(sourceDirectory), sourceImagePath(sourceImagePath) {}
+ISOWriter::ISOWriter(const std::string& directory, const std::string& imageFile)
+    : sourceDirectory(directory), sourceImagePath(imageFile) {}
 
 ISOWriter::~ISOWriter() = default;
 

@@ -26,7 +26,7 @@ class ImageSource;
 
 class ISOWriter : public virtual ISOManipulator {
   public:
-    ISOWriter(const std::string& sourceDirectory, const std::string& sourceImagePath);
+    ISOWriter(const std::string& directory, const std::string& imageFile);
     ~ISOWriter() override;
 
     // Writes the image to `outputPath`; `bootImagePath` "" packs an image that does not

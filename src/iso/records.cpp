@@ -254,8 +254,9 @@ uint32_t encodePathTableRecord(const std::string& identifier, uint32_t extent,
     std::memset(buffer, 0, length);
     buffer[path_record::kIdentifierLength] = static_cast<uint8_t>(identifier.size());
     putPathTableNumbers(buffer, extent, parentNumber, bigEndian);
-    safeMemcpy(buffer + path_record::kIdentifier, bufferSize - path_record::kIdentifier,
-               identifier.data(), static_cast<uint32_t>(identifier.size()));
+    safeMemcpy(buffer + path_record::kIdentifier,
+               static_cast<uint32_t>(bufferSize - path_record::kIdentifier), identifier.data(),
+               static_cast<uint32_t>(identifier.size()));
     return length;
 }
 
