@@ -13,7 +13,7 @@
 class ISOBootImageReader : public ISOManipulator {
   public:
     explicit ISOBootImageReader(const std::string& imageFile);
-    // Reads the image through `opener` instead of from the file at `imagePath`.
+    // Reads the image through `opener` instead of from the file at `imageFile`.
     ISOBootImageReader(const std::string& imageFile, ImageSourceOpener opener);
     ~ISOBootImageReader() override;
 

@@ -14,7 +14,7 @@
 class ISOModifier : public ISOReader, public ISOWriter {
   public:
     explicit ISOModifier(const std::string& imageFile);
-    // Reads the old image through `opener` instead of from the file at `imagePath`.
+    // Reads the old image through `opener` instead of from the file at `imageFile`.
     ISOModifier(const std::string& imageFile, ImageSourceOpener opener);
     ~ISOModifier() override;
 
