@@ -17,19 +17,6 @@
 #include "support/tool_runner.h"
 
 namespace fs = boost::filesystem;
-using e2e::endsWith;
-using e2e::readFromImage;
-using e2e::runProgram;
-using test_support::contains;
-using test_support::readFile;
-using test_support::shellQuote;
-using test_support::writeFile;
-
-namespace {
-
-const char kCleanUpLines[] = "Log: clean up ...\nLog: clean up succeeded\n";
-
-}  // namespace
 
 TEST_F(FailedRun, MissingImageOrJobFileStopsAtItsRetrieve) {
     const e2e::ProgramRun missing = run({"-i", "none.iso", "-f"});

@@ -10,19 +10,7 @@
 #include "support/tool_runner.h"
 
 namespace fs = boost::filesystem;
-using e2e::endsWith;
 using e2e::listImage;
-using e2e::readFromImage;
-using e2e::runProgram;
-using test_support::readFile;
-using test_support::shellQuote;
-using test_support::writeFile;
-
-namespace {
-
-const char kCleanUpLines[] = "Log: clean up ...\nLog: clean up succeeded\n";
-
-}  // namespace
 
 class FullRun : public SampleCdTest {};
 

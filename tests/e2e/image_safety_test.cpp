@@ -22,11 +22,6 @@
 
 namespace fs = boost::filesystem;
 using e2e::BackgroundRun;
-using e2e::runProgram;
-using test_support::contains;
-using test_support::readFile;
-using test_support::shellQuote;
-using test_support::writeFile;
 
 namespace {
 

@@ -16,11 +16,6 @@
 #include "support/tool_runner.h"
 
 namespace fs = boost::filesystem;
-using e2e::readFromImage;
-using test_support::contains;
-using test_support::readFile;
-using test_support::shellQuote;
-using test_support::writeFile;
 
 namespace {
 

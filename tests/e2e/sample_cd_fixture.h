@@ -1,4 +1,5 @@
-// A test fixture holding a freshly made sample boot CD and a copy of its original bytes.
+// A test fixture holding a freshly made sample boot CD and a copy of its original bytes,
+// and the names every suite of whole-program runs uses.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -49,3 +50,14 @@ class FailedRun : public SampleCdTest {
         EXPECT_TRUE(boost::filesystem::is_empty(systemTmp())) << "a work directory was left behind";
     }
 };
+
+// The lines of a run's last step, on success and on failure alike.
+inline constexpr char kCleanUpLines[] = "Log: clean up ...\nLog: clean up succeeded\n";
+
+using e2e::endsWith;
+using e2e::readFromImage;
+using e2e::runProgram;
+using test_support::contains;
+using test_support::readFile;
+using test_support::shellQuote;
+using test_support::writeFile;

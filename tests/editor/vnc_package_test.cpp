@@ -20,16 +20,11 @@ namespace {
 
 const char* const kServerKey = "\\Software\\RealVNC\\WinVNC4";
 
-std::vector<uint8_t> utf16(const std::string& text) {
-    std::vector<uint8_t> bytes;
-    for (char c : text) {
-        bytes.push_back(static_cast<uint8_t>(c));
-        bytes.push_back(0);
-    }
-    bytes.push_back(0);
-    bytes.push_back(0);
-    return bytes;
-}
+// The two string values the package writes, as the registry stores them: UTF-16LE with
+// a terminating zero character.
+const std::vector<uint8_t> kVncAuthValue = {'V', 0, 'n', 0, 'c', 0, 'A', 0,
+                                            'u', 0, 't', 0, 'h', 0, 0,   0};
+const std::vector<uint8_t> kNoneValue = {'N', 0, 'o', 0, 'n', 0, 'e', 0, 0, 0};
 
 class VncTest : public EditorTest {
   protected:
@@ -50,7 +45,7 @@ TEST_F(VncTest, PasswordIsStoredEncryptedWithVncAuth) {
               hive_check::listKeys(hive(), "\\Software\\RealVNC"));
     const hive_check::Value types = hive_check::rawValue(hive(), kServerKey, "SecurityTypes");
     EXPECT_EQ(hive_t_REG_SZ, types.type);
-    EXPECT_EQ(utf16("VncAuth"), types.data);
+    EXPECT_EQ(kVncAuthValue, types.data);
     EXPECT_EQ(16u, types.data.size());
     const test_support::CommandResult get =
         test_support::runCommand("hivexget " + test_support::shellQuote(hive()) +
@@ -67,7 +62,7 @@ TEST_F(VncTest, WithoutPasswordNoneAndNoPasswordValue) {
     const hive_check::Value types = hive_check::rawValue(hive(), kServerKey, "SecurityTypes");
     EXPECT_EQ(hive_t_REG_SZ, types.type);
     EXPECT_EQ(10u, types.data.size());
-    EXPECT_EQ(utf16("None"), types.data);
+    EXPECT_EQ(kNoneValue, types.data);
 }
 
 TEST_F(VncTest, PasswordBlockIsPaddedOrCutToEightBytes) {
