@@ -75,62 +75,68 @@ void makeFixedTree(const std::string& tree) {
     runCommand("mkdir -p " + shellQuote(tree + "/i386/empty"));
 }
 
+// The fixed tree, the boot image and the file the change adds, and the two runs of the
+// pack helper, in the helper's file or memory modes.
+class PackBytes : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (!test_support::haveTool("faketime")) {
+            GTEST_SKIP() << "faketime is not installed (scripts/setup installs it)";
+        }
+        makeFixedTree(temp / "tree");
+        writeFile(bootImage(), patternBytes(4 * 2048, 7));
+        writeFile(temp / "added.exe", patternBytes(6000, 8));
+    }
+
+    // Packs the fixed tree into `image` (`mode`: pack or pack-memory).
+    test_support::CommandResult pack(const std::string& mode, const std::string& image) const {
+        return runAtFixedTime(mode + " " + shellQuote(temp / "tree") + " " + shellQuote(image) +
+                              " " + shellQuote(bootImage()));
+    }
+
+    // Adds the file to `image` and packs the result into `modified` (`mode`: modify or
+    // modify-memory).
+    test_support::CommandResult modify(const std::string& mode, const std::string& image,
+                                       const std::string& modified) const {
+        return runAtFixedTime(mode + " " + shellQuote(image) + " " +
+                              shellQuote(temp / "added.exe") + " " +
+                              shellQuote("\\Programs\\Tool\\ADDED.EXE") + " " +
+                              shellQuote(modified) + " " + shellQuote(bootImage()));
+    }
+
+    std::string bootImage() const { return temp / "boot.bin"; }
+
+    TempDir temp;
+};
+
 }  // namespace
 
-TEST(PackBytes, AFixedTreeAndItsChangeGiveTheRecordedBytes) {
-    if (!test_support::haveTool("faketime")) {
-        GTEST_SKIP() << "faketime is not installed (scripts/setup installs it)";
-    }
-    TempDir temp;
-    const std::string tree = temp / "tree";
-    makeFixedTree(tree);
-    writeFile(temp / "boot.bin", patternBytes(4 * 2048, 7));
-    writeFile(temp / "added.exe", patternBytes(6000, 8));
-
+TEST_F(PackBytes, AFixedTreeAndItsChangeGiveTheRecordedBytes) {
     const std::string packed = temp / "packed.iso";
-    const test_support::CommandResult pack =
-        runAtFixedTime("pack " + shellQuote(tree) + " " + shellQuote(packed) + " " +
-                       shellQuote(temp / "boot.bin"));
-    ASSERT_EQ(0, pack.exitCode) << pack.output;
+    const test_support::CommandResult packing = pack("pack", packed);
+    ASSERT_EQ(0, packing.exitCode) << packing.output;
     expectReadable(packed);
     EXPECT_EQ(kPackedDigest, digestOf(packed));
 
     // The added file's three blocks move the files after it by an odd number of blocks,
     // so that their old and new offsets no longer line up.
     const std::string modified = temp / "modified.iso";
-    const test_support::CommandResult modify =
-        runAtFixedTime("modify " + shellQuote(packed) + " " + shellQuote(temp / "added.exe") + " " +
-                       shellQuote("\\Programs\\Tool\\ADDED.EXE") + " " + shellQuote(modified) +
-                       " " + shellQuote(temp / "boot.bin"));
-    ASSERT_EQ(0, modify.exitCode) << modify.output;
+    const test_support::CommandResult change = modify("modify", packed, modified);
+    ASSERT_EQ(0, change.exitCode) << change.output;
     expectReadable(modified);
     EXPECT_EQ(kModifiedDigest, digestOf(modified));
 }
 
-TEST(PackBytes, PacksInMemoryGiveTheSameBytesAsPacksToAFile) {
+TEST_F(PackBytes, PacksInMemoryGiveTheSameBytesAsPacksToAFile) {
     // The same two packs, the old image read from memory and the new one built in a
     // memory sink: the sink and the memory source must not change a byte.
-    if (!test_support::haveTool("faketime")) {
-        GTEST_SKIP() << "faketime is not installed (scripts/setup installs it)";
-    }
-    TempDir temp;
-    const std::string tree = temp / "tree";
-    makeFixedTree(tree);
-    writeFile(temp / "boot.bin", patternBytes(4 * 2048, 7));
-    writeFile(temp / "added.exe", patternBytes(6000, 8));
-
     const std::string packed = temp / "packed.iso";
-    const test_support::CommandResult pack =
-        runAtFixedTime("pack-memory " + shellQuote(tree) + " " + shellQuote(packed) + " " +
-                       shellQuote(temp / "boot.bin"));
-    ASSERT_EQ(0, pack.exitCode) << pack.output;
+    const test_support::CommandResult packing = pack("pack-memory", packed);
+    ASSERT_EQ(0, packing.exitCode) << packing.output;
     EXPECT_EQ(kPackedDigest, digestOf(packed));
 
     const std::string modified = temp / "modified.iso";
-    const test_support::CommandResult modify = runAtFixedTime(
-        "modify-memory " + shellQuote(packed) + " " + shellQuote(temp / "added.exe") + " " +
-        shellQuote("\\Programs\\Tool\\ADDED.EXE") + " " + shellQuote(modified) + " " +
-        shellQuote(temp / "boot.bin"));
-    ASSERT_EQ(0, modify.exitCode) << modify.output;
+    const test_support::CommandResult change = modify("modify-memory", packed, modified);
+    ASSERT_EQ(0, change.exitCode) << change.output;
     EXPECT_EQ(kModifiedDigest, digestOf(modified));
 }
