@@ -8,6 +8,7 @@
 #include "iso/iso_reader_fixture.h"
 #include "iso/limits.h"
 #include "iso/records.h"
+#include "support/console_capture.h"
 #include "support/fixture_image.h"
 #include "support/test_files.h"
 
@@ -29,10 +30,10 @@ struct BootRun {
 BootRun loadAndExtract(const std::vector<uint8_t>& image, const std::string& target) {
     ISOBootImageReader reader("memory.iso", memoryImageOpener(image.data(), image.size()));
     BootRun run;
-    testing::internal::CaptureStdout();
-    run.load = reader.LoadBootImage();
-    run.extract = reader.ExtractBootImage(target);
-    run.output = testing::internal::GetCapturedStdout();
+    run.output = captureStdout([&] {
+        run.load = reader.LoadBootImage();
+        run.extract = reader.ExtractBootImage(target);
+    });
     return run;
 }
 
@@ -56,11 +57,11 @@ TEST(BootImageReader, ExtractsTheBootImageOfXorrisoAndGenisoimageImages) {
     makeIsoWithGenisoimage(dir / "tree", dir / "geniso.iso", "boot.bin");
     for (const std::string& image : {reader_fixture::sharedImage(), dir / "geniso.iso"}) {
         ISOBootImageReader reader(image);
-        testing::internal::CaptureStdout();
+        ConsoleCapture capture;
         ASSERT_EQ(reader.LoadBootImage(), 0) << image;
         EXPECT_TRUE(reader.isBootCD());
         ASSERT_EQ(reader.ExtractBootImage(dir / "boot.out"), 0);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), kLoaded + kExtracted);
+        EXPECT_EQ(capture.finish().out, kLoaded + kExtracted);
         // -boot-load-size 4: four 512-byte sectors, the whole 2048-byte boot.bin.
         EXPECT_EQ(readBytes(dir / "boot.out"), readBytes(boot)) << image;
     }
@@ -167,20 +168,20 @@ TEST(BootImageReader, PointersPastTheEndAreIoFailuresWithoutLargeAllocations) {
 TEST(BootImageReader, ImageWithoutBootRecordFails) {
     TempDir dir;
     ISOBootImageReader missing(dir / "none.iso");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(missing.LoadBootImage(), 1);
-    EXPECT_EQ(missing.ExtractBootImage(dir / "boot"), 1);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = captureStdout([&] {
+        EXPECT_EQ(missing.LoadBootImage(), 1);
+        EXPECT_EQ(missing.ExtractBootImage(dir / "boot"), 1);
+    });
     EXPECT_EQ(out.find("load boot image ...\nload boot image failed, IO exception: "), 0u);
     EXPECT_NE(out.find(kNotLoaded), std::string::npos);
 
     // An image without El Torito: block 17 is the set terminator, whose bytes lead to a
     // catalog at block 0 and a zero boot indicator.
     ISOBootImageReader plain(reader_fixture::sharedImage(false));
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(plain.LoadBootImage(), 1);
-    EXPECT_FALSE(plain.isBootCD());
-    const std::string plainOut = testing::internal::GetCapturedStdout();
+    const std::string plainOut = captureStdout([&] {
+        EXPECT_EQ(plain.LoadBootImage(), 1);
+        EXPECT_FALSE(plain.isBootCD());
+    });
     EXPECT_TRUE(plainOut == kInvalid ||
                 plainOut.find("load boot image failed, IO exception: ") != std::string::npos)
         << plainOut;
@@ -189,17 +190,17 @@ TEST(BootImageReader, ImageWithoutBootRecordFails) {
 TEST(BootImageReader, UnwritableTargetIsAnIoFailure) {
     ISOBootImageReader reader(reader_fixture::sharedImage());
     TempDir dir;
-    testing::internal::CaptureStdout();
+    ConsoleCapture capture;
     ASSERT_EQ(reader.LoadBootImage(), 0);
     EXPECT_EQ(reader.ExtractBootImage(dir / "no/such/dir/boot"), 1);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = capture.finish().out;
     EXPECT_NE(out.find("extract boot image failed - IO exception: cannot create "),
               std::string::npos)
         << out;
     // Loaded state survives: a later extract works.
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(reader.ExtractBootImage(dir / "boot"), 0);
-    EXPECT_EQ(reader.ExtractBootImage(dir / "boot2"), 0);
-    testing::internal::GetCapturedStdout();
+    captureStdout([&] {
+        EXPECT_EQ(reader.ExtractBootImage(dir / "boot"), 0);
+        EXPECT_EQ(reader.ExtractBootImage(dir / "boot2"), 0);
+    });
     EXPECT_EQ(readBytes(dir / "boot2").size(), 2048u);
 }

@@ -12,6 +12,7 @@
 #include "iso/iso_modifier.h"
 #include "iso/iso_reader.h"
 #include "iso/iso_writer_checks.h"
+#include "support/console_capture.h"
 #include "support/fixture_image.h"
 #include "support/test_files.h"
 
@@ -58,9 +59,8 @@ class DirectAddTest : public testing::Test {
 
     std::string packed() {
         const std::string output = temp / "out.iso";
-        testing::internal::CaptureStdout();
-        const int result = modifier->PackImage(output, "");
-        const std::string lines = testing::internal::GetCapturedStdout();
+        int result = -1;
+        const std::string lines = captureStdout([&] { result = modifier->PackImage(output, ""); });
         EXPECT_EQ(0, result) << lines;
         EXPECT_EQ("", isovfyErrors(output));
         return output;

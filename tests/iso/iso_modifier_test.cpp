@@ -14,6 +14,7 @@
 #include "support/tool_runner.h"
 
 using namespace writer_checks;
+using test_support::ConsoleCapture;
 using test_support::readFile;
 using test_support::TempDir;
 using test_support::writeFile;
@@ -91,12 +92,12 @@ TEST_F(ModifierTest, AddedEntriesJoinTheOldTreeAndTheImageStillBoots) {
     const std::string output = temp / "out.iso";
     {
         ISOModifier modifier(image);
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(0,
-                  modifier.AddSingleFile(local + "/new.txt", "\\I386\\SYSTEM32\\ADDED.TXT", true));
-        EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/tools/", "/PROGRAMS/TOOLS", true));
-        EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/emptydir", "\\EMPTY", true));
-        testing::internal::GetCapturedStdout();
+        captureStdout([&] {
+            EXPECT_EQ(
+                0, modifier.AddSingleFile(local + "/new.txt", "\\I386\\SYSTEM32\\ADDED.TXT", true));
+            EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/tools/", "/PROGRAMS/TOOLS", true));
+            EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/emptydir", "\\EMPTY", true));
+        });
         ASSERT_EQ(0, packTo(modifier, output)) << lines;
     }
     EXPECT_NE(std::string::npos, lines.find("pack ISO image succeeded\n")) << lines;
@@ -129,11 +130,11 @@ TEST_F(ModifierTest, AddedEntriesJoinTheOldTreeAndTheImageStillBoots) {
 TEST_F(ModifierTest, NewEntriesTakeTheirSortedPlaceAfterTheDotEntries) {
     const std::string output = temp / "out.iso";
     ISOModifier modifier(image);
-    testing::internal::CaptureStdout();
+    ConsoleCapture capture;
     ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\ZZZ", true));
     ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\AAA", true));
     ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\I386A", true));
-    testing::internal::GetCapturedStdout();
+    capture.finish();
     ASSERT_EQ(0, packTo(modifier, output)) << lines;
     const std::vector<std::string> expected = {".",    "..",       "AAA",     "BOOT",
                                                "I386", "I386A",    "NEW.TXT", "PROGRAMS",
@@ -145,9 +146,9 @@ TEST_F(ModifierTest, SameNameInAnotherCaseIsReplacedOnlyWithOverwrite) {
     const std::string kept = temp / "kept.iso";
     {
         ISOModifier modifier(image);
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\new.txt", false));
-        EXPECT_EQ(std::string::npos, testing::internal::GetCapturedStdout().find("ISOModifier"));
+        const std::string printed = captureStdout(
+            [&] { EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\new.txt", false)); });
+        EXPECT_EQ(std::string::npos, printed.find("ISOModifier"));
         ASSERT_EQ(0, packTo(modifier, kept)) << lines;
     }
     EXPECT_EQ("the old NEW.TXT\n", isoReadFile(kept, "/NEW.TXT"));
@@ -155,9 +156,8 @@ TEST_F(ModifierTest, SameNameInAnotherCaseIsReplacedOnlyWithOverwrite) {
     const std::string replaced = temp / "replaced.iso";
     {
         ISOModifier modifier(image);
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\new.txt", true));
-        testing::internal::GetCapturedStdout();
+        captureStdout(
+            [&] { EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\new.txt", true)); });
         ASSERT_EQ(0, packTo(modifier, replaced)) << lines;
     }
     const std::vector<std::string> names = rootNames(isoinfoListing(replaced));
@@ -171,14 +171,14 @@ TEST_F(ModifierTest, AFileReplacesADirectoryAndADirectoryAFile) {
     const std::string output = temp / "out.iso";
     {
         ISOModifier modifier(image);
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\I386", true));
-        EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/tools", "\\NEW.TXT", true));
-        // The second of two adds to one place wins.
-        EXPECT_EQ(0,
-                  modifier.AddSingleFile(local + "/tools/tool.ini", "\\BOOT\\BOOTFIX.BIN", true));
-        EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\BOOT\\BOOTFIX.BIN", true));
-        testing::internal::GetCapturedStdout();
+        captureStdout([&] {
+            EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\I386", true));
+            EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/tools", "\\NEW.TXT", true));
+            // The second of two adds to one place wins.
+            EXPECT_EQ(
+                0, modifier.AddSingleFile(local + "/tools/tool.ini", "\\BOOT\\BOOTFIX.BIN", true));
+            EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\BOOT\\BOOTFIX.BIN", true));
+        });
         ASSERT_EQ(0, packTo(modifier, output)) << lines;
     }
     EXPECT_EQ("", isovfyErrors(output));
@@ -196,19 +196,19 @@ TEST_F(ModifierTest, AFileReplacesADirectoryAndADirectoryAFile) {
 
 TEST_F(ModifierTest, FailedAddsReportAndLeaveNoHalfEntry) {
     ISOModifier modifier(image);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\NOPE\\A.TXT", true));
-    EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\NEW.TXT\\A.TXT", true));
-    EXPECT_EQ(1, modifier.AddSingleDirectory(local + "/no-such-dir", "\\GHOST", true));
-    std::string output = testing::internal::GetCapturedStdout();
+    std::string output = captureStdout([&] {
+        EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\NOPE\\A.TXT", true));
+        EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\NEW.TXT\\A.TXT", true));
+        EXPECT_EQ(1, modifier.AddSingleDirectory(local + "/no-such-dir", "\\GHOST", true));
+    });
     EXPECT_EQ(std::string::npos, output.find("ISOModifier")) << output;
 
-    testing::internal::CaptureStdout();
-    // The old entry goes before the missing local file is noticed.
-    EXPECT_EQ(1, modifier.AddSingleFile(local + "/no-such-file", "\\PROGRAMS\\README", true));
-    EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\I386\\bad:name", true));
-    EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\", true));
-    output = testing::internal::GetCapturedStdout();
+    output = captureStdout([&] {
+        // The old entry goes before the missing local file is noticed.
+        EXPECT_EQ(1, modifier.AddSingleFile(local + "/no-such-file", "\\PROGRAMS\\README", true));
+        EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\I386\\bad:name", true));
+        EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\", true));
+    });
     EXPECT_EQ(3, std::count(output.begin(), output.end(), '\n')) << output;
     EXPECT_EQ(0u, output.find("ISOModifier AddSingleFile exception: ")) << output;
 
@@ -222,10 +222,10 @@ TEST_F(ModifierTest, FailedAddsReportAndLeaveNoHalfEntry) {
 
 TEST_F(ModifierTest, ABadParentComponentFailsTheAddWithItsOwnLine) {
     ISOModifier modifier(image);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\I386\\a:b\\X.TXT", true));
-    EXPECT_EQ(1, modifier.AddSingleDirectory(local + "/tools", "\\BOOT\\a|b\\TOOLS", true));
-    const std::string output = testing::internal::GetCapturedStdout();
+    const std::string output = captureStdout([&] {
+        EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\I386\\a:b\\X.TXT", true));
+        EXPECT_EQ(1, modifier.AddSingleDirectory(local + "/tools", "\\BOOT\\a|b\\TOOLS", true));
+    });
     EXPECT_EQ(
         "ISOModifier AddSingleFile exception: invalid name \"a:b\" in path \"I386\\a:b\"\n"
         "ISOModifier AddSingleDirectory exception: invalid name \"a|b\" in path "
@@ -239,10 +239,10 @@ TEST_F(ModifierTest, ASubdirectorysEntriesAreWrittenBeforeTheNextEntryOfItsParen
     writeFile(temp / "inner.bin", "inner");
     writeFile(temp / "outer.bin", "outer");
     ISOModifier modifier(image);
-    testing::internal::CaptureStdout();
+    ConsoleCapture capture;
     ASSERT_EQ(0, modifier.AddSingleFile(temp / "inner.bin", "\\BOOT\\INNER.BIN", true));
     ASSERT_EQ(0, modifier.AddSingleFile(temp / "outer.bin", "\\OUTER.BIN", true));
-    testing::internal::GetCapturedStdout();
+    capture.finish();
     fs::remove(temp / "inner.bin");
     fs::remove(temp / "outer.bin");
     EXPECT_EQ(1, packTo(modifier, temp / "out.iso"));
@@ -272,9 +272,9 @@ TEST_F(ModifierTest, PackFailsSafely) {
         // A local file that shrank after it was added.
         writeFile(temp / "shrinking", std::string(10000, 's'));
         ISOModifier modifier(image);
-        testing::internal::CaptureStdout();
+        ConsoleCapture capture;
         ASSERT_EQ(0, modifier.AddSingleFile(temp / "shrinking", "\\SHRINK", true));
-        testing::internal::GetCapturedStdout();
+        capture.finish();
         writeFile(temp / "shrinking", std::string(100, 's'));
         EXPECT_EQ(1, packTo(modifier, temp / "shrunk.iso"));
         EXPECT_NE(std::string::npos, lines.find("ends at byte 100")) << lines;
@@ -287,9 +287,9 @@ TEST_F(ModifierTest, PackFailsSafely) {
         const std::string copy = temp / "copy.iso";
         fs::copy_file(image, copy);
         ISOModifier modifier(copy);
-        testing::internal::CaptureStdout();
+        ConsoleCapture capture;
         ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\X.TXT", true));
-        testing::internal::GetCapturedStdout();
+        capture.finish();
         fs::resize_file(copy, 16 * 2048 + 100);
         EXPECT_EQ(1, packTo(modifier, temp / "nopvd.iso"));
         EXPECT_NE(std::string::npos, lines.find("\nISOModifier CreateNewPVD exception: ")) << lines;
@@ -337,9 +337,9 @@ TEST_F(ModifierTest, GenisoimageImagesAreModifiedToo) {
     const std::string output = temp / "out.iso";
     {
         ISOModifier modifier(geniso);
-        testing::internal::CaptureStdout();
+        ConsoleCapture capture;
         ASSERT_EQ(0, modifier.AddSingleDirectory(local + "/tools", "\\TOOLS", true));
-        testing::internal::GetCapturedStdout();
+        capture.finish();
         ASSERT_EQ(0, packTo(modifier, output)) << lines;
     }
     EXPECT_EQ("", isovfyErrors(output));
@@ -358,10 +358,10 @@ TEST_F(ModifierTest, ReplacedEntriesLeaveTheProgressCountSoItEndsAtOneHundred) {
     const std::string output = temp / "out.iso";
     {
         ISOModifier modifier(image);
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/emptydir", "\\I386", true));
-        EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\NEW.TXT", true));
-        testing::internal::GetCapturedStdout();
+        captureStdout([&] {
+            EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/emptydir", "\\I386", true));
+            EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\NEW.TXT", true));
+        });
         ASSERT_EQ(0, packTo(modifier, output)) << lines;
     }
     EXPECT_NE(std::string::npos, lines.find("100%\n  write directory record and files done\n"))

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <boost/filesystem.hpp>
 #include <csignal>
+#include <initializer_list>
 
 #include "iso/byte_order.h"
 #include "iso/image_source.h"
@@ -16,6 +17,7 @@
 #include "iso/iso_reader_fixture.h"
 #include "iso/limits.h"
 #include "iso/records.h"
+#include "support/console_capture.h"
 #include "support/fixture_image.h"
 #include "support/test_files.h"
 
@@ -46,10 +48,8 @@ struct LoadResult {
 // Loads `image` from memory and returns whether it loaded and what was printed.
 LoadResult load(const std::vector<uint8_t>& image) {
     ISOReader reader("memory.iso", memoryImageOpener(image.data(), image.size()));
-    testing::internal::CaptureStdout();
     LoadResult result;
-    result.loaded = reader.DirectoryExists("\\");
-    result.output = testing::internal::GetCapturedStdout();
+    result.output = captureStdout([&] { result.loaded = reader.DirectoryExists("\\"); });
     return result;
 }
 
@@ -72,15 +72,15 @@ MiniImage smallImage(uint16_t blockSize) {
 }  // namespace
 
 TEST(IsoReaderBlockSize, ReadsImagesOf512And1024ByteBlocks) {
-    for (const uint16_t blockSize : {512, 1024, 2048}) {
+    for (const uint16_t blockSize : std::initializer_list<uint16_t>{512, 1024, 2048}) {
         MiniImage mini = smallImage(blockSize);
         InspectReader reader("memory.iso",
                              memoryImageOpener(mini.bytes().data(), mini.bytes().size()));
         TempDir out;
-        testing::internal::CaptureStdout();
+        ConsoleCapture capture;
         ASSERT_EQ(reader.RetrieveFile("\\D\\B.TXT", out / "b"), 0) << blockSize;
         ASSERT_EQ(reader.RetrieveFile("\\A.TXT", out / "a"), 0) << blockSize;
-        testing::internal::GetCapturedStdout();
+        capture.finish();
         EXPECT_EQ(reader.logicalBlockSize, blockSize);
         EXPECT_EQ(readFile(out / "a"), "hello");
         EXPECT_EQ(readFile(out / "b"), "abc");
@@ -89,17 +89,17 @@ TEST(IsoReaderBlockSize, ReadsImagesOf512And1024ByteBlocks) {
 }
 
 TEST(IsoReaderBlockSize, OtherBlockSizesAreInvalidImages) {
-    for (const uint16_t blockSize : {0, 1, 1000, 2047, 4096, 65535}) {
+    for (const uint16_t blockSize :
+         std::initializer_list<uint16_t>{0, 1, 1000, 2047, 4096, 65535}) {
         MiniImage mini = smallImage(2048);
         iso_bytes::putBoth16(mini.bytes().data(), kPvd + pvd::kLogicalBlockSize, blockSize);
         InspectReader reader("memory.iso",
                              memoryImageOpener(mini.bytes().data(), mini.bytes().size()));
-        testing::internal::CaptureStdout();
-        EXPECT_FALSE(reader.FileExists("\\A.TXT"));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                  "load ISO image ...\nlogical block size " + std::to_string(blockSize) +
-                      " at byte 32896 is not 512, 1024 or 2048\n"
-                      "load ISO image failed - invalid ISO image\n");
+        const std::string printed =
+            captureStdout([&] { EXPECT_FALSE(reader.FileExists("\\A.TXT")); });
+        EXPECT_EQ(printed, "load ISO image ...\nlogical block size " + std::to_string(blockSize) +
+                               " at byte 32896 is not 512, 1024 or 2048\n"
+                               "load ISO image failed - invalid ISO image\n");
         EXPECT_EQ(reader.logicalBlockSize, 2048);
     }
 }
@@ -120,13 +120,13 @@ TEST(IsoReaderRecords, HiddenAndNamelessRecordsAreLeftOut) {
     image[findRecord(image, "WINBOM.INI") + dir_record::kIdentifierLength] = 0;
     ISOReader reader("memory.iso", memoryImageOpener(image.data(), image.size()));
     TempDir out;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(reader.DirectoryExists("\\PROGRAMS"));
-    EXPECT_FALSE(reader.FileExists("\\PROGRAMS\\A.EXE"));
-    EXPECT_FALSE(reader.FileExists("\\WINBOM.INI"));
-    EXPECT_TRUE(reader.FileExists("\\lower.txt"));
-    EXPECT_EQ(reader.UnpackImage(out.path()), 0);
-    testing::internal::GetCapturedStdout();
+    captureStdout([&] {
+        EXPECT_FALSE(reader.DirectoryExists("\\PROGRAMS"));
+        EXPECT_FALSE(reader.FileExists("\\PROGRAMS\\A.EXE"));
+        EXPECT_FALSE(reader.FileExists("\\WINBOM.INI"));
+        EXPECT_TRUE(reader.FileExists("\\lower.txt"));
+        EXPECT_EQ(reader.UnpackImage(out.path()), 0);
+    });
     EXPECT_FALSE(boost::filesystem::exists(out / "PROGRAMS"));
     EXPECT_TRUE(fileExists(out / "lower.txt"));
 
@@ -143,9 +143,7 @@ TEST(IsoReaderRecords, HiddenAndNamelessRecordsAreLeftOut) {
               0);
     InspectReader miniReader("memory.iso",
                              memoryImageOpener(mini.bytes().data(), mini.bytes().size()));
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(miniReader.FileExists("\\C.TXT"));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(captureStdout([&] { EXPECT_TRUE(miniReader.FileExists("\\C.TXT")); }),
               "load ISO image ...\nload ISO image succeeded\n");
     const DirectoryNode* entry = miniReader.root->next->next.get();
     ASSERT_NE(entry, nullptr);
@@ -195,9 +193,7 @@ TEST(IsoReaderRecords, ZeroLengthsMoveToTheNextBlockAndEndTheDirectory) {
     const uint32_t length = mini.directory(70, 70, entries);
     ASSERT_EQ(length, 3u * 2048);  // the records spread over three blocks
     InspectReader reader("memory.iso", memoryImageOpener(mini.bytes().data(), mini.bytes().size()));
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(reader.FileExists("\\FILE1119.TXT"));
-    testing::internal::GetCapturedStdout();
+    captureStdout([&] { EXPECT_TRUE(reader.FileExists("\\FILE1119.TXT")); });
     EXPECT_EQ(reader.totalBytes, 120u);
 }
 
@@ -223,9 +219,7 @@ TEST(IsoReaderNames, DotNamesAndInvalidWindowsNamesAreRefused) {
     TempDir out;
     boost::filesystem::create_directories(out / "dest");
     ISOReader reader("memory.iso", memoryImageOpener(mini.bytes().data(), mini.bytes().size()));
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(reader.UnpackImage(out / "dest"), 1);
-    testing::internal::GetCapturedStdout();
+    captureStdout([&] { EXPECT_EQ(reader.UnpackImage(out / "dest"), 1); });
     EXPECT_FALSE(fileExists(out / "ESCAPED.TXT"));
 }
 
@@ -242,10 +236,10 @@ TEST(IsoReaderNames, SpecialIdentifiersAreDecidedOnTheirFirstByte) {
     mini.data(71, {'o', 'k'});
     InspectReader reader("memory.iso", memoryImageOpener(mini.bytes().data(), mini.bytes().size()));
     TempDir out;
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(reader.FileExists("\\X"));
-    EXPECT_EQ(reader.UnpackImage(out.path()), 0);
-    testing::internal::GetCapturedStdout();
+    captureStdout([&] {
+        EXPECT_TRUE(reader.FileExists("\\X"));
+        EXPECT_EQ(reader.UnpackImage(out.path()), 0);
+    });
     const DirectoryNode* third = reader.root->next->next.get();
     EXPECT_EQ(third->name, "..");
     EXPECT_EQ(third->children, nullptr);
@@ -342,17 +336,13 @@ TEST(IsoReaderBounds, DepthBeyond64LevelsFails) {
     for (int level = 0; level < 64; ++level) {
         isoPath += "\\D";
     }
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(ok.FileExists(isoPath + "\\LEAF.TXT"));
-    testing::internal::GetCapturedStdout();
+    captureStdout([&] { EXPECT_TRUE(ok.FileExists(isoPath + "\\LEAF.TXT")); });
 
     boost::filesystem::rename(deep + "/LEAF.TXT", dir / "leaf");
     boost::filesystem::create_directories(deep + "/D");
     makeIsoWithXorriso(dir / "tree", dir / "deep65.iso", "", {"-D"});
     ISOReader tooDeep(dir / "deep65.iso");
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(tooDeep.DirectoryExists(isoPath));
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = captureStdout([&] { EXPECT_FALSE(tooDeep.DirectoryExists(isoPath)); });
     EXPECT_TRUE(contains(out, " lies more than 64 levels below the root\n")) << out;
     EXPECT_TRUE(contains(out, kLoadFailed)) << out;
 }
@@ -364,10 +354,10 @@ TEST(IsoReaderExtract, FileDataPastTheEndIsAnIoFailureAndCreatesNothing) {
     image.resize(static_cast<size_t>(dataStart) + 2048);  // one byte short
     ISOReader reader("memory.iso", memoryImageOpener(image.data(), image.size()));
     TempDir out;
-    testing::internal::CaptureStdout();
+    ConsoleCapture capture;
     ASSERT_TRUE(reader.DirectoryExists("\\"));
     EXPECT_EQ(reader.RetrieveFile("\\BLOCKPLUS.BIN", out / "x"), 1);
-    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string printed = capture.finish().out;
     EXPECT_EQ(printed,
               "load ISO image ...\nload ISO image succeeded\n"
               "create file/directory failed, IO exception: data of \\BLOCKPLUS.BIN "
@@ -378,9 +368,9 @@ TEST(IsoReaderExtract, FileDataPastTheEndIsAnIoFailureAndCreatesNothing) {
     EXPECT_FALSE(fileExists(out / "x"));
 
     // The whole unpack reports the failure instead of success.
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(reader.UnpackImage(out.path()), 1);
-    EXPECT_TRUE(contains(testing::internal::GetCapturedStdout(), "unpack ISO image failed\n"));
+    const std::string unpacked =
+        captureStdout([&] { EXPECT_EQ(reader.UnpackImage(out.path()), 1); });
+    EXPECT_TRUE(contains(unpacked, "unpack ISO image failed\n"));
 }
 
 TEST(IsoReaderExtract, FailedWriteIsReportedNotSuccess) {
@@ -394,9 +384,9 @@ TEST(IsoReaderExtract, FailedWriteIsReportedNotSuccess) {
         struct rlimit limit = {1000, 1000};
         setrlimit(RLIMIT_FSIZE, &limit);
         ISOReader reader(image);
-        testing::internal::CaptureStdout();
-        const int result = reader.RetrieveFile("\\BLOCKPLUS.BIN", out / "x");
-        const std::string printed = testing::internal::GetCapturedStdout();
+        int result = -1;
+        const std::string printed =
+            captureStdout([&] { result = reader.RetrieveFile("\\BLOCKPLUS.BIN", out / "x"); });
         const bool reported =
             contains(printed, "create file/directory failed, IO exception: writing " + (out / "x") +
                                   " failed");
@@ -435,9 +425,9 @@ TEST(IsoReaderLoad, ReadsEachDirectoryAtMostTwiceAndLooksUpWithoutReading) {
         ++opens;
         return std::make_unique<CountingSource>(image, reads);
     });
-    testing::internal::CaptureStdout();
+    ConsoleCapture capture;
     ASSERT_TRUE(reader.DirectoryExists("\\"));
-    testing::internal::GetCapturedStdout();
+    capture.finish();
     // Directories: root, I386, SYSTEM32, CONFIG, DRIVERS, PROGRAMS, B, EMPTYDIR, MANY;
     // only MANY is longer than a block. Plus one read of the volume descriptor.
     EXPECT_EQ(reads, 1 + 9 + 1);

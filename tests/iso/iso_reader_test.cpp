@@ -6,6 +6,7 @@
 
 #include "iso/iso_reader.h"
 #include "iso/iso_reader_fixture.h"
+#include "support/console_capture.h"
 #include "support/fixture_image.h"
 #include "support/test_files.h"
 #include "support/tool_runner.h"
@@ -61,32 +62,31 @@ TEST(IsoReaderLookup, MatchesExactlyAndOnlyTheRightKind) {
 TEST(IsoReaderLookup, InvalidPathComponentIsReportedAndNotFound) {
     ISOReader reader(sharedImage());
     ASSERT_TRUE(reader.DirectoryExists("\\"));
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(reader.FileExists("\\I386\\A|B"));
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = captureStdout([&] { EXPECT_FALSE(reader.FileExists("\\I386\\A|B")); });
     EXPECT_EQ(out.rfind("ISOReader findDirectoryRecord exception: ", 0), 0u) << out;
 }
 
 TEST(IsoReaderLookup, TrailingSeparatorIsTheEntryItselfAndNoError) {
     ISOReader reader(sharedImage());
     ASSERT_TRUE(reader.DirectoryExists("\\"));
-    testing::internal::CaptureStdout();
-    // Only DirectoryExists removes trailing separators; the other look-ups see "I386\",
-    // which names I386 itself.
-    EXPECT_FALSE(reader.FileExists("\\I386\\"));
-    EXPECT_TRUE(reader.FileExists("\\WINBOM.INI\\"));
-    EXPECT_FALSE(reader.FileExists("\\I386\\SYSTEM32/"));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    const std::string out = captureStdout([&] {
+        // Only DirectoryExists removes trailing separators; the other look-ups see "I386\",
+        // which names I386 itself.
+        EXPECT_FALSE(reader.FileExists("\\I386\\"));
+        EXPECT_TRUE(reader.FileExists("\\WINBOM.INI\\"));
+        EXPECT_FALSE(reader.FileExists("\\I386\\SYSTEM32/"));
+    });
+    EXPECT_EQ(out, "");
 }
 
 TEST(IsoReaderLoad, LoadsOnceAndBuildsTheDocumentedTree) {
     InspectReader reader(sharedImage());
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(reader.loadImage(), 0);
-    EXPECT_EQ(reader.loadImage(), 0);
-    EXPECT_TRUE(reader.FileExists("\\WINBOM.INI"));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "load ISO image ...\nload ISO image succeeded\n");
+    const std::string out = captureStdout([&] {
+        EXPECT_EQ(reader.loadImage(), 0);
+        EXPECT_EQ(reader.loadImage(), 0);
+        EXPECT_TRUE(reader.FileExists("\\WINBOM.INI"));
+    });
+    EXPECT_EQ(out, "load ISO image ...\nload ISO image succeeded\n");
 
     EXPECT_EQ(reader.logicalBlockSize, 2048);
     const DirectoryNode* root = reader.root.get();
@@ -138,34 +138,29 @@ TEST(IsoReaderRetrieve, FilesMatchTheirSourcesByteForByte) {
 TEST(IsoReaderRetrieve, RefusesWrongKindsAndExistingTargetsWithoutTouchingThem) {
     ISOReader reader(sharedImage());
     TempDir out;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(reader.RetrieveFile("\\I386", out / "x"), 1);
-    EXPECT_EQ(reader.RetrieveDir("\\WINBOM.INI", out.path()), 1);
-    EXPECT_EQ(reader.RetrieveFile("\\MISSING", out / "x"), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "load ISO image ...\nload ISO image succeeded\n");
+    std::string printed = captureStdout([&] {
+        EXPECT_EQ(reader.RetrieveFile("\\I386", out / "x"), 1);
+        EXPECT_EQ(reader.RetrieveDir("\\WINBOM.INI", out.path()), 1);
+        EXPECT_EQ(reader.RetrieveFile("\\MISSING", out / "x"), 1);
+    });
+    EXPECT_EQ(printed, "load ISO image ...\nload ISO image succeeded\n");
     EXPECT_FALSE(fileExists(out / "x"));
 
     writeFile(out / "kept", "keep me");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(reader.RetrieveFile("\\WINBOM.INI", out / "kept"), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "create file/directory failed, IO exception: file/directory " + (out / "kept") +
-                  " already exists\n");
+    printed =
+        captureStdout([&] { EXPECT_EQ(reader.RetrieveFile("\\WINBOM.INI", out / "kept"), 1); });
+    EXPECT_EQ(printed, "create file/directory failed, IO exception: file/directory " +
+                           (out / "kept") + " already exists\n");
     EXPECT_EQ(readFile(out / "kept"), "keep me");
 
     // A dangling link counts as existing: nothing is written through it.
     boost::filesystem::create_symlink(out / "elsewhere", out / "link");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(reader.RetrieveFile("\\WINBOM.INI", out / "link"), 1);
-    testing::internal::GetCapturedStdout();
+    captureStdout([&] { EXPECT_EQ(reader.RetrieveFile("\\WINBOM.INI", out / "link"), 1); });
     EXPECT_FALSE(fileExists(out / "elsewhere"));
 
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(reader.RetrieveFile("\\WINBOM.INI", out / "no/such/dir/file"), 1);
-    EXPECT_NE(
-        testing::internal::GetCapturedStdout().find("create file/directory failed, IO exception: "),
-        std::string::npos);
+    printed = captureStdout(
+        [&] { EXPECT_EQ(reader.RetrieveFile("\\WINBOM.INI", out / "no/such/dir/file"), 1); });
+    EXPECT_NE(printed.find("create file/directory failed, IO exception: "), std::string::npos);
 }
 
 TEST(IsoReaderRetrieve, DirectoryContentsGoIntoTheTargetItself) {
@@ -184,9 +179,9 @@ TEST(IsoReaderRetrieve, DirectoryContentsGoIntoTheTargetItself) {
 TEST(IsoReaderUnpack, UnpacksEverythingWithProgressMarks) {
     ISOReader reader(sharedImage(false));
     TempDir out;
-    testing::internal::CaptureStdout();
+    ConsoleCapture capture;
     ASSERT_EQ(reader.UnpackImage(out.path()), 0);
-    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string printed = capture.finish().out;
     EXPECT_EQ(printed,
               "load ISO image ...\nload ISO image succeeded\nunpack ISO image ...\n"
               "0%.........10%.........20%.........30%.........40%.........50%.........60%......"
@@ -201,9 +196,8 @@ TEST(IsoReaderUnpack, StopsAtAnEntryThatExistsKeepingWhatCameBefore) {
     ISOReader reader(sharedImage(false));
     TempDir out;
     writeFile(out / "PROGRAMS", "in the way");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(reader.UnpackImage(out.path()), 1);
-    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string printed =
+        captureStdout([&] { EXPECT_EQ(reader.UnpackImage(out.path()), 1); });
     EXPECT_NE(printed.find("create file/directory failed, IO exception: file/directory " +
                            (out / "PROGRAMS") + " already exists\nunpack ISO image failed\n"),
               std::string::npos)
@@ -219,9 +213,9 @@ TEST(IsoReaderUnpack, ImageWithoutFilesPrintsNoMarks) {
     makeIsoWithXorriso(dir / "tree", dir / "dirs.iso");
     ISOReader reader(dir / "dirs.iso");
     boost::filesystem::create_directories(dir / "out");
-    testing::internal::CaptureStdout();
+    ConsoleCapture capture;
     ASSERT_EQ(reader.UnpackImage(dir / "out"), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(capture.finish().out,
               "load ISO image ...\nload ISO image succeeded\nunpack ISO image ...\n"
               "unpack ISO image succeeded\n");
     EXPECT_TRUE(boost::filesystem::is_directory(dir / "out/ONLY/DIRS"));
@@ -252,10 +246,10 @@ TEST(IsoReaderLoad, ReadsGenisoimageImagesAndKeepsVersionSuffixes) {
 TEST(IsoReaderLoad, MissingAndShortFilesFailWithTheIoLineEachTime) {
     TempDir dir;
     ISOReader missing(dir / "none.iso");
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(missing.FileExists("\\A"));
-    EXPECT_FALSE(missing.FileExists("\\A"));
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = captureStdout([&] {
+        EXPECT_FALSE(missing.FileExists("\\A"));
+        EXPECT_FALSE(missing.FileExists("\\A"));
+    });
     const std::string line = "load ISO image ...\nload ISO image failed - IO exception: ";
     EXPECT_EQ(out.find(line), 0u) << out;
     EXPECT_NE(out.find(line, 1), std::string::npos) << out;
@@ -264,10 +258,10 @@ TEST(IsoReaderLoad, MissingAndShortFilesFailWithTheIoLineEachTime) {
     head.resize(34815);
     writeFile(dir / "short.iso", head);
     ISOReader shortImage(dir / "short.iso");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(shortImage.RetrieveFile("\\WINBOM.INI", dir / "x"), 1);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find(
-                  "load ISO image failed - IO exception: reading 2048 bytes at byte 32768"),
-              std::string::npos);
+    const std::string shortOut =
+        captureStdout([&] { EXPECT_EQ(shortImage.RetrieveFile("\\WINBOM.INI", dir / "x"), 1); });
+    EXPECT_NE(
+        shortOut.find("load ISO image failed - IO exception: reading 2048 bytes at byte 32768"),
+        std::string::npos);
     EXPECT_FALSE(fileExists(dir / "x"));
 }
