@@ -180,8 +180,7 @@ void ISOWriter::copyFileData(const DirectoryNode& node, uint64_t outputOffset, I
     const CopySource source =
         node.inImage ? CopySource(*oldImage, sourceImagePath)
                      : CopySource((boost::filesystem::path(node.path) / node.name).string());
-    const uint64_t sourceOffset =
-        node.inImage ? uint64_t(node.extent) * sourceBlockSize() : 0;
+    const uint64_t sourceOffset = node.inImage ? uint64_t(node.extent) * sourceBlockSize() : 0;
     // The rest of the last block is left as it is: the output file was created empty, so
     // it reads as zeros, and the image is extended to its full size at the end.
     out.queueCopy(source, sourceOffset, outputOffset, node.size, kWriteBlockSize,
