@@ -39,13 +39,13 @@ inline void putBe16(uint8_t* bytes, size_t offset, uint16_t value) {
 }
 
 inline void putLe32(uint8_t* bytes, size_t offset, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
+    for (unsigned i = 0; i < 4; ++i) {
         bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
     }
 }
 
 inline void putBe32(uint8_t* bytes, size_t offset, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
+    for (unsigned i = 0; i < 4; ++i) {
         bytes[offset + i] = static_cast<uint8_t>(value >> (8 * (3 - i)));
     }
 }

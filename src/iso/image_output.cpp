@@ -393,7 +393,8 @@ bool ImageOutput::copyThroughPipe(int source, uint64_t sourceOffset, uint64_t of
                 const int error = moved < 0 ? errno : ENOSPC;
                 // What is left in the pipe belongs to no later copy.
                 closePipe();
-                throw std::runtime_error("writing " + std::to_string(filled - drained) +
+                throw std::runtime_error("writing " +
+                                         std::to_string(static_cast<size_t>(filled) - drained) +
                                          " bytes at byte " + std::to_string(out) + " of " + path +
                                          " failed: " + errorText(error));
             }
