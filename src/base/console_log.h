@@ -2,5 +2,21 @@
 // error, printf-style, each flushed before the call returns.
 #pragma once
 
+#include <string>
+#include <vector>
+
 void logInfo(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void logWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+namespace console_log {
+
+// What the console has shown so far, for a run that ends in a failure: the number of
+// warnings written, and the last progress line of standard output (a "Log: " line
+// without its prefix, or a line of the image classes).
+unsigned warningsWritten();
+const std::string& lastOutputLine();
+// The last few progress lines, oldest first.
+std::vector<std::string> recentOutputLines();
+void noteOutputLine(const std::string& line);
+
+}  // namespace console_log

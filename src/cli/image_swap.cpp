@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/progress_line.h"
+#include "platform/flush_file.h"
 #include "platform/interrupt.h"
 #include "platform/local_file.h"
 
@@ -107,8 +109,12 @@ void swapInNewImage(const std::string& imagePath, const std::string& newImagePat
     if (written.known && file_identity::of(status) != written) {
         checkStillWritten(newImagePath, written);
     }
-    if (::fsync(fresh.fd()) != 0) {
-        fail("can not flush to disk", newImagePath, errno);
+    {
+        const progress_line::Phase flushing("flush " + newImagePath,
+                                            static_cast<uint64_t>(status.st_size));
+        if (flush_file::flushToDisk(fresh.fd(), static_cast<uint64_t>(status.st_size)) != 0) {
+            fail("can not flush to disk", newImagePath, errno);
+        }
     }
     struct stat old;
     if (::stat(imagePath.c_str(), &old) != 0) {

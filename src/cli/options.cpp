@@ -42,6 +42,27 @@ po::options_description makeHiddenOptions() {
     return hidden;
 }
 
+// The options for scripts, long names only: none of them makes an abbreviation that is
+// valid without them ambiguous (--v stays --vnc, --d was ambiguous already).
+po::options_description makeScriptOptions() {
+    po::options_description script("Script options", kHelpLineLength);
+    auto add = script.add_options();
+    add("on-clash", po::value<std::string>(), "answer to name clashes: ask|abort|overwrite|rename");
+    add("dry-run", "check everything and report what would be written, write nothing");
+    add("list", "print the image's tree and boot catalog entries");
+    return script;
+}
+
+// Exactly --version or -V as the only argument. The name is no option of the table, so
+// that --v keeps abbreviating --vnc.
+bool asksForVersion(int argc, const char* const argv[]) {
+    if (argc != 2) {
+        return false;
+    }
+    const std::string argument = argv[1];
+    return argument == "--version" || argument == "-V";
+}
+
 void showHelp(const po::options_description& open, std::ostream& helpOut) {
     helpOut << open << std::endl;
 }
@@ -67,11 +88,16 @@ bool takeList(const po::variables_map& vm, const char* name, StringList& target)
 
 ParseOutcome parseCommandLine(int argc, const char* const argv[], RunOptions& options,
                               std::ostream& helpOut) {
+    if (asksForVersion(argc, argv)) {
+        helpOut << "winpe-iso " << WINPE_VERSION << std::endl;
+        return ParseOutcome::versionShown;
+    }
     try {
         const po::options_description open = makeOpenOptions();
         const po::options_description hidden = makeHiddenOptions();
+        const po::options_description script = makeScriptOptions();
         po::options_description all("All options", kHelpLineLength);
-        all.add(open).add(hidden);
+        all.add(open).add(hidden).add(script);
 
         po::variables_map vm;
         po::store(po::parse_command_line(argc, argv, all), vm);
@@ -99,6 +125,22 @@ ParseOutcome parseCommandLine(int argc, const char* const argv[], RunOptions& op
         }
         useful |= takeList(vm, "dir", taken.directories);
         useful |= takeList(vm, "file", taken.files);
+        std::string policy;
+        if (takeString(vm, "on-clash", policy) && !clash_policy::parse(policy, taken.clashPolicy)) {
+            throw std::runtime_error("--on-clash takes ask, abort, overwrite or rename, not '" +
+                                     policy + "'");
+        }
+        taken.dryRun = vm.count("dry-run") != 0;
+        taken.listImage = vm.count("list") != 0;
+        if (taken.listImage) {
+            if (!haveImage) {
+                throw std::runtime_error("--list needs the image to list (-i)");
+            }
+            if (useful || taken.dryRun) {
+                throw std::runtime_error("--list takes no changes and no --dry-run");
+            }
+            useful = true;
+        }
 
         if (!useful) {
             if (!haveImage) {

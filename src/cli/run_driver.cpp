@@ -7,10 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "base/clash_policy.h"
 #include "base/console_log.h"
+#include "base/progress_line.h"
 #include "cli/copy_back.h"
+#include "cli/dry_run.h"
+#include "cli/image_diagnosis.h"
+#include "cli/image_listing.h"
 #include "cli/image_swap.h"
 #include "cli/options.h"
+#include "cli/phase_sizes.h"
 #include "cli/work_tree.h"
 #include "editor/cd_files.h"
 #include "editor/winpe_editor.h"
@@ -57,6 +63,7 @@ class Run {
     int writeBack();
     int directAdds();
     int packAndSwap();
+    int reportDryRun();
     int runSteps();
     int fail(const char* warning);
     int failQuietly();
@@ -73,6 +80,8 @@ class Run {
     bool packStarted_ = false;
     bool newImageKept_ = false;  // the final rename failed: the new image stays at its path
     bool interruptionReported_ = false;
+    // Warnings written before the run began: a failure that adds none says why itself.
+    unsigned warningsBefore_ = console_log::warningsWritten();
 
     std::unique_ptr<ISOReader> reader_;
     std::unique_ptr<WinpeEditor> editor_;
@@ -93,6 +102,10 @@ int Run::fail(const char* warning) {
 // work directory is cleaned up and what the pack left is removed.
 int Run::failQuietly() {
     reportInterruption();
+    if (console_log::warningsWritten() == warningsBefore_) {
+        const std::string& last = console_log::lastOutputLine();
+        logWarning("the run failed: %s", last.empty() ? "no reason given" : last.c_str());
+    }
     cleanUp();
     if (packStarted_ && !newImageKept_) {
         removeNewImage();
@@ -226,6 +239,7 @@ int Run::prepareWork() {
 int Run::retrieveConfiguration() {
     for (const CdFile* file : cd_files::kAll) {
         if (reader_->RetrieveFile(file->imagePath, tree_->pathOf(*file)) != 0) {
+            logWarning("%s", retrieveFailureCause(options_.imagePath, *reader_, *file).c_str());
             return fail(file->retrieveWarning);
         }
     }
@@ -235,9 +249,13 @@ int Run::retrieveConfiguration() {
 int Run::extractBootImage() {
     bootReader_ = std::make_unique<ISOBootImageReader>(options_.imagePath);
     if (bootReader_->LoadBootImage() != 0) {
+        logWarning("%s is not a bootable CD image: %s", options_.imagePath.c_str(),
+                   console_log::lastOutputLine().c_str());
         return failQuietly();
     }
     if (bootReader_->ExtractBootImage(tree_->bootImageFile) != 0) {
+        logWarning("extracting the boot image of %s failed: %s", options_.imagePath.c_str(),
+                   console_log::lastOutputLine().c_str());
         return failQuietly();
     }
     return kSuccess;
@@ -263,7 +281,13 @@ int Run::directAdds() {
 }
 
 int Run::applyEdits() {
-    if (editor_->apply() != 0) {
+    int applied = 1;
+    {
+        const progress_line::Phase copying("copy into the work directory",
+                                           bytesOfLocalInputs(options_));
+        applied = editor_->apply();
+    }
+    if (applied != 0) {
         return failQuietly();
     }
     return kSuccess;
@@ -277,10 +301,27 @@ int Run::writeBack() {
     return directAdds();
 }
 
+// What the pack would write, instead of the pack: the run ends as one that succeeded,
+// with nothing written beside the image.
+int Run::reportDryRun() {
+    if (printDryRunReport(*modifier_, *reader_, tree_->bootImageFile) != 0) {
+        return failQuietly();
+    }
+    lock_.release();
+    return kSuccess;
+}
+
 int Run::packAndSwap() {
     logInfo("pack image file back ...");
     packStarted_ = true;
-    if (modifier_->PackImage(newImagePath_, tree_->bootImageFile) != 0) {
+    int packed = 1;
+    {
+        const progress_line::Phase packing("pack " + newImagePath_,
+                                           bytesOfFiles(modifier_->findDirectoryRecord("")));
+        packed = modifier_->PackImage(newImagePath_, tree_->bootImageFile);
+    }
+    if (packed != 0) {
+        logWarning("pack image file back failed: %s", console_log::lastOutputLine().c_str());
         return failQuietly();
     }
     logInfo("pack image file back succeeded");
@@ -298,8 +339,9 @@ int Run::packAndSwap() {
 // noted between two steps ends the run there.
 int Run::runSteps() {
     using Step = int (Run::*)();
+    const Step last = options_.dryRun ? &Run::reportDryRun : &Run::packAndSwap;
     for (Step step : {&Run::prepareWork, &Run::retrieveConfiguration, &Run::extractBootImage,
-                      &Run::applyEdits, &Run::writeBack, &Run::packAndSwap}) {
+                      &Run::applyEdits, &Run::writeBack, last}) {
         if (interrupt::requested()) {
             return failQuietly();
         }
@@ -353,12 +395,17 @@ int runWinpeIso(int argc, const char* const argv[]) {
     RunOptions options;
     switch (parseCommandLine(argc, argv, options, std::cout)) {
         case ParseOutcome::helpShown:
+        case ParseOutcome::versionShown:
             return kSuccess;
         case ParseOutcome::failed:
             return kFailure;
         case ParseOutcome::run:
             break;
     }
+    if (options.listImage) {
+        return listImage(options.imagePath, std::cout) == 0 ? kSuccess : kFailure;
+    }
+    clash_policy::set(options.clashPolicy);
     interrupt::installHandlers();
     Run run(std::move(options));
     return run.execute();

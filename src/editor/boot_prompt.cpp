@@ -16,12 +16,23 @@ const char kFarReturn = static_cast<char>(0xCB);
 // Bytes copied at a time from the saved routine.
 const size_t kCopyPieceSize = 2048;
 
+bool startsWithFarReturn(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char first = 0;
+    return in.get(first) && first == kFarReturn;
+}
+
 }  // namespace
 
 int WinpeEditor::disablePressAnyKey() {
     logInfo("disabling the \"press any key\" option ...");
     try {
         const std::string bootFix = localPath(cd_files::kBootFix.imagePath);
+        if (startsWithFarReturn(bootFix)) {
+            // Patched by an earlier run: one return is all it takes.
+            logInfo("BOOTFIX.BIN returns at once already, it is left as it is");
+            return 0;
+        }
         const std::string backup = bootFix + ".bak";
         local_file::copyFile(bootFix, backup);
         {

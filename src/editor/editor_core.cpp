@@ -161,6 +161,7 @@ std::string WinpeEditor::addDirectory(const std::string& source, const std::stri
         return name;
     } catch (const std::exception& e) {
         logInfo("adding directory failed, exception: %s", e.what());
+        logWarning("adding directory %s failed: %s", source.c_str(), e.what());
         return "";
     }
 }

@@ -1,6 +1,7 @@
 // Executables and software packages below \PROGRAMS and their start-up entries in the
 // job file.
 #include <algorithm>
+#include <boost/filesystem/operations.hpp>
 #include <vector>
 
 #include "base/console_log.h"
@@ -12,6 +13,7 @@
 namespace {
 
 const char* const kJobFileEnd = "</taskDeck>";
+const char* const kProgramsDir = "\\PROGRAMS\\";
 
 // The exec element that starts `relPath`, a path below \PROGRAMS, in its own directory.
 std::string execElement(const std::string& relPath) {
@@ -54,10 +56,27 @@ bool WinpeEditor::addStartPackage(const std::string& value) {
     const std::string executable =
         percent == std::string::npos ? std::string() : value.substr(percent + 1);
     const std::string name = addPackage(package);
-    if (name.empty() || executable.empty()) {
+    if (name.empty()) {
         return false;
     }
-    return addStartUp(name + "\\" + executable) == 0;
+    const std::string program = startProgramPath(name, executable);
+    return !program.empty() && addStartUp(program) == 0;
+}
+
+std::string WinpeEditor::startProgramPath(const std::string& packageName, std::string executable) {
+    std::replace(executable.begin(), executable.end(), '/', '\\');
+    executable.erase(0, executable.find_first_not_of('\\'));
+    if (executable.empty()) {
+        return "";
+    }
+    const std::string program = packageName + "\\" + executable;
+    if (!boost::filesystem::is_regular_file(localPath(std::string(kProgramsDir) + program))) {
+        logWarning(
+            "start program %s is not a file of the package %s, the start entry names it "
+            "all the same",
+            executable.c_str(), packageName.c_str());
+    }
+    return program;
 }
 
 int WinpeEditor::addStartUp(const std::string& executable) {

@@ -117,8 +117,10 @@ int WinpeEditor::addVncPackage(const std::string& value) {
             }
         }
         const std::string name = addPackage(package);
-        const bool done = !name.empty() && !executable.empty() && setVncPassword(password) == 0 &&
-                          addStartUp(name + "\\" + executable) == 0 && disableFirewall() == 0 &&
+        const std::string program =
+            name.empty() ? std::string() : startProgramPath(name, executable);
+        const bool done = !program.empty() && setVncPassword(password) == 0 &&
+                          addStartUp(program) == 0 && disableFirewall() == 0 &&
                           disablePressAnyKey() == 0;
         if (!done) {
             logWarning("adding VNC package failed");

@@ -66,6 +66,11 @@ class WinpeEditor {
     bool ensureProgramsDirectory();
     // Adds a start package "package%executable" and its start-up entry.
     bool addStartPackage(const std::string& value);
+    // The start-up path below \PROGRAMS of `executable`, the EXE part of -P or -v, in the
+    // package added as `packageName`: '/' is taken as '\' and leading separators are
+    // dropped. Warns, and goes on, when the package holds no such file. Empty when
+    // nothing names a program.
+    std::string startProgramPath(const std::string& packageName, std::string executable);
     // The local path of an image path below the tree root.
     std::string localPath(const std::string& imagePath) const;
 

@@ -91,6 +91,7 @@ int addToImage(const std::string& localPath, const std::string& imageDirectory, 
             logWarning(texts.exception, e.what());
         } else {
             logInfo(texts.exception, e.what());
+            logWarning("adding %s failed: %s", localPath.c_str(), e.what());
         }
         return 1;
     }

@@ -5,7 +5,20 @@
 #include <cstdio>
 #include <string>
 
+#include "base/console_log.h"
+
+// While set, the lines are noted but not printed: a listing of the image keeps its
+// standard output to itself.
+inline bool& imageLinesHeld() {
+    static bool held = false;
+    return held;
+}
+
 inline void printImageLine(const std::string& line) {
+    console_log::noteOutputLine(line);
+    if (imageLinesHeld()) {
+        return;
+    }
     std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);

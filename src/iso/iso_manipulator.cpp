@@ -2,9 +2,12 @@
 
 #include <cstdio>
 
+#include "base/progress_line.h"
+
 ISOManipulator::~ISOManipulator() = default;
 
 void ISOManipulator::advanceProgress(uint32_t bytes) {
+    progress_line::advance(bytes);
     bytesDone += bytes;
     if (totalBytes == 0) {
         return;

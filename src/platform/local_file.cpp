@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/progress_line.h"
 #include "platform/interrupt.h"
 
 namespace local_file {
@@ -57,6 +58,7 @@ void copyContents(int in, int out, const std::string& source, const std::string&
         const ssize_t count = ::copy_file_range(in, nullptr, out, nullptr, kKernelCopyPiece, 0);
         if (count > 0) {
             copied = true;
+            progress_line::advance(static_cast<uint64_t>(count));
             continue;
         }
         if (count == 0) {
@@ -101,6 +103,7 @@ void copyContents(int in, int out, const std::string& source, const std::string&
             data += written;
             left -= static_cast<size_t>(written);
         }
+        progress_line::advance(static_cast<uint64_t>(count));
     }
 }
 

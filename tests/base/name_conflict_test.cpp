@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "base/clash_policy.h"
 #include "base/letter_case.h"
 #include "support/console_capture.h"
 
@@ -98,4 +99,93 @@ TEST(LetterCase, ChangesOnlyLetters) {
     EXPECT_EQ(upperCase("raid-1.sys"), "RAID-1.SYS");
     EXPECT_EQ(lowerCase("NET.INF"), "net.inf");
     EXPECT_EQ(upperCase(std::string("a\xe4", 2)), std::string("A\xe4", 2));
+}
+
+namespace {
+
+// Sets the process's clash policy while it lives.
+class PolicyScope {
+  public:
+    explicit PolicyScope(ClashPolicy policy) { clash_policy::set(policy); }
+    ~PolicyScope() { clash_policy::set(ClashPolicy::ask); }
+    PolicyScope(const PolicyScope&) = delete;
+    PolicyScope& operator=(const PolicyScope&) = delete;
+};
+
+}  // namespace
+
+TEST(NameConflict, APolicyAnswersWithoutReadingAndLogsTheQuestionAndItsAnswer) {
+    const std::string question = std::string(kTakenLine) + kChangeLine;
+    const struct {
+        ClashPolicy policy;
+        OverwriteOffer offer;
+        std::set<std::string> taken;
+        NameConflictOutcome outcome;
+        const char* name;
+        const char* answer;
+    } cases[] = {
+        {ClashPolicy::abort,
+         OverwriteOffer::yes,
+         {"A.TXT"},
+         NameConflictOutcome::aborted,
+         "A.TXT",
+         "Log: --on-clash abort: abort\n"},
+        {ClashPolicy::overwrite,
+         OverwriteOffer::yes,
+         {"A.TXT"},
+         NameConflictOutcome::overwrite,
+         "A.TXT",
+         "Log: --on-clash overwrite: overwrite A.TXT\n"},
+        {ClashPolicy::overwrite,
+         OverwriteOffer::no,
+         {"A.TXT"},
+         NameConflictOutcome::aborted,
+         "A.TXT",
+         "Log: --on-clash overwrite: overwrite is not offered, abort\n"},
+        // A_2.TXT is taken and "bad:name" style candidates never come up; A_3.TXT is free.
+        {ClashPolicy::rename,
+         OverwriteOffer::yes,
+         {"A.TXT", "A_2.TXT"},
+         NameConflictOutcome::free,
+         "A_3.TXT",
+         "Log: --on-clash rename: change name A.TXT to A_3.TXT\n"},
+    };
+    for (const auto& c : cases) {
+        const PolicyScope scope(c.policy);
+        // The answers on standard input would overwrite or change the name: unread.
+        const Dialogue dialogue = run("A.TXT", c.taken, "o c B.TXT", c.offer);
+        EXPECT_EQ(dialogue.outcome, c.outcome) << c.answer;
+        EXPECT_EQ(dialogue.name, c.name);
+        EXPECT_EQ(dialogue.out, question +
+                                    (c.offer == OverwriteOffer::yes ? kKeysWithOverwrite
+                                                                    : kKeysWithoutOverwrite) +
+                                    c.answer);
+        EXPECT_EQ(dialogue.err, c.outcome == NameConflictOutcome::aborted
+                                    ? "Warning: adding A.TXT failed - aborted\n"
+                                    : "");
+    }
+}
+
+TEST(ClashPolicy, NamesAndTheFirstFreeNameThatPassesTheRules) {
+    for (const ClashPolicy policy :
+         {ClashPolicy::ask, ClashPolicy::abort, ClashPolicy::overwrite, ClashPolicy::rename}) {
+        ClashPolicy parsed = ClashPolicy::ask;
+        EXPECT_TRUE(clash_policy::parse(clash_policy::name(policy), parsed));
+        EXPECT_EQ(parsed, policy);
+    }
+    ClashPolicy untouched = ClashPolicy::rename;
+    EXPECT_FALSE(clash_policy::parse("Abort", untouched));
+    EXPECT_EQ(untouched, ClashPolicy::rename);
+
+    const auto firstOf = [](const std::string& name, const std::set<std::string>& refused) {
+        return clash_policy::firstFreeName(name, [&refused](const std::string& candidate) {
+            return refused.count(candidate) == 0;
+        });
+    };
+    EXPECT_EQ(firstOf("README.TXT", {}), "README_2.TXT");
+    EXPECT_EQ(firstOf("README.TXT", {"README_2.TXT", "README_3.TXT"}), "README_4.TXT");
+    EXPECT_EQ(firstOf("ARCHIVE.TAR.GZ", {}), "ARCHIVE.TAR_2.GZ") << "the extension is the last";
+    EXPECT_EQ(firstOf("kit", {}), "kit_2");
+    EXPECT_EQ(firstOf(".profile", {}), ".profile_2") << "a leading dot starts no extension";
+    EXPECT_EQ(clash_policy::firstFreeName("A", [](const std::string&) { return false; }), "");
 }

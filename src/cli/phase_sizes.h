@@ -1,0 +1,16 @@
+// The bytes the long phases of a run move, for their progress lines.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct DirectoryNode;
+struct RunOptions;
+
+// The bytes of the regular files the edits copy into the work directory: the programs,
+// packages and drivers the options name (links followed, as the copies follow them).
+uint64_t bytesOfLocalInputs(const RunOptions& options);
+
+// The bytes of the files of the tree below `rootList`, as the pack copies them.
+uint64_t bytesOfFiles(const DirectoryNode* rootList);
