@@ -161,3 +161,54 @@ TEST(Options, EachUsefulOptionAloneMakesARun) {
     EXPECT_TRUE(firewall.options.firewallOff);
     EXPECT_EQ(firewall.options.imagePath, "") << "useful options need no image to parse";
 }
+
+TEST(Options, TheScriptOptionsParseBesideTheOthersAndChangeNoAbbreviation) {
+    const Parsed all = parse({"-i", "x.iso", "-f", "--on-clash", "rename", "--dry-run"});
+    ASSERT_EQ(all.outcome, ParseOutcome::run) << all.err;
+    EXPECT_EQ(all.options.clashPolicy, ClashPolicy::rename);
+    EXPECT_TRUE(all.options.dryRun);
+    EXPECT_FALSE(all.options.listImage);
+    EXPECT_EQ(parse({"-f"}).options.clashPolicy, ClashPolicy::ask);
+
+    const Parsed listing = parse({"--list", "-i", "x.iso"});
+    ASSERT_EQ(listing.outcome, ParseOutcome::run) << listing.err;
+    EXPECT_TRUE(listing.options.listImage);
+
+    // --v is still --vnc, --dry-run alone asks for nothing useful.
+    const Parsed vnc = parse({"--v", "pkg%vnc.exe"});
+    ASSERT_EQ(vnc.outcome, ParseOutcome::run) << vnc.err;
+    EXPECT_EQ(vnc.options.vncValue, "pkg%vnc.exe");
+    EXPECT_EQ(parse({"-i", "x.iso", "--dry-run"}).err,
+              std::string(kParseError) + "should specify at least one useful option\n");
+
+    const struct {
+        std::vector<const char*> args;
+        const char* fragment;
+    } refused[] = {
+        {{"-f", "--on-clash", "skip"}, "--on-clash takes ask, abort, overwrite or rename"},
+        {{"--list"}, "--list needs the image"},
+        {{"--list", "-i", "x.iso", "-f"}, "--list takes no changes"},
+        {{"--list", "-i", "x.iso", "--dry-run"}, "--list takes no changes"},
+        {{"-f", "--version"}, "unrecognised"},
+        {{"-V", "-f"}, "unrecognised"},
+    };
+    for (const auto& c : refused) {
+        std::vector<const char*> argv{"winpe-iso"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        RunOptions options;
+        std::ostringstream help;
+        test_support::ConsoleCapture capture;
+        EXPECT_EQ(parseCommandLine(static_cast<int>(argv.size()), argv.data(), options, help),
+                  ParseOutcome::failed);
+        EXPECT_NE(capture.finish().err.find(c.fragment), std::string::npos) << c.fragment;
+    }
+}
+
+TEST(Options, TheVersionIsTheOnlyArgument) {
+    for (const char* asked : {"--version", "-V"}) {
+        const Parsed version = parse({asked});
+        EXPECT_EQ(version.outcome, ParseOutcome::versionShown);
+        EXPECT_EQ(version.help, std::string("winpe-iso ") + WINPE_VERSION + "\n");
+        EXPECT_EQ(version.err, "");
+    }
+}

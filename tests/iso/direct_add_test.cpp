@@ -173,13 +173,16 @@ TEST_F(DirectAddTest, InvalidNamesEndInTheExceptionLine) {
               }));
     EXPECT_EQ("", out);
     EXPECT_EQ(0u, err.find("Warning: adding file failed, exception: ")) << err;
-    // The directory command reports its exception as a log line.
+    // The directory command reports its exception as a log line, and the cause with the
+    // local path on standard error.
     EXPECT_EQ(1, run("c bad|name", [&] {
                   return addDirectoryToImage(local + "/PKG", "\\PROGRAMS", reader.get(),
                                              modifier.get());
               }));
     EXPECT_NE(std::string::npos, out.find("Log: adding directory failed, exception: ")) << out;
-    EXPECT_EQ("", err);
+    EXPECT_EQ("Warning: adding " + local +
+                  "/PKG failed: \"bad|name\" is not a valid name for an entry of the image\n",
+              err);
 }
 
 TEST_F(DirectAddTest, MissingReaderOrModifierFailsSilently) {
