@@ -32,7 +32,7 @@ std::string formatted(const char* format, va_list arguments) {
 }
 
 void writeLine(std::FILE* stream, const char* prefix, const std::string& text) {
-    progress_line::makeRoomForText();
+    progress_line::makeRoomForText(stream == stderr);
     std::fputs(prefix, stream);
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fputc('\n', stream);

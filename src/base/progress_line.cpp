@@ -83,8 +83,8 @@ bool shown() {
     return openPhase != nullptr && openPhase->visible();
 }
 
-void makeRoomForText() {
-    if (shown()) {
+void makeRoomForText(bool toStandardError) {
+    if (shown() && (toStandardError || terminal::outputIsTerminal())) {
         openPhase->clear();
     }
 }

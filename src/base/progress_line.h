@@ -48,8 +48,9 @@ void advance(uint64_t bytes);
 // True while the open phase shows its line.
 bool shown();
 
-// Clears the shown line before other text is written to the terminal; the next piece
-// draws it again below that text.
-void makeRoomForText();
+// Clears the shown line before a line of text is written to standard output or (when
+// `toStandardError`) standard error, where that stream is the terminal too; the next
+// piece draws it again below that text.
+void makeRoomForText(bool toStandardError);
 
 }  // namespace progress_line

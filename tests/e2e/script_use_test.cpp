@@ -157,6 +157,22 @@ TEST_F(ScriptRun, EachClashPolicyAnswersWithoutAskingAndLogsItsAnswer) {
     EXPECT_TRUE(contains(readFromImage(image(), "/MIRALDA/TASKDECK.XML"),
                          "processName=\"\\PROGRAMS\\TOOL_2.EXE\""));
 
+    // Asked on a terminal while standard output goes to a log: the question is shown on
+    // standard error as well, and the answer typed there is taken.
+    if (test_support::haveTool("script")) {
+        const std::string command = "cd " + shellQuote(temp.path()) + " && " +
+                                    shellQuote(e2e::programPath()) + " " + add[0] + " " + add[1] +
+                                    " " + add[2] + " " + shellQuote(add[3]) + " >log.txt";
+        const test_support::CommandResult asked =
+            test_support::runCommand("printf 'o\\n' | script -qec " + shellQuote(command) + " " +
+                                     shellQuote(temp / "typescript"));
+        ASSERT_EQ(asked.exitCode, 0) << asked.output << readFile(temp / "log.txt");
+        EXPECT_TRUE(
+            contains(readFile(temp / "typescript"),
+                     "Log: press 'c' to change name, 'o' to overwrite, other key to abort\r\n"));
+        EXPECT_TRUE(contains(readFile(temp / "log.txt"), question));
+    }
+
     const e2e::ProgramRun unknown = run(with("skip"));
     EXPECT_EQ(unknown.exitCode, 1);
     EXPECT_TRUE(contains(unknown.err, "--on-clash takes ask, abort, overwrite or rename"))
