@@ -116,3 +116,28 @@ TEST(ManualPage, ListsTheHiddenOptionsUnderAHeadingOfTheirOwn) {
         EXPECT_EQ(options.directories.size() + options.files.size(), 1u) << name;
     }
 }
+
+TEST(ManualPage, DocumentsTheOptionsForScriptsThatTheTableHasUnderTheirOwnHeading) {
+    const std::string scripts = sectionOf(optionsSection(), "\n.SS Options for scripts\n", "\n.S");
+    const std::string source = test_support::readFile(WINPE_SOURCE_DIR "/src/cli/options.cpp");
+    // The table's entries without a short name.
+    static const std::regex longOnly(R"re(add\("([a-z-]+)",)re");
+    std::vector<std::string> names;
+    for (std::sregex_iterator it(source.begin(), source.end(), longOnly), end; it != end; ++it) {
+        names.push_back((*it)[1]);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"on-clash", "dry-run", "list"}));
+    names.push_back("version");
+    for (const std::string& name : names) {
+        // In roff every '-' of an option is written "\-".
+        std::string roff = "\\-\\-";
+        for (const char c : name) {
+            roff += c == '-' ? std::string("\\-") : std::string(1, c);
+        }
+        bool entry = false;
+        for (const char* macro : {"\n.BI ", "\n.B ", "\n.BR "}) {
+            entry |= scripts.find(macro + roff) != std::string::npos;
+        }
+        EXPECT_TRUE(entry) << "no entry for --" << name << " in\n" << scripts;
+    }
+}
