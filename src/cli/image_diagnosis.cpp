@@ -94,6 +94,26 @@ std::string caseVariant(ISOReader& reader, const std::string& path) {
 
 }  // namespace
 
+std::string lastImageStepFailure() {
+    const std::vector<std::string> lines = console_log::recentOutputLines();
+    std::string text;
+    for (size_t i = lines.size(); i-- > 0;) {
+        const std::string& line = lines[i];
+        const size_t start = line.find_first_not_of(' ');
+        const bool announcement = line.size() > 4 && line.compare(line.size() - 4, 4, " ...") == 0;
+        if (announcement && !text.empty()) {
+            break;
+        }
+        if (start != std::string::npos) {
+            text += (text.empty() ? "" : ": ") + line.substr(start);
+        }
+        if (announcement) {
+            break;
+        }
+    }
+    return text.empty() ? "no reason given" : text;
+}
+
 std::string unreadableImageCause(const std::string& imagePath) {
     const std::string notAnImage = fileCause(imagePath);
     if (!notAnImage.empty()) {

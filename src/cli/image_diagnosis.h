@@ -18,3 +18,7 @@ std::string retrieveFailureCause(const std::string& imagePath, ISOReader& reader
 // The cause when the image can not be loaded at all, after `reader` failed to load it:
 // for a "Warning: " line.
 std::string unreadableImageCause(const std::string& imagePath);
+
+// What the image classes said went wrong in their last step: the lines after the last
+// step they announced ("... ..."), the last one first, joined by ": ".
+std::string lastImageStepFailure();

@@ -250,12 +250,12 @@ int Run::extractBootImage() {
     bootReader_ = std::make_unique<ISOBootImageReader>(options_.imagePath);
     if (bootReader_->LoadBootImage() != 0) {
         logWarning("%s is not a bootable CD image: %s", options_.imagePath.c_str(),
-                   console_log::lastOutputLine().c_str());
+                   lastImageStepFailure().c_str());
         return failQuietly();
     }
     if (bootReader_->ExtractBootImage(tree_->bootImageFile) != 0) {
         logWarning("extracting the boot image of %s failed: %s", options_.imagePath.c_str(),
-                   console_log::lastOutputLine().c_str());
+                   lastImageStepFailure().c_str());
         return failQuietly();
     }
     return kSuccess;
@@ -296,6 +296,8 @@ int Run::applyEdits() {
 int Run::writeBack() {
     modifier_ = std::make_unique<ISOModifier>(options_.imagePath);
     if (copyBackWorkTree(*tree_, *reader_, *modifier_) != 0) {
+        logWarning("putting the work directory into the image's tree failed: %s",
+                   lastImageStepFailure().c_str());
         return failQuietly();
     }
     return directAdds();
@@ -321,7 +323,7 @@ int Run::packAndSwap() {
         packed = modifier_->PackImage(newImagePath_, tree_->bootImageFile);
     }
     if (packed != 0) {
-        logWarning("pack image file back failed: %s", console_log::lastOutputLine().c_str());
+        logWarning("pack image file back failed: %s", lastImageStepFailure().c_str());
         return failQuietly();
     }
     logInfo("pack image file back succeeded");
