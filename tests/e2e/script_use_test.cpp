@@ -83,7 +83,7 @@ TEST_F(ScriptRun, EveryFailureSaysWhyOnStandardError) {
         {{"-i", "cd.iso", "-p", "pkg"}, "", {"leads to /etc/passwd, outside"}},
         {{"-i", "cd.iso", "-f"},
          "trap '' XFSZ; ulimit -f 400;",
-         {"Warning: pack image file back failed: "}},
+         {"Warning: pack image file back failed: ", "File too large\n"}},
     };
     for (const auto& c : cases) {
         const e2e::ProgramRun failed = run(c.args, "", c.prefix);
