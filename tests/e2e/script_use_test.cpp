@@ -28,6 +28,18 @@ std::map<std::string, std::string> snapshot(const std::string& directory) {
     return files;
 }
 
+// Why runs under a pseudo-terminal can not be made here; empty when they can. `script`
+// (bsdutils) runs a command on a new pseudo-terminal and records what it shows.
+std::string noTerminalReason() {
+    if (!test_support::haveTool("script")) {
+        return "script (bsdutils) is not installed";
+    }
+    if (test_support::runCommand("script -qec true /dev/null").exitCode != 0) {
+        return "script can not open a pseudo-terminal here";
+    }
+    return "";
+}
+
 }  // namespace
 
 using ScriptRun = FailedRun;
@@ -159,7 +171,7 @@ TEST_F(ScriptRun, EachClashPolicyAnswersWithoutAskingAndLogsItsAnswer) {
 
     // Asked on a terminal while standard output goes to a log: the question is shown on
     // standard error as well, and the answer typed there is taken.
-    if (test_support::haveTool("script")) {
+    if (noTerminalReason().empty()) {
         const std::string command = "cd " + shellQuote(temp.path()) + " && " +
                                     shellQuote(e2e::programPath()) + " " + add[0] + " " + add[1] +
                                     " " + add[2] + " " + shellQuote(add[3]) + " >log.txt";
@@ -300,8 +312,9 @@ TEST_F(ScriptRun, VersionAndTheVncAbbreviationBothWork) {
 }
 
 TEST_F(ScriptRun, AProgressLineOnlyWhenStandardErrorIsATerminal) {
-    if (!test_support::haveTool("script")) {
-        GTEST_SKIP() << "script (bsdutils) is not installed";
+    const std::string noTerminal = noTerminalReason();
+    if (!noTerminal.empty()) {
+        GTEST_SKIP() << noTerminal;
     }
     // 80 MiB, sparse: copied into the work directory and packed, each above 64 MiB.
     const std::string big = temp / "BIG.BIN";
