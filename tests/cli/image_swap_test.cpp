@@ -1,10 +1,15 @@
 #include "cli/image_swap.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
+#include <cerrno>
+#include <cstring>
+#include <vector>
 
 #include "support/test_files.h"
 
@@ -13,23 +18,57 @@ using test_support::TempDir;
 using test_support::writeFile;
 namespace fs = boost::filesystem;
 
+namespace {
+
+// The names in `directory`, hidden ones included, sorted.
+std::vector<std::string> namesIn(const std::string& directory) {
+    std::vector<std::string> names;
+    for (fs::directory_iterator it(directory), end; it != end; ++it) {
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
 TEST(ImageSwap, NewImageTakesTheNameAndTheOldOneIsKeptAsBackup) {
     TempDir temp;
     const std::string image = temp / "cd.iso";
     writeFile(image, "old image");
     writeFile(image + ".tmp", "new image");
-    writeFile(image + ".bak/stale/file", "an older backup, even a directory");
+    writeFile(image + ".bak", "an older backup");
 
     swapInNewImage(image, image + ".tmp", image + ".bak");
     EXPECT_EQ(readFile(image), "new image");
     EXPECT_EQ(readFile(image + ".bak"), "old image");
     EXPECT_FALSE(fs::exists(image + ".tmp"));
+    EXPECT_EQ(namesIn(temp.path()), (std::vector<std::string>{"cd.iso", "cd.iso.bak"}));
 
     // Swapping again replaces the backup by the image of the previous run.
     writeFile(image + ".tmp", "third image");
     swapInNewImage(image, image + ".tmp", image + ".bak");
     EXPECT_EQ(readFile(image), "third image");
     EXPECT_EQ(readFile(image + ".bak"), "new image");
+
+    // A backup that is another name of the image: the rename between the two names does
+    // nothing, and the fresh name goes all the same.
+    fs::remove(image + ".bak");
+    fs::create_hard_link(image, image + ".bak");
+    writeFile(image + ".tmp", "fourth image");
+    swapInNewImage(image, image + ".tmp", image + ".bak");
+    EXPECT_EQ(readFile(image + ".bak"), "third image");
+    EXPECT_EQ(namesIn(temp.path()), (std::vector<std::string>{"cd.iso", "cd.iso.bak"}));
+
+    // A directory at the backup path is the user's: the swap fails and leaves it alone.
+    fs::remove(image + ".bak");
+    writeFile(image + ".bak/kept", "the user's");
+    writeFile(image + ".tmp", "fifth image");
+    EXPECT_THROW(swapInNewImage(image, image + ".tmp", image + ".bak"), ImageSwapError);
+    EXPECT_EQ(readFile(image), "fourth image");
+    EXPECT_EQ(readFile(image + ".bak/kept"), "the user's");
+    EXPECT_EQ(namesIn(temp.path()),
+              (std::vector<std::string>{"cd.iso", "cd.iso.bak", "cd.iso.tmp"}));
 }
 
 TEST(ImageSwap, AFailedSwapLeavesTheOldImageInPlace) {
@@ -103,4 +142,35 @@ TEST(ImageSwap, ALinkToAnotherFileSystemIsKeptAsAFlushedCopyWithItsMode) {
     EXPECT_FALSE(fs::is_symlink(image));
     EXPECT_EQ(readFile(image), "new image");
     fs::remove(shared);
+}
+
+TEST(ImageSwap, ABackupCopyThatFailsKeepsTheOldBackup) {
+    TempDir temp;
+    fs::create_directories(temp / "small");
+    if (::mount("winpe-test", (temp / "small").c_str(), "tmpfs", 0, "size=256k") != 0) {
+        GTEST_SKIP() << "mounting a tmpfs is not allowed here: " << std::strerror(errno);
+    }
+    // The image is a link to another file system, so the backup must be a copy, and the
+    // copy does not fit.
+    writeFile(temp / "real.iso", std::string(1 << 20, 'i'));
+    const std::string image = temp / "small/cd.iso";
+    fs::create_symlink(temp / "real.iso", image);
+    writeFile(image + ".bak", "the previous backup");
+    writeFile(image + ".tmp", "new image");
+    std::string failure;
+    try {
+        swapInNewImage(image, image + ".tmp", image + ".bak");
+    } catch (const ImageSwapError& e) {
+        failure = e.what();
+    }
+    const std::string backup = readFile(image + ".bak");
+    const std::vector<std::string> names = namesIn(temp / "small");
+    const bool stillLink = fs::is_symlink(image);
+    ::umount((temp / "small").c_str());
+    EXPECT_NE(failure.find("can not keep the old image at " + image + ".bak"), std::string::npos)
+        << failure;
+    EXPECT_NE(failure.find("No space left on device"), std::string::npos) << failure;
+    EXPECT_EQ(backup, "the previous backup");
+    EXPECT_EQ(names, (std::vector<std::string>{"cd.iso", "cd.iso.bak", "cd.iso.tmp"}));
+    EXPECT_TRUE(stillLink);
 }

@@ -61,9 +61,14 @@ class ImageSafety : public SampleCdTest {
 TEST_F(ImageSafety, WhateverStandsAtTheNewImagePathIsReplacedNeverFollowed) {
     writeFile(temp / "precious.txt", "precious");
     const std::string planted = image() + ".tmp";
-    for (const std::string kind : {"link", "dangling link", "FIFO"}) {
+    for (const std::string kind :
+         {"link", "dangling link", "FIFO", "link to the image", "hard link of the image"}) {
         if (kind == "FIFO") {
             ASSERT_EQ(::mkfifo(planted.c_str(), 0600), 0);
+        } else if (kind == "link to the image") {
+            fs::create_symlink("cd.iso", planted);
+        } else if (kind == "hard link of the image") {
+            fs::create_hard_link(image(), planted);
         } else {
             fs::create_symlink(kind == "link" ? "precious.txt" : "absent.txt", planted);
         }
@@ -114,6 +119,8 @@ TEST_F(ImageSafety, AWorkDirectoryThatWouldTakeWhatTheRunNeedsIsRefused) {
     writeFile(temp / "proj/notes.txt", "notes");
     writeFile(temp / "proj/tools/kit/KIT.EXE", "kit");
     fs::create_symlink(temp.path(), temp / "proj/link-to-image-dir");
+    fs::create_directories(temp / "proj/shared");
+    ASSERT_EQ(::chmod((temp / "proj/shared").c_str(), 01777), 0);
     struct Case {
         std::vector<std::string> args;
         std::string warning;
@@ -126,6 +133,9 @@ TEST_F(ImageSafety, AWorkDirectoryThatWouldTakeWhatTheRunNeedsIsRefused) {
         {{"-t", "notes.txt"}, "work directory notes.txt exists and is not a directory"},
         {{"-t", "link-to-image-dir"}, "holds the image ../cd.iso"},
         {{"-t", "link-to-image-dir/"}, "holds the image ../cd.iso"},
+        {{"-t", "tools/kit/work", "-X", "tools%\\DOCS"}, "lies inside tools, which this run"},
+        {{"-t", "tools/kit", "-p", "tools"}, "work directory tools/kit lies inside tools"},
+        {{"-t", "shared"}, "work directory shared is shared with other users (mode 1777)"},
     };
     for (const Case& refused : cases) {
         std::vector<std::string> args = {"-i", image, "-f"};
@@ -296,4 +306,31 @@ TEST_F(LargeImageSafety, AnInterruptedPackLeavesTheImageAndNothingElse) {
         EXPECT_FALSE(fs::exists(fs::symlink_status(image() + ".bak")));
         expectNoWorkDirectory();
     }
+}
+
+TEST_F(LargeImageSafety, ASecondRunOnTheSameWorkDirectoryFailsAndTouchesNothing) {
+    e2e::makeSampleCd(temp / "other-tree", temp / "other.iso");
+    const std::string other = readFile(temp / "other.iso");
+    const std::string work = temp / "work";
+    BackgroundRun first(temp.path(), {"-i", "cd.iso", "-f", "-t", work}, tmpdirSetting());
+    ASSERT_TRUE(first.waitUntil([this] { return newImageGrows(); })) << first.out();
+    first.signal(SIGSTOP);
+    const std::vector<std::string> during = e2e::listLocal(work);
+    const e2e::ProgramRun second = run({"-i", "other.iso", "-f", "-t", work});
+    const std::vector<std::string> after = e2e::listLocal(work);
+    first.signal(SIGCONT);
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_EQ(second.err, "Warning: work directory " + work +
+                              " is being used by another run, choose another one with -t\n");
+    EXPECT_FALSE(contains(second.out, "clean up")) << second.out;
+    EXPECT_FALSE(during.empty());
+    EXPECT_EQ(after, during) << "the first run's work tree was touched";
+    EXPECT_EQ(readFile(temp / "other.iso"), other);
+    EXPECT_FALSE(fs::exists(temp / "other.iso.tmp"));
+    EXPECT_FALSE(fs::exists(temp / "other.iso.bak"));
+
+    const e2e::ProgramRun done = first.finish();
+    ASSERT_EQ(done.exitCode, 0) << done.err;
+    EXPECT_TRUE(sameBytes(*large / "large.iso", image() + ".bak"));
+    EXPECT_TRUE(fs::is_empty(work));
 }
