@@ -47,8 +47,9 @@ std::string directoryOf(const std::string& path) {
 
 std::string refuseImageNeighbours(const ImageNeighbours& paths,
                                   const std::vector<std::string>& localInputs) {
-    if (paths.image.empty()) {
-        return "";
+    struct stat image;
+    if (paths.image.empty() || ::stat(paths.image.c_str(), &image) != 0) {
+        return "";  // nothing to keep; the first read of the image reports it
     }
     for (const std::string* neighbour : {&paths.newImage, &paths.backup}) {
         if (isDirectoryEntry(*neighbour)) {

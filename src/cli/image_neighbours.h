@@ -19,6 +19,6 @@ struct ImageNeighbours {
 // - one of `localInputs` is IMAGE.tmp, by its resolved path or as the same file;
 // - the image's directory is not writable by the process;
 // - the image's name is too long for IMAGE.tmp or IMAGE.bak.
-// Nothing is checked for an empty image path.
+// Nothing is checked for an empty image path or an image that can not be reached.
 std::string refuseImageNeighbours(const ImageNeighbours& paths,
                                   const std::vector<std::string>& localInputs);

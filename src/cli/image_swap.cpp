@@ -131,7 +131,7 @@ void copyBackup(const local_file::OpenFile& source, const std::string& imagePath
         fail("can not read", imagePath, errno);
     }
     local_file::copyContents(source.fd(), target.fd(), imagePath, pending.path());
-    carryOverAttributes(target.fd(), source.fd(), old, pending.path());
+    carryOverAttributes(target.fd(), source.fd(), old, backupPath);
     if (::fsync(target.fd()) != 0) {
         fail("can not flush to disk", pending.path(), errno);
     }

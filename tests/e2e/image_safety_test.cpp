@@ -334,3 +334,45 @@ TEST_F(LargeImageSafety, ASecondRunOnTheSameWorkDirectoryFailsAndTouchesNothing)
     EXPECT_TRUE(sameBytes(*large / "large.iso", image() + ".bak"));
     EXPECT_FALSE(fs::exists(work)) << "made by the first run, and removed by it";
 }
+
+TEST_F(LargeImageSafety, AnInterruptDuringTheBackupCopyEndsTheRunCleanly) {
+    // The image is a link to another file system, so the backup is a whole-image copy.
+    const std::string shared = "/dev/shm/winpe-iso-backup-" + std::to_string(::getpid());
+    struct stat here = statOf(temp.path());
+    struct stat there;
+    if (::stat("/dev/shm", &there) != 0 || here.st_dev == there.st_dev) {
+        GTEST_SKIP() << "/dev/shm is not another file system here";
+    }
+    e2e::mustRun("cp --sparse=always " + shellQuote(*large / "large.iso") + " " +
+                 shellQuote(shared));
+    fs::remove(image());
+    fs::create_symlink(shared, image());
+    auto copying = [this] {
+        for (fs::directory_iterator it(temp.path()), end; it != end; ++it) {
+            if (it->path().filename().string().rfind(".WPE", 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    BackgroundRun running(temp.path(), {"-i", "cd.iso", "-f"}, tmpdirSetting());
+    const bool caught = running.waitUntil(copying);
+    running.signal(SIGSTOP);
+    running.signal(SIGINT);
+    running.signal(SIGCONT);
+    const e2e::ProgramRun stopped = running.finish(60);
+    const bool targetKept = sameBytes(*large / "large.iso", shared);
+    fs::remove(shared);
+    ASSERT_TRUE(caught) << "the backup copy was not seen: " << stopped.out << stopped.err;
+    EXPECT_EQ(stopped.exitCode, 1) << stopped.err;
+    EXPECT_TRUE(e2e::endsWith(stopped.err,
+                              "Warning: the run was interrupted by SIGINT, the image is left as "
+                              "it was\n"))
+        << stopped.err;
+    EXPECT_TRUE(targetKept);
+    EXPECT_TRUE(fs::is_symlink(image()));
+    EXPECT_FALSE(copying()) << "the partial backup copy was left";
+    EXPECT_FALSE(fs::exists(fs::symlink_status(image() + ".tmp")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(image() + ".bak")));
+    expectNoWorkDirectory();
+}
