@@ -186,3 +186,26 @@ TEST_F(SharedUse, TheOldBackupIsKeptWhenTheBackupCopyFillsTheFileSystem) {
     EXPECT_EQ(readFile(image()), original);
     EXPECT_TRUE(fs::is_empty(systemTmp()));
 }
+
+TEST_F(SharedUse, AnOwnerThatCanNotBeCarriedOverIsAWarning) {
+    // In a user namespace that maps only the running user, as in a rootless container,
+    // the old image's owner is unmapped: the new image can not be given it.
+    if (runCommand("unshare -r true").exitCode != 0) {
+        GTEST_SKIP() << "user namespaces are not allowed here";
+    }
+    ASSERT_EQ(::chown(image().c_str(), 1234, 1234), 0);
+    ASSERT_EQ(::chmod(image().c_str(), 0644), 0);
+    const e2e::ProgramRun done = run({"-i", "cd.iso", "-f"}, "", "unshare -r");
+    ASSERT_EQ(done.exitCode, 0) << done.err;
+    EXPECT_TRUE(contains(done.err,
+                         "Warning: can not give the old image's owner to cd.iso.tmp: Invalid "
+                         "argument\n"))
+        << done.err;
+    struct stat now;
+    ASSERT_EQ(::stat(image().c_str(), &now), 0);
+    EXPECT_EQ(now.st_mode & 07777, 0644u);
+    EXPECT_EQ(readFile(image() + ".bak"), original);
+    EXPECT_EQ(readFromImage(image(), "/DOCS/README.TXT"), readFile(tree() + "/DOCS/README.TXT"));
+    EXPECT_FALSE(fs::exists(image() + ".tmp"));
+    EXPECT_TRUE(fs::is_empty(systemTmp()));
+}
