@@ -156,6 +156,16 @@ TEST_F(ImageSafety, AWorkDirectoryThatWouldTakeWhatTheRunNeedsIsRefused) {
         runProgram(temp.path(), {"-i", "cd.iso", "-f", "-t", "work"}, "", "timeout 120", "TMPDIR=");
     ASSERT_EQ(used.exitCode, 0) << used.err;
     EXPECT_EQ(statOf(temp / "work").st_mode & 0777, 0700u);
+
+    // A -t that is a link to a directory (on a bigger disk, say) is used through the link.
+    writeFile(temp / "big-disk/work/old.txt", "emptied");
+    fs::create_symlink(temp / "big-disk/work", temp / "work-link");
+    const e2e::ProgramRun linked = runProgram(
+        temp.path(), {"-i", "cd.iso", "-f", "-t", "work-link"}, "", "timeout 120", "TMPDIR=");
+    ASSERT_EQ(linked.exitCode, 0) << linked.err;
+    EXPECT_TRUE(fs::is_symlink(temp / "work-link"));
+    EXPECT_TRUE(fs::is_empty(temp / "big-disk/work"));
+    EXPECT_EQ(statOf(temp / "big-disk/work").st_mode & 0777, 0700u);
     const e2e::ProgramRun emptyTmpdir =
         runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "timeout 120", "TMPDIR=");
     EXPECT_EQ(emptyTmpdir.exitCode, 0) << emptyTmpdir.err;
