@@ -70,11 +70,12 @@ bool removalTakes(const std::string& entry, const std::string& path) {
     }
     // Two names of one file: the entry must not be the very name the path ends at.
     namespace fs = boost::filesystem;
-    boost::system::error_code ec;
-    const fs::path target = fs::canonical(path, ec);
+    boost::system::error_code targetError;
+    boost::system::error_code directoryError;
+    const fs::path target = fs::canonical(path, targetError);
     const fs::path named = fs::absolute(fs::path(entry));
-    const fs::path entryDirectory = fs::canonical(named.parent_path(), ec);
-    return ec || target == entryDirectory / named.filename();
+    const fs::path entryDirectory = fs::canonical(named.parent_path(), directoryError);
+    return targetError || directoryError || target == entryDirectory / named.filename();
 }
 
 }  // namespace file_identity
