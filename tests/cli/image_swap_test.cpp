@@ -1,15 +1,21 @@
 #include "cli/image_swap.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <boost/filesystem.hpp>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
+#include "support/console_capture.h"
 #include "support/test_files.h"
+#include "support/tool_runner.h"
 
+using test_support::captureConsole;
 using test_support::readFile;
 using test_support::TempDir;
 using test_support::writeFile;
@@ -139,4 +145,40 @@ TEST(ImageSwap, ALinkToAnotherFileSystemIsKeptAsAFlushedCopyWithItsMode) {
     EXPECT_FALSE(fs::is_symlink(image));
     EXPECT_EQ(readFile(image), "new image");
     fs::remove(shared);
+}
+
+TEST(ImageSwap, AnAccessListThatCanNotBeCarriedOverLeavesNoWiderBits) {
+    TempDir temp;
+    // The old image has an access list whose mask shows as the group's bits; the new
+    // image lies on a ramfs, which holds no extended attributes at all.
+    writeFile(temp / "real.iso", "old image");
+    ASSERT_EQ(::chmod((temp / "real.iso").c_str(), 0640), 0);
+    if (test_support::runCommand("setfacl -m u:nobody:rw " +
+                                 test_support::shellQuote(temp / "real.iso"))
+            .exitCode != 0) {
+        GTEST_SKIP() << "no access lists here";
+    }
+    fs::create_directories(temp / "ram");
+    if (::mount("winpe-test", (temp / "ram").c_str(), "ramfs", 0, nullptr) != 0) {
+        GTEST_SKIP() << "mounting a ramfs is not allowed here: " << std::strerror(errno);
+    }
+    const std::string image = temp / "ram/cd.iso";
+    fs::create_symlink(temp / "real.iso", image);
+    writeFile(image + ".tmp", "new image");
+    const test_support::Console console =
+        captureConsole([&] { swapInNewImage(image, image + ".tmp", image + ".bak"); });
+    struct stat now;
+    struct stat backup;
+    const int statResult = ::stat(image.c_str(), &now) | ::stat((image + ".bak").c_str(), &backup);
+    const std::string content = readFile(image);
+    ::umount((temp / "ram").c_str());
+    ASSERT_EQ(statResult, 0);
+    EXPECT_EQ(content, "new image");
+    EXPECT_EQ(now.st_mode & 07777, 0600u) << "the mask's rw- must not become the group's";
+    EXPECT_EQ(backup.st_mode & 07777, 0600u);
+    EXPECT_NE(console.err.find("Warning: can not give the old image's extended attribute "
+                               "system.posix_acl_access to " +
+                               image + ".tmp: Operation not supported\n"),
+              std::string::npos)
+        << console.err;
 }
