@@ -14,6 +14,7 @@
 #include "cli/dry_run.h"
 #include "cli/image_diagnosis.h"
 #include "cli/image_listing.h"
+#include "cli/image_neighbours.h"
 #include "cli/image_swap.h"
 #include "cli/options.h"
 #include "cli/phase_sizes.h"
@@ -24,8 +25,10 @@
 #include "iso/direct_add.h"
 #include "iso/iso_modifier.h"
 #include "iso/iso_reader.h"
+#include "platform/directory_lock.h"
 #include "platform/image_lock.h"
 #include "platform/interrupt.h"
+#include "platform/standard_descriptors.h"
 #include "platform/temp_name.h"
 
 namespace fs = boost::filesystem;
@@ -38,6 +41,7 @@ constexpr int kFailure = 1;
 // The state of a run's work directory, for the clean-up at the end or on a failure.
 struct WorkDirectoryState {
     bool generated = false;      // made by this run under a fresh temporary name
+    bool created = false;        // the user's path, made by this run when it was locked
     bool prepared = false;       // made or emptied by this run
     bool existedBefore = false;  // the user's path existed before the run
 };
@@ -53,8 +57,11 @@ class Run {
   private:
     int nameWorkDirectory();
     void abandonGeneratedWorkDirectory();
+    std::vector<std::string> localInputs() const;
     std::vector<ProtectedPath> protectedPaths() const;
     int guardWorkDirectory();
+    int checkImageNeighbours();
+    int lockWorkDirectory();
     int lockImage();
     int prepareWork();
     int retrieveConfiguration();
@@ -76,6 +83,7 @@ class Run {
     std::string backupPath_;
     WorkDirectoryState work_;
     std::unique_ptr<WorkTree> tree_;
+    DirectoryLock workLock_;
     ImageLock lock_;
     bool packStarted_ = false;
     bool newImageKept_ = false;  // the final rename failed: the new image stays at its path
@@ -136,9 +144,9 @@ void Run::removeNewImage() {
     fs::remove(newImagePath_, ec);
 }
 
-// A generated work directory, still empty, made by this run a moment ago.
+// A work directory, still empty, made by this run a moment ago.
 void Run::abandonGeneratedWorkDirectory() {
-    if (work_.generated) {
+    if (work_.generated || work_.created) {
         boost::system::error_code ec;
         fs::remove(options_.workDirectory, ec);
     }
@@ -169,6 +177,27 @@ int Run::nameWorkDirectory() {
     return kSuccess;
 }
 
+// Every local path that the options name; the values with a '%' carry it before their
+// first '%'.
+std::vector<std::string> Run::localInputs() const {
+    std::vector<std::string> paths;
+    for (const std::vector<std::string>* list :
+         {&options_.storageDrivers, &options_.networkDrivers, &options_.binaries,
+          &options_.startBinaries, &options_.packages}) {
+        paths.insert(paths.end(), list->begin(), list->end());
+    }
+    std::vector<std::string> withPercent = options_.startPackages;
+    withPercent.insert(withPercent.end(), options_.directories.begin(), options_.directories.end());
+    withPercent.insert(withPercent.end(), options_.files.begin(), options_.files.end());
+    if (!options_.vncValue.empty()) {
+        withPercent.push_back(options_.vncValue);
+    }
+    for (const std::string& value : withPercent) {
+        paths.push_back(value.substr(0, value.find('%')));
+    }
+    return paths;
+}
+
 // Every local path that the options name, and the places of the image: a -t that is or
 // lies above one of them would delete it.
 std::vector<ProtectedPath> Run::protectedPaths() const {
@@ -179,22 +208,8 @@ std::vector<ProtectedPath> Run::protectedPaths() const {
         }
     }
     paths.push_back({".", ProtectedPath::Kind::currentDirectory});
-    for (const std::vector<std::string>* list :
-         {&options_.storageDrivers, &options_.networkDrivers, &options_.binaries,
-          &options_.startBinaries, &options_.packages}) {
-        for (const std::string& value : *list) {
-            paths.push_back({value, ProtectedPath::Kind::optionPath});
-        }
-    }
-    // These values carry the local path before their first '%'.
-    std::vector<std::string> withPercent = options_.startPackages;
-    withPercent.insert(withPercent.end(), options_.directories.begin(), options_.directories.end());
-    withPercent.insert(withPercent.end(), options_.files.begin(), options_.files.end());
-    if (!options_.vncValue.empty()) {
-        withPercent.push_back(options_.vncValue);
-    }
-    for (const std::string& value : withPercent) {
-        paths.push_back({value.substr(0, value.find('%')), ProtectedPath::Kind::optionPath});
+    for (const std::string& input : localInputs()) {
+        paths.push_back({input, ProtectedPath::Kind::optionPath});
     }
     return paths;
 }
@@ -210,6 +225,41 @@ int Run::guardWorkDirectory() {
         return kSuccess;
     }
     logWarning("%s", refusal.c_str());
+    return kFailure;
+}
+
+// Where the new image and the backup will be made is checked before any work is done.
+int Run::checkImageNeighbours() {
+    const std::string refusal = refuseImageNeighbours(
+        ImageNeighbours{options_.imagePath, newImagePath_, backupPath_}, localInputs());
+    if (refusal.empty()) {
+        return kSuccess;
+    }
+    logWarning("%s", refusal.c_str());
+    abandonGeneratedWorkDirectory();
+    return kFailure;
+}
+
+// One run per -t: the directory (made here when it is missing) is locked from now until
+// the run ends, so a second run naming it stops before it touches anything.
+int Run::lockWorkDirectory() {
+    if (work_.generated) {
+        return kSuccess;
+    }
+    if (!boost::filesystem::exists(boost::filesystem::symlink_status(options_.workDirectory))) {
+        // A failure to make it is thrown: the parent is missing, say.
+        prepareWorkDirectory(options_.workDirectory);
+        work_.created = true;
+        work_.prepared = true;
+    }
+    if (workLock_.acquire(options_.workDirectory) == DirectoryLock::Outcome::locked) {
+        work_.existedBefore = !work_.created;
+        return kSuccess;
+    }
+    work_.created = false;  // another run took it over and uses it now
+    work_.prepared = false;
+    logWarning("work directory %s is being used by another run, choose another one with -t",
+               options_.workDirectory.c_str());
     return kFailure;
 }
 
@@ -230,7 +280,9 @@ int Run::lockImage() {
 int Run::prepareWork() {
     if (!work_.generated) {
         work_.prepared = true;
-        prepareWorkDirectory(options_.workDirectory, &work_.existedBefore);
+        if (work_.existedBefore) {
+            emptyWorkDirectory(options_.workDirectory);
+        }
     }
     tree_->createDirectories();
     return kSuccess;
@@ -372,7 +424,8 @@ int Run::execute() {
             abandonGeneratedWorkDirectory();
             return kFailure;
         }
-        if (guardWorkDirectory() != kSuccess || lockImage() != kSuccess) {
+        if (guardWorkDirectory() != kSuccess || checkImageNeighbours() != kSuccess ||
+            lockWorkDirectory() != kSuccess || lockImage() != kSuccess) {
             return kFailure;
         }
         if (runSteps() != kSuccess) {
@@ -394,6 +447,7 @@ int Run::execute() {
 }  // namespace
 
 int runWinpeIso(int argc, const char* const argv[]) {
+    standard_descriptors::makeValid();
     RunOptions options;
     switch (parseCommandLine(argc, argv, options, std::cout)) {
         case ParseOutcome::helpShown:

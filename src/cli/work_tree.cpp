@@ -1,11 +1,13 @@
 #include "cli/work_tree.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 #include "base/console_log.h"
@@ -72,6 +74,28 @@ bool holds(const std::string& workDirectory, const FileIdentity& work, const std
     return std::find(holding.begin(), holding.end(), work) != holding.end();
 }
 
+// The work directory is the directory `input` leads to or lies below it. A work
+// directory that does not exist yet is placed by its nearest existing parent.
+bool liesInside(const std::string& workDirectory, const std::string& input) {
+    struct stat status;
+    if (workDirectory.empty() || ::stat(input.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        return false;
+    }
+    fs::path existing = fs::absolute(fs::path(workDirectory));
+    boost::system::error_code ec;
+    while (!existing.empty() && !fs::is_directory(existing, ec)) {
+        existing = existing.parent_path();
+    }
+    const std::vector<FileIdentity> chain = file_identity::directoryChain(existing.string());
+    return std::find(chain.begin(), chain.end(), file_identity::of(status)) != chain.end();
+}
+
+std::string octal(unsigned mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", mode);
+    return text;
+}
+
 }  // namespace
 
 WorkTree::WorkTree(const std::string& work)
@@ -136,6 +160,13 @@ std::string refuseWorkDirectory(const std::string& workDirectory,
                        ", which this run reads, choose another one with -t";
         }
     }
+    for (const ProtectedPath& guarded : protectedPaths) {
+        if (guarded.kind == ProtectedPath::Kind::optionPath && !guarded.path.empty() &&
+            liesInside(workDirectory, guarded.path)) {
+            return "work directory " + workDirectory + " lies inside " + guarded.path +
+                   ", which this run reads, choose another one with -t";
+        }
+    }
     struct stat entry;
     if (!workDirectory.empty() && ::lstat(workDirectory.c_str(), &entry) == 0) {
         struct stat target;
@@ -143,15 +174,45 @@ std::string refuseWorkDirectory(const std::string& workDirectory,
             return "work directory " + workDirectory +
                    " exists and is not a directory, choose another one with -t";
         }
-        // Emptying it would reach into whatever is mounted there, a bind mount of the
-        // image's directory among them.
+        // Emptying it would empty whatever is mounted there, or reach into what is
+        // mounted below, a bind mount of the image's directory among them.
+        if (mount_points::isMountPoint(workDirectory)) {
+            return "work directory " + workDirectory +
+                   " is a mount point, choose another one with -t";
+        }
         const std::string mounted = mount_points::firstBelow(workDirectory);
         if (!mounted.empty()) {
             return "work directory " + workDirectory + " holds the mount point " + mounted +
                    ", choose another one with -t";
         }
+        // A shared directory such as /tmp holds other users' files.
+        if ((target.st_mode & (S_IWOTH | S_ISVTX)) != 0) {
+            return "work directory " + workDirectory + " is shared with other users (mode " +
+                   octal(target.st_mode & 07777) + "), choose another one with -t";
+        }
+        // It is emptied and made private where it stands, so it must be the user's own.
+        if (target.st_uid != ::geteuid()) {
+            return "work directory " + workDirectory +
+                   " belongs to another user, choose another one with -t";
+        }
     }
     return "";
+}
+
+void emptyWorkDirectory(const std::string& workDirectory) {
+    const fs::path path(workDirectory);
+    std::vector<fs::path> entries;
+    for (fs::directory_iterator it(path), end; it != end; ++it) {
+        entries.push_back(it->path());
+    }
+    for (const fs::path& entry : entries) {
+        fs::remove_all(entry);
+    }
+    if (::chmod(workDirectory.c_str(), 0700) != 0) {
+        throw fs::filesystem_error(
+            "can not make the directory private", path,
+            boost::system::error_code(errno, boost::system::system_category()));
+    }
 }
 
 bool prepareWorkDirectory(const std::string& workDirectory, bool* existedBefore) {
@@ -161,9 +222,10 @@ bool prepareWorkDirectory(const std::string& workDirectory, bool* existedBefore)
         *existedBefore = existed;
     }
     if (existed) {
-        fs::remove_all(path);
+        emptyWorkDirectory(workDirectory);
+    } else {
+        makePrivateDirectory(path);
     }
-    makePrivateDirectory(path);
     return existed;
 }
 
@@ -171,10 +233,10 @@ int cleanUpWorkDirectory(bool existedBefore, const std::string& workDirectory, b
     logInfo("clean up ...");
     try {
         if (prepared) {
-            const fs::path path(workDirectory);
-            fs::remove_all(path);
             if (existedBefore) {
-                makePrivateDirectory(path);
+                emptyWorkDirectory(workDirectory);
+            } else {
+                fs::remove_all(fs::path(workDirectory));
             }
         }
     } catch (const std::exception&) {

@@ -47,23 +47,32 @@ struct ProtectedPath {
 };
 
 // Empty when the user's `workDirectory` may be emptied and used; otherwise the warning
-// that refuses it: it exists and is not a directory, or it is or lies above one of
-// `protectedPaths`. Directories are compared as files (device and inode of every
-// directory from each protected path up to the root, and of the path's target where it
-// is a link), so links, "..", bind mounts and doubled separators are all seen through;
-// paths that do not exist yet are compared by their resolved names.
+// that refuses it: it is or lies above one of `protectedPaths`, lies inside one of the
+// local paths named by the options, exists and is not a directory, is a mount point or
+// holds one, is shared with other users (writable by all, or sticky), or belongs to
+// another user. A link to a directory is judged by its target, which is what the run
+// empties. Directories are compared as files (device and inode of every directory from
+// each protected path up to the root, and of the path's target where it is a link), so
+// links, "..", bind mounts and doubled separators are all seen through; paths that do
+// not exist yet are compared by their resolved names, or placed by their nearest
+// existing parent.
 std::string refuseWorkDirectory(const std::string& workDirectory,
                                 const std::vector<ProtectedPath>& protectedPaths);
 
-// Empties the user's work directory or makes it: returns whether anything stood at the
-// path before (it is removed with its contents and made again, empty, with mode 0700).
-// The parent directory must exist. Throws on failure; `existedBefore`, when given, is
-// set before anything is removed.
+// Removes everything inside the directory `workDirectory` leads to (a link to a
+// directory is followed and stays) and gives the directory mode 0700. The directory
+// itself stays, so a lock held on it holds on. Throws on failure.
+void emptyWorkDirectory(const std::string& workDirectory);
+
+// Empties the user's work directory in place or makes it: returns whether anything stood
+// at the path before (it is emptied and given mode 0700) or not (it is made with mode
+// 0700). The parent directory must exist. Throws on failure; `existedBefore`, when
+// given, is set before anything is removed.
 bool prepareWorkDirectory(const std::string& workDirectory, bool* existedBefore = nullptr);
 
-// Logs "clean up ...", then removes the work directory with its contents, making it
-// again empty (mode 0700) when it existed before the run. Logs "failed to clean up" and returns 1
-// when that fails, else logs "clean up succeeded" and returns 0. When the run has not
-// prepared the directory yet (`prepared` false) nothing at the path is touched.
+// Logs "clean up ...", then empties the work directory when it existed before the run,
+// or removes it with its contents. Logs "failed to clean up" and returns 1 when that
+// fails, else logs "clean up succeeded" and returns 0. When the run has not prepared the
+// directory yet (`prepared` false) nothing at the path is touched.
 int cleanUpWorkDirectory(bool existedBefore, const std::string& workDirectory,
                          bool prepared = true);

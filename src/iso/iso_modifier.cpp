@@ -10,6 +10,7 @@
 #include "iso/image_path.h"
 #include "iso/limits.h"
 #include "iso/records.h"
+#include "platform/file_identity.h"
 #include "platform/local_file.h"
 
 namespace fs = boost::filesystem;
@@ -182,9 +183,9 @@ int ISOModifier::PackImage(const std::string& outputPath, const std::string& boo
     if (loadImage() != 0) {
         return 1;
     }
-    boost::system::error_code error;
-    if (fs::equivalent(outputPath, imagePath, error) && !error) {
-        // Opening the output empties it, and with it every byte still to be copied.
+    if (file_identity::removalTakes(outputPath, imagePath)) {
+        // What stands at the output is removed first, and with the image every byte still
+        // to be copied. A link to the image, or another name of it, may go.
         printImageLine("pack ISO image failed - the output file " + outputPath +
                        " is the image being modified");
         return 1;

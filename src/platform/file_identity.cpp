@@ -1,5 +1,7 @@
 #include "platform/file_identity.h"
 
+#include <boost/filesystem.hpp>
+
 namespace file_identity {
 
 namespace {
@@ -53,6 +55,27 @@ std::vector<FileIdentity> directoryChain(const std::string& directory) {
         chain.push_back(parent);
     }
     return chain;
+}
+
+bool removalTakes(const std::string& entry, const std::string& path) {
+    struct stat status;
+    if (::lstat(entry.c_str(), &status) != 0 || S_ISLNK(status.st_mode)) {
+        return false;
+    }
+    if (of(status) != ofTarget(path)) {
+        return false;
+    }
+    if (status.st_nlink < 2) {
+        return true;
+    }
+    // Two names of one file: the entry must not be the very name the path ends at.
+    namespace fs = boost::filesystem;
+    boost::system::error_code targetError;
+    boost::system::error_code directoryError;
+    const fs::path target = fs::canonical(path, targetError);
+    const fs::path named = fs::absolute(fs::path(entry));
+    const fs::path entryDirectory = fs::canonical(named.parent_path(), directoryError);
+    return targetError || directoryError || target == entryDirectory / named.filename();
 }
 
 }  // namespace file_identity

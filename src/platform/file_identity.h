@@ -35,4 +35,9 @@ FileIdentity ofTarget(const std::string& path);
 // not be reached.
 std::vector<FileIdentity> directoryChain(const std::string& directory);
 
+// True when removing the entry `entry` (never followed) would take away the file that
+// `path` leads to: the entry is where `path` finally leads, or it is that file's only
+// name. A symbolic link to the file, or another hard link of it, may go.
+bool removalTakes(const std::string& entry, const std::string& path);
+
 }  // namespace file_identity

@@ -9,7 +9,7 @@ namespace {
 
 volatile sig_atomic_t notedSignal = 0;
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 extern "C" void noteSignal(int signal) {
     notedSignal = signal;
@@ -60,6 +60,8 @@ std::string signalName(int signal) {
             return "SIGTERM";
         case SIGHUP:
             return "SIGHUP";
+        case SIGPIPE:
+            return "SIGPIPE";
         default:
             return "signal " + std::to_string(signal);
     }

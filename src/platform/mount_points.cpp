@@ -1,5 +1,8 @@
 #include "platform/mount_points.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <fstream>
 #include <sstream>
@@ -56,6 +59,23 @@ std::string firstBelow(const std::string& directory) {
         }
     }
     return "";
+}
+
+bool isMountPoint(const std::string& directory) {
+    boost::system::error_code ec;
+    const boost::filesystem::path resolved = boost::filesystem::canonical(directory, ec);
+    if (ec) {
+        return false;
+    }
+    const std::vector<std::string> points = list();
+    if (std::find(points.begin(), points.end(), resolved.string()) != points.end()) {
+        return true;
+    }
+    struct stat self;
+    struct stat parent;
+    return ::stat(resolved.c_str(), &self) == 0 &&
+           ::stat((resolved.string() + "/..").c_str(), &parent) == 0 &&
+           self.st_dev != parent.st_dev;
 }
 
 }  // namespace mount_points

@@ -15,4 +15,9 @@ std::vector<std::string> list();
 // reach into the mounted file system.
 std::string firstBelow(const std::string& directory);
 
+// True when the directory `directory` (resolved first) is itself a mount point: listed
+// as one, or on another file system than its parent. Emptying it would empty the mounted
+// file system.
+bool isMountPoint(const std::string& directory);
+
 }  // namespace mount_points

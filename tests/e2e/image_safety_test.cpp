@@ -61,9 +61,14 @@ class ImageSafety : public SampleCdTest {
 TEST_F(ImageSafety, WhateverStandsAtTheNewImagePathIsReplacedNeverFollowed) {
     writeFile(temp / "precious.txt", "precious");
     const std::string planted = image() + ".tmp";
-    for (const std::string kind : {"link", "dangling link", "FIFO"}) {
+    for (const std::string kind :
+         {"link", "dangling link", "FIFO", "link to the image", "hard link of the image"}) {
         if (kind == "FIFO") {
             ASSERT_EQ(::mkfifo(planted.c_str(), 0600), 0);
+        } else if (kind == "link to the image") {
+            fs::create_symlink("cd.iso", planted);
+        } else if (kind == "hard link of the image") {
+            fs::create_hard_link(image(), planted);
         } else {
             fs::create_symlink(kind == "link" ? "precious.txt" : "absent.txt", planted);
         }
@@ -114,6 +119,8 @@ TEST_F(ImageSafety, AWorkDirectoryThatWouldTakeWhatTheRunNeedsIsRefused) {
     writeFile(temp / "proj/notes.txt", "notes");
     writeFile(temp / "proj/tools/kit/KIT.EXE", "kit");
     fs::create_symlink(temp.path(), temp / "proj/link-to-image-dir");
+    fs::create_directories(temp / "proj/shared");
+    ASSERT_EQ(::chmod((temp / "proj/shared").c_str(), 01777), 0);
     struct Case {
         std::vector<std::string> args;
         std::string warning;
@@ -126,6 +133,9 @@ TEST_F(ImageSafety, AWorkDirectoryThatWouldTakeWhatTheRunNeedsIsRefused) {
         {{"-t", "notes.txt"}, "work directory notes.txt exists and is not a directory"},
         {{"-t", "link-to-image-dir"}, "holds the image ../cd.iso"},
         {{"-t", "link-to-image-dir/"}, "holds the image ../cd.iso"},
+        {{"-t", "tools/kit/work", "-X", "tools%\\DOCS"}, "lies inside tools, which this run"},
+        {{"-t", "tools/kit", "-p", "tools"}, "work directory tools/kit lies inside tools"},
+        {{"-t", "shared"}, "work directory shared is shared with other users (mode 1777)"},
     };
     for (const Case& refused : cases) {
         std::vector<std::string> args = {"-i", image, "-f"};
@@ -146,6 +156,16 @@ TEST_F(ImageSafety, AWorkDirectoryThatWouldTakeWhatTheRunNeedsIsRefused) {
         runProgram(temp.path(), {"-i", "cd.iso", "-f", "-t", "work"}, "", "timeout 120", "TMPDIR=");
     ASSERT_EQ(used.exitCode, 0) << used.err;
     EXPECT_EQ(statOf(temp / "work").st_mode & 0777, 0700u);
+
+    // A -t that is a link to a directory (on a bigger disk, say) is used through the link.
+    writeFile(temp / "big-disk/work/old.txt", "emptied");
+    fs::create_symlink(temp / "big-disk/work", temp / "work-link");
+    const e2e::ProgramRun linked = runProgram(
+        temp.path(), {"-i", "cd.iso", "-f", "-t", "work-link"}, "", "timeout 120", "TMPDIR=");
+    ASSERT_EQ(linked.exitCode, 0) << linked.err;
+    EXPECT_TRUE(fs::is_symlink(temp / "work-link"));
+    EXPECT_TRUE(fs::is_empty(temp / "big-disk/work"));
+    EXPECT_EQ(statOf(temp / "big-disk/work").st_mode & 0777, 0700u);
     const e2e::ProgramRun emptyTmpdir =
         runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "timeout 120", "TMPDIR=");
     EXPECT_EQ(emptyTmpdir.exitCode, 0) << emptyTmpdir.err;
@@ -296,4 +316,73 @@ TEST_F(LargeImageSafety, AnInterruptedPackLeavesTheImageAndNothingElse) {
         EXPECT_FALSE(fs::exists(fs::symlink_status(image() + ".bak")));
         expectNoWorkDirectory();
     }
+}
+
+TEST_F(LargeImageSafety, ASecondRunOnTheSameWorkDirectoryFailsAndTouchesNothing) {
+    e2e::makeSampleCd(temp / "other-tree", temp / "other.iso");
+    const std::string other = readFile(temp / "other.iso");
+    const std::string work = temp / "work";
+    BackgroundRun first(temp.path(), {"-i", "cd.iso", "-f", "-t", work}, tmpdirSetting());
+    ASSERT_TRUE(first.waitUntil([this] { return newImageGrows(); })) << first.out();
+    first.signal(SIGSTOP);
+    const std::vector<std::string> during = e2e::listLocal(work);
+    const e2e::ProgramRun second = run({"-i", "other.iso", "-f", "-t", work});
+    const std::vector<std::string> after = e2e::listLocal(work);
+    first.signal(SIGCONT);
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_EQ(second.err, "Warning: work directory " + work +
+                              " is being used by another run, choose another one with -t\n");
+    EXPECT_FALSE(contains(second.out, "clean up")) << second.out;
+    EXPECT_FALSE(during.empty());
+    EXPECT_EQ(after, during) << "the first run's work tree was touched";
+    EXPECT_EQ(readFile(temp / "other.iso"), other);
+    EXPECT_FALSE(fs::exists(temp / "other.iso.tmp"));
+    EXPECT_FALSE(fs::exists(temp / "other.iso.bak"));
+
+    const e2e::ProgramRun done = first.finish();
+    ASSERT_EQ(done.exitCode, 0) << done.err;
+    EXPECT_TRUE(sameBytes(*large / "large.iso", image() + ".bak"));
+    EXPECT_FALSE(fs::exists(work)) << "made by the first run, and removed by it";
+}
+
+TEST_F(LargeImageSafety, AnInterruptDuringTheBackupCopyEndsTheRunCleanly) {
+    // The image is a link to another file system, so the backup is a whole-image copy.
+    const std::string shared = "/dev/shm/winpe-iso-backup-" + std::to_string(::getpid());
+    struct stat here = statOf(temp.path());
+    struct stat there;
+    if (::stat("/dev/shm", &there) != 0 || here.st_dev == there.st_dev) {
+        GTEST_SKIP() << "/dev/shm is not another file system here";
+    }
+    e2e::mustRun("cp --sparse=always " + shellQuote(*large / "large.iso") + " " +
+                 shellQuote(shared));
+    fs::remove(image());
+    fs::create_symlink(shared, image());
+    auto copying = [this] {
+        for (fs::directory_iterator it(temp.path()), end; it != end; ++it) {
+            if (it->path().filename().string().rfind(".WPE", 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    BackgroundRun running(temp.path(), {"-i", "cd.iso", "-f"}, tmpdirSetting());
+    const bool caught = running.waitUntil(copying);
+    running.signal(SIGSTOP);
+    running.signal(SIGINT);
+    running.signal(SIGCONT);
+    const e2e::ProgramRun stopped = running.finish(60);
+    const bool targetKept = sameBytes(*large / "large.iso", shared);
+    fs::remove(shared);
+    ASSERT_TRUE(caught) << "the backup copy was not seen: " << stopped.out << stopped.err;
+    EXPECT_EQ(stopped.exitCode, 1) << stopped.err;
+    EXPECT_TRUE(e2e::endsWith(stopped.err,
+                              "Warning: the run was interrupted by SIGINT, the image is left as "
+                              "it was\n"))
+        << stopped.err;
+    EXPECT_TRUE(targetKept);
+    EXPECT_TRUE(fs::is_symlink(image()));
+    EXPECT_FALSE(copying()) << "the partial backup copy was left";
+    EXPECT_FALSE(fs::exists(fs::symlink_status(image() + ".tmp")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(image() + ".bak")));
+    expectNoWorkDirectory();
 }

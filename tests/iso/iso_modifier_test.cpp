@@ -267,6 +267,17 @@ TEST_F(ModifierTest, PackFailsSafely) {
         EXPECT_EQ(1, packTo(modifier, image));
         EXPECT_NE(std::string::npos, lines.find("is the image being modified")) << lines;
         EXPECT_EQ(before, readFile(image));
+
+        // A link to the image, or a second name of it, is removed as an entry and the
+        // image read through its own name.
+        fs::create_symlink(image, temp / "link.iso");
+        fs::create_hard_link(image, temp / "second-name.iso");
+        for (const char* output : {"link.iso", "second-name.iso"}) {
+            ISOModifier again(image);
+            EXPECT_EQ(0, packTo(again, temp / output)) << output << lines;
+            EXPECT_EQ(before, readFile(image)) << output;
+            EXPECT_FALSE(fs::is_symlink(temp / output));
+        }
     }
     {
         // A local file that shrank after it was added.

@@ -19,7 +19,13 @@ TEST(Interrupt, ASignalIsNotedOnlyOnceTheDeferralEndsAndIgnoredOnesStayIgnored) 
     ASSERT_EQ(::sigaction(SIGINT, nullptr, &action), 0);
     EXPECT_EQ(action.sa_flags & SA_RESTART, 0) << "a waiting read must return";
 
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // A reader of standard output that went away ends the run like SIGTERM.
+    interrupt::reset();
+    ::raise(SIGPIPE);
+    EXPECT_EQ(interrupt::noted(), SIGPIPE);
+    EXPECT_EQ(interrupt::signalName(SIGPIPE), "SIGPIPE");
+
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         ::signal(signal, SIG_DFL);
     }
     interrupt::reset();
