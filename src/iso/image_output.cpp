@@ -81,8 +81,7 @@ int ImageOutput::openSource(const CopySource& source) {
         return openSourceFd;
     }
     closeSource();
-    uint64_t size = 0;
-    openSourceFd = local_file::openForReading(source.name, size, "source file").release();
+    openSourceFd = openLocalSource(source).release();
     ownsSourceFd = true;
     openSourceKey = source;
     return openSourceFd;
