@@ -47,15 +47,21 @@ std::vector<const Step*> stepsOf(const Route& route) {
     return steps;
 }
 
-// Opens a directory with `open` (which returns a descriptor or -1 with errno) and
-// checks it against `expected`; the reason of a failure names `what`.
-template <typename Open>
-local_file::OpenFile openCheckedDirectory(const Open& open, const FileIdentity& expected,
-                                          const std::string& what, std::string& reason) {
-    local_file::OpenFile directory(open());
+// Opens the directory `name` of the directory `at` without following a link and checks
+// it against `expected`; the reason of a failure names `what`.
+local_file::OpenFile openCheckedDirectory(int at, const std::string& name,
+                                          const FileIdentity& expected, const std::string& what,
+                                          std::string& reason) {
+    local_file::OpenFile directory(::openat(at, name.c_str(), kDirectoryFlags));
     struct stat status;
     if (directory.fd() < 0) {
-        reason = openReason(what, errno);
+        int error = errno;
+        // A link there is refused as "no directory"; it is said what it is.
+        if (error == ENOTDIR && ::fstatat(at, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(status.st_mode)) {
+            error = ELOOP;
+        }
+        reason = openReason(what, error);
     } else if (::fstat(directory.fd(), &status) != 0) {
         reason = openReason(what, errno);
     } else if (file_identity::of(status) != expected) {
@@ -70,15 +76,12 @@ local_file::OpenFile openCheckedDirectory(const Open& open, const FileIdentity& 
 // the last one opened, or a closed file with `reason` set.
 local_file::OpenFile walk(const std::vector<const Step*>& steps, size_t end, std::string& reason) {
     const Step& start = *steps.front();
-    local_file::OpenFile directory =
-        openCheckedDirectory([&start] { return ::open(start.name.c_str(), kDirectoryFlags); },
-                             start.identity, "the directory " + start.name, reason);
+    local_file::OpenFile directory = openCheckedDirectory(AT_FDCWD, start.name, start.identity,
+                                                          "the directory " + start.name, reason);
     for (size_t i = 1; i < end && directory.fd() >= 0; ++i) {
         const Step& step = *steps[i];
-        const int parent = directory.fd();
-        directory = openCheckedDirectory(
-            [&step, parent] { return ::openat(parent, step.name.c_str(), kDirectoryFlags); },
-            step.identity, "the directory " + step.name + " on its way", reason);
+        directory = openCheckedDirectory(directory.fd(), step.name, step.identity,
+                                         "the directory " + step.name + " on its way", reason);
     }
     return directory;
 }
@@ -150,9 +153,8 @@ Route follow(const Route& route, const std::string& relative, const std::string&
 local_file::OpenFile openDirectoryAt(int parent, const std::string& name, const struct stat& status,
                                      const std::string& shown) {
     std::string reason;
-    local_file::OpenFile directory = openCheckedDirectory(
-        [parent, &name] { return ::openat(parent, name.c_str(), kDirectoryFlags); },
-        file_identity::of(status), "it", reason);
+    local_file::OpenFile directory =
+        openCheckedDirectory(parent, name, file_identity::of(status), "it", reason);
     if (directory.fd() < 0) {
         throw listFailure(shown, reason);
     }
