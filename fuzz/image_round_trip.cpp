@@ -49,12 +49,22 @@ struct Image {
     uint16_t blockSize;
 };
 
+// The data of a file, from each of its records in turn when it has several.
 std::vector<uint8_t> fileData(const Image& image, const DirectoryNode& node) {
-    const uint64_t start = uint64_t(node.extent) * image.blockSize;
-    if (start > image.size || node.size > image.size - start) {
-        return {};
+    std::vector<FileSection> pieces = node.sections;
+    if (pieces.empty()) {
+        pieces.push_back(FileSection{node.extent, 0, {}});
     }
-    return std::vector<uint8_t>(image.data + start, image.data + start + node.size);
+    std::vector<uint8_t> data;
+    for (const FileSection& piece : pieces) {
+        const uint64_t size = node.isMultiExtent() ? piece.size : node.size;
+        const uint64_t start = uint64_t(piece.extent) * image.blockSize;
+        if (start > image.size || size > image.size - start) {
+            return {};
+        }
+        data.insert(data.end(), image.data + start, image.data + start + size);
+    }
+    return data;
 }
 
 void compareLists(const DirectoryNode* before, const Image& old, const DirectoryNode* after,

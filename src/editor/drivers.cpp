@@ -75,10 +75,11 @@ int WinpeEditor::addNetworkDriver(std::string source) {
         struct Copy {
             std::string from;
             std::string to;
+            checked_file::Route route;
         };
         std::vector<Copy> copies;
-        for (const local_tree::Entry& entry :
-             local_tree::scan(source, local_tree::Depth::topOnly)) {
+        for (const local_tree::Entry& entry : local_tree::scan(
+                 source, local_tree::Depth::topOnly, {}, image_path::requireLocalFileSize)) {
             if (entry.directory) {
                 continue;
             }
@@ -88,10 +89,12 @@ int WinpeEditor::addNetworkDriver(std::string source) {
             }
             const std::string from = trimmed + "/" + entry.name;
             image_path::requireLocalEntryName(entry.name, from);
-            copies.push_back({from, localPath(destination) + "/" + entry.name});
+            copies.push_back({from, localPath(destination) + "/" + entry.name, entry.route});
         }
         for (const Copy& copy : copies) {
-            local_file::copyFile(copy.from, copy.to);
+            uint64_t size = 0;
+            const local_file::OpenFile file = checked_file::openFile(copy.route, copy.from, size);
+            local_file::copyOpenFile(file.fd(), copy.from, copy.to);
         }
         logInfo("adding network driver %s succeeded", name.c_str());
         return 0;

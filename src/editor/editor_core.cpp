@@ -8,6 +8,7 @@
 #include "editor/winpe_editor.h"
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
+#include "platform/checked_file.h"
 #include "platform/local_file.h"
 #include "platform/local_tree.h"
 
@@ -44,7 +45,10 @@ void copyEntries(const std::string& source, const std::string& destination,
             fs::create_directory(to);
             copyEntries(from, to, entry.children, upperCaseNames);
         } else {
-            local_file::copyFile(from, to);
+            // The file the listing checked, or the copy fails naming it.
+            uint64_t size = 0;
+            const local_file::OpenFile file = checked_file::openFile(entry.route, from, size);
+            local_file::copyOpenFile(file.fd(), from, to);
         }
     }
 }
@@ -130,7 +134,10 @@ std::string WinpeEditor::addFile(const std::string& source, const std::string& d
         if (!resolveNameConflict(name, destDir, imagePathBelow, texts)) {
             return "";
         }
-        local_file::copyFile(source, targetDir + "/" + name);
+        uint64_t size = 0;
+        const local_file::OpenFile file = local_file::openForReading(source, size);
+        image_path::requireLocalFileSize(source, size);
+        local_file::copyOpenFile(file.fd(), source, targetDir + "/" + name);
         logInfo("adding file %s succeeded", name.c_str());
         return name;
     } catch (const std::exception& e) {
@@ -170,12 +177,14 @@ void WinpeEditor::copy_directory(const std::string& source, const std::string& d
                                  bool upperCaseNames) {
     requireFreeDestination(destination);
     // The whole tree is looked at first: a name the image can not hold, a link leading
-    // out of it or a special file stops the copy before anything is copied.
+    // out of it, a special file or a file too large for the image stops the copy before
+    // anything is copied.
     const std::vector<local_tree::Entry> entries = local_tree::scan(
         source, local_tree::Depth::whole,
         [upperCaseNames](const std::string& name, const std::string& path) {
             image_path::requireLocalEntryName(upperCaseNames ? upperCase(name) : name, path);
-        });
+        },
+        image_path::requireLocalFileSize);
     fs::create_directory(destination);
     copyEntries(source, destination, entries, upperCaseNames);
 }

@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "platform/checked_file.h"
 
 struct DirectoryNode;
 using NodeList = std::unique_ptr<DirectoryNode>;
@@ -35,6 +38,15 @@ struct Placement {
     uint16_t directoryNumber = 0;  // a directory's own path table number
 };
 
+// One record of a file that an image stores in several records, because its size does not
+// fit one record's 32-bit Data Length (Multi-Extent): where that record's data lies in the
+// old image, and where the new image puts the record and its data.
+struct FileSection {
+    uint32_t extent = 0;  // first block of the section's data in the old image
+    uint32_t size = 0;    // bytes of data of the section
+    Placement placement;  // set by the layout like an entry's own
+};
+
 struct DirectoryNode {
     std::string path;        // directory that holds the entry (image path, or local path)
     std::string name;        // name for look-ups, extraction and local reads
@@ -50,7 +62,16 @@ struct DirectoryNode {
     NodeList children;     // a directory's own entry list; null for files and "."/".."
     NodeList next;         // next entry of the same directory
     bool inImage = false;  // data in the old image at `extent`; else in the local file
-    Placement placement;   // where the new image has it
+    // For a local file: how the check at its add found it. The pack opens it along this
+    // route, so that what it copies is the file that was checked; without one (a tree
+    // built by hand), by its path.
+    checked_file::Route checked;
+    Placement placement;  // where the new image has it
+    // For a file of the image stored in several records: every record, in their order,
+    // the first included (its extent is `extent`; the sizes add up to `size`). The new
+    // image writes them again one after the other, the Multi-Extent flag on all but the
+    // last. Empty for every other entry.
+    std::vector<FileSection> sections;
     DirectoryNode() = default;
     DirectoryNode(const DirectoryNode&) = delete;
     DirectoryNode& operator=(const DirectoryNode&) = delete;
@@ -61,6 +82,7 @@ struct DirectoryNode {
     bool isDirectory() const { return type == kNodeDirectory; }
     bool isFile() const { return type == kNodeFile; }
     bool isDotEntry() const { return name == "." || name == ".."; }
+    bool isMultiExtent() const { return !sections.empty(); }
 };
 
 // A "." or ".." node: a directory entry of size 0 without children.

@@ -81,8 +81,7 @@ int ImageOutput::openSource(const CopySource& source) {
         return openSourceFd;
     }
     closeSource();
-    uint64_t size = 0;
-    openSourceFd = local_file::openForReading(source.name, size, "source file").release();
+    openSourceFd = openLocalSource(source).release();
     ownsSourceFd = true;
     openSourceKey = source;
     return openSourceFd;
@@ -294,6 +293,13 @@ void ImageOutput::copyRange(const CopySource& from, uint64_t sourceOffset, uint6
         copyThroughBuffer(source, sourceOffset, offset, size, piece, from, files);
         return;
     }
+    if (paths == CopyPaths::fastest && size >= iso_limits::kMinHoleProbeSize &&
+        copyAroundHoles(from, source, sourceOffset, offset, size, piece)) {
+        if (files != nullptr) {
+            zeroGapsInKernelCopy(source, sourceOffset, offset, *files);
+        }
+        return;
+    }
     // Where the file system shares extents between files, the whole blocks are shared
     // and only the bytes before and after them copied.
     const extent_clone::Shared shared =
@@ -332,6 +338,53 @@ void ImageOutput::copyRange(const CopySource& from, uint64_t sourceOffset, uint6
     }
     // A kernel copy or a move that is refused is refused before it moves anything.
     copyThroughBuffer(source, sourceOffset, offset, size, piece, from, files);
+}
+
+bool ImageOutput::copyAroundHoles(const CopySource& from, int source, uint64_t sourceOffset,
+                                  uint64_t offset, uint64_t size,
+                                  const std::function<void(uint32_t)>& piece) {
+    const uint64_t end = sourceOffset + size;
+    struct stat status;
+    // A source shorter than the range is left to the copy, which says where it ends.
+    if (::fstat(source, &status) != 0 || static_cast<uint64_t>(status.st_size) < end) {
+        return false;
+    }
+    // Where the next data lies from `at` on; `end` when only a hole follows.
+    auto nextData = [source, end](uint64_t at, bool& known) {
+        const off_t data = ::lseek(source, static_cast<off_t>(at), SEEK_DATA);
+        known = data >= 0 || errno == ENXIO;
+        return data < 0 ? end : std::min<uint64_t>(static_cast<uint64_t>(data), end);
+    };
+    auto nextHole = [source, end](uint64_t at) {
+        const off_t hole = ::lseek(source, static_cast<off_t>(at), SEEK_HOLE);
+        return hole < 0 ? end : std::min<uint64_t>(static_cast<uint64_t>(hole), end);
+    };
+    bool known = false;
+    const uint64_t firstData = nextData(sourceOffset, known);
+    if (!known || (firstData == sourceOffset && nextHole(sourceOffset) == end)) {
+        return false;
+    }
+    auto skip = [&piece](uint64_t bytes) {
+        while (bytes > 0) {
+            const uint64_t step = std::min<uint64_t>(bytes, iso_limits::kKernelCopyPieceSize);
+            piece(static_cast<uint32_t>(step));
+            bytes -= step;
+        }
+    };
+    for (uint64_t at = sourceOffset; at < end;) {
+        interrupt::throwIfRequested();
+        const uint64_t data = at == sourceOffset ? firstData : nextData(at, known);
+        skip(data - at);
+        if (data == end) {
+            break;
+        }
+        // At least one byte moves, whatever the file system answers meanwhile.
+        const uint64_t hole = std::max(nextHole(data), data + 1);
+        // One piece of data, without holes: the copy below does not look for any.
+        copyRange(from, data, offset + (data - sourceOffset), hole - data, piece, nullptr);
+        at = hole;
+    }
+    return true;
 }
 
 bool ImageOutput::openPipe() {

@@ -34,7 +34,8 @@ class ImageOutput : public ImageSink {
     // Creates `path` as a new file of mode 0600. Whatever stands at the path, except a
     // directory, is removed first as an entry: a link there is never followed, a FIFO
     // never opened. Throws when the path is a directory or the file can not be made
-    // afresh. Bytes never written read as zeros.
+    // afresh. Bytes never written read as zeros; copies rely on that (the holes of a
+    // sparse source are not written), so every range of the image is filled only once.
     void create(const std::string& path);
     bool isOpen() const { return fd >= 0; }
     // The file that `create` made, to recognise it again at its path.
@@ -82,6 +83,10 @@ class ImageOutput : public ImageSink {
                    const std::function<void(uint32_t)>& piece, const FileSpans* files);
     void zeroGapsInKernelCopy(int source, uint64_t sourceStart, uint64_t start,
                               const FileSpans& files);
+    // Copies only the data of a sparse source, leaving its holes unwritten; returns false
+    // when the range holds no hole (or the file system does not say), and nothing moved.
+    bool copyAroundHoles(const CopySource& from, int source, uint64_t sourceOffset, uint64_t offset,
+                         uint64_t size, const std::function<void(uint32_t)>& piece);
     void zeroGapsInBuffer(uint64_t relative, size_t size, const FileSpans& files, size_t& nextFile);
     // The kernel-side copy; returns false when this pair of files does not allow it.
     bool copyInKernel(int source, uint64_t sourceOffset, uint64_t offset, uint64_t size,

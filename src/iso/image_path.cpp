@@ -3,6 +3,8 @@
 #include <boost/filesystem/path.hpp>
 #include <stdexcept>
 
+#include "iso/limits.h"
+
 namespace {
 
 bool isSeparator(char c) {
@@ -52,6 +54,14 @@ void requireLocalEntryName(const std::string& identifier, const std::string& loc
     if (!isValidEntryName(identifier)) {
         throw std::invalid_argument("local entry " + localPath + ": " +
                                     refusal(identifier, "name for an entry of the image"));
+    }
+}
+
+void requireLocalFileSize(const std::string& localPath, uint64_t size) {
+    if (size > iso_limits::kMaxFileSize) {
+        throw std::length_error("local file " + localPath + " is " + std::to_string(size) +
+                                " bytes; an image file holds at most " +
+                                std::to_string(iso_limits::kMaxFileSize));
     }
 }
 

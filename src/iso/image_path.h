@@ -3,6 +3,7 @@
 // place that splits or joins them; local paths use Boost.Filesystem instead.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,11 @@ void requireEntryName(const std::string& name, const char* asWhat);
 // the name it is to have in the image, fails isValidEntryName: the image would hold an
 // entry that no reader of it accepts.
 void requireLocalEntryName(const std::string& identifier, const std::string& localPath);
+
+// Throws std::length_error "local file <localPath> is <size> bytes; an image file holds
+// at most 4294967295" when a local file is too large for the one record an added file
+// gets in the image.
+void requireLocalFileSize(const std::string& localPath, uint64_t size);
 
 // Splits a path (leading separators already removed) into its components. A "."
 // component is dropped unless it is the whole path, and so is the "." that a trailing

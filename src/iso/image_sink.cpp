@@ -12,6 +12,14 @@
 #include "platform/interrupt.h"
 #include "platform/local_file.h"
 
+local_file::OpenFile openLocalSource(const CopySource& source) {
+    uint64_t size = 0;
+    if (source.route) {
+        return checked_file::openFile(source.route, source.name, size);
+    }
+    return local_file::openForReading(source.name, size, "source file");
+}
+
 std::string sourceEndsEarlyText(const std::string& source, uint64_t at) {
     return "source file " + source + " ends at byte " + std::to_string(at) +
            ", before the data of the entry";
@@ -44,8 +52,7 @@ void MemoryImageSink::copyFrom(const CopySource& source, uint64_t sourceOffset, 
                                uint64_t size, const std::function<void(uint32_t)>& piece) {
     local_file::OpenFile file;
     if (source.image == nullptr) {
-        uint64_t fileSize = 0;
-        file = local_file::openForReading(source.name, fileSize, "source file");
+        file = openLocalSource(source);
     }
     if (size == 0) {
         return;

@@ -10,25 +10,36 @@
 #include <string>
 #include <vector>
 
+#include "platform/checked_file.h"
+#include "platform/local_file.h"
+
 class ImageSource;
 
-// Where copied data comes from: a local file, opened by its path, or an image, read
-// through its ImageSource (by its file descriptor where it has one).
+// Where copied data comes from: a local file, opened by its path or along the route by
+// which a check found it, or an image, read through its ImageSource (by its file
+// descriptor where it has one).
 struct CopySource {
     // A local file.
     CopySource(const std::string& path) : name(path) {}  // NOLINT: a path is a local file
+    // A local file as a check saw it; `path` names it in failure texts.
+    CopySource(checked_file::Route checked, const std::string& path)
+        : name(path), route(std::move(checked)) {}
     // An image; `imageName` names it in failure texts.
     CopySource(ImageSource& source, const std::string& imageName)
         : name(imageName), image(&source) {}
 
     bool operator==(const CopySource& other) const {
-        return image == other.image && name == other.name;
+        return image == other.image && name == other.name && route == other.route;
     }
     bool operator!=(const CopySource& other) const { return !(*this == other); }
 
     std::string name;  // the local file's path, or the image's name
+    checked_file::Route route;
     ImageSource* image = nullptr;
 };
+
+// Opens the local file of `source` (not an image) for reading.
+local_file::OpenFile openLocalSource(const CopySource& source);
 
 // The failure text of a copy whose source ends at byte `at`, before the data it should hold.
 std::string sourceEndsEarlyText(const std::string& source, uint64_t at);

@@ -11,6 +11,7 @@
 #include "iso/limits.h"
 #include "iso/records.h"
 #include "platform/file_identity.h"
+#include "platform/checked_file.h"
 #include "platform/local_file.h"
 
 namespace fs = boost::filesystem;
@@ -132,17 +133,21 @@ int ISOModifier::AddSingleFile(const std::string& localPath, const std::string& 
             return 1;
         }
         // Opened once here, so that a FIFO or a device is refused at the add, not during
-        // the pack, and without waiting for a writer.
+        // the pack, and without waiting for a writer; so is a file too large for the
+        // image. The pack opens the file that was checked here, or fails.
         uint64_t size = 0;
-        local_file::openForReading((fs::path(insertion.localParent) / insertion.localName).string(),
-                                   size);
+        local_file::OpenFile file;
+        checked_file::Route checked = checked_file::startAtFile(
+            (fs::path(insertion.localParent) / insertion.localName).string(), file, size);
+        image_path::requireLocalFileSize(localPath, size);
         auto node = std::make_unique<DirectoryNode>();
         node->type = kNodeFile;
         node->name = insertion.localName;
         node->path = insertion.localParent;
         node->identifier = insertion.identifier;
-        node->size = size;  // a file too large for an image is refused by the layout
+        node->size = size;
         node->inImage = false;
+        node->checked = std::move(checked);
         totalBytes += static_cast<uint32_t>(size);
         insertAfter(*insertion.previous, std::move(node));
         return 0;

@@ -125,32 +125,44 @@ int ISOReader::extractEntry(DirectoryNode* node, const std::string& target, bool
 void ISOReader::copyFileData(const DirectoryNode& node, const std::string& target,
                              bool showProgress) {
     std::unique_ptr<ImageSource> source = openImage();
-    const uint64_t start = static_cast<uint64_t>(node.extent) * logicalBlockSize;
-    if (!source->contains(start, node.size)) {
-        throw std::runtime_error("data of " + entryPath(node) + " (" + std::to_string(node.size) +
-                                 " bytes at block " + std::to_string(node.extent) + ", byte " +
-                                 std::to_string(start) + ") runs past the end of the image (" +
-                                 std::to_string(source->size()) + " bytes)");
+    // A file stored in several records has its data in each record's extent, in order.
+    std::vector<FileSection> pieces = node.sections;
+    if (pieces.empty()) {
+        pieces.push_back(FileSection{node.extent, 0, {}});
+    }
+    for (const FileSection& piece : pieces) {
+        const uint64_t size = node.isMultiExtent() ? piece.size : node.size;
+        const uint64_t start = static_cast<uint64_t>(piece.extent) * logicalBlockSize;
+        if (!source->contains(start, size)) {
+            throw std::runtime_error("data of " + entryPath(node) + " (" + std::to_string(size) +
+                                     " bytes at block " + std::to_string(piece.extent) + ", byte " +
+                                     std::to_string(start) + ") runs past the end of the image (" +
+                                     std::to_string(source->size()) + " bytes)");
+        }
     }
     std::ofstream out(target, std::ios::out | std::ios::binary | std::ios::trunc);
     if (!out) {
         throw std::runtime_error("cannot create " + target + ": " + std::strerror(errno));
     }
     uint8_t buffer[kCopyChunk];
-    uint64_t offset = start;
-    uint64_t remaining = node.size;
-    while (remaining > 0) {
-        const size_t chunk = remaining < kCopyChunk ? remaining : kCopyChunk;
-        source->read(offset, buffer, chunk);
-        out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(chunk));
-        if (!out) {
-            throw std::runtime_error("writing " + target + " failed at byte " +
-                                     std::to_string(offset - start) + ": " + std::strerror(errno));
-        }
-        offset += chunk;
-        remaining -= chunk;
-        if (showProgress) {
-            advanceProgress(static_cast<uint32_t>(chunk));
+    uint64_t written = 0;
+    for (const FileSection& piece : pieces) {
+        uint64_t offset = static_cast<uint64_t>(piece.extent) * logicalBlockSize;
+        uint64_t remaining = node.isMultiExtent() ? piece.size : node.size;
+        while (remaining > 0) {
+            const size_t chunk = remaining < kCopyChunk ? remaining : kCopyChunk;
+            source->read(offset, buffer, chunk);
+            out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(chunk));
+            if (!out) {
+                throw std::runtime_error("writing " + target + " failed at byte " +
+                                         std::to_string(written) + ": " + std::strerror(errno));
+            }
+            offset += chunk;
+            written += chunk;
+            remaining -= chunk;
+            if (showProgress) {
+                advanceProgress(static_cast<uint32_t>(chunk));
+            }
         }
     }
     out.close();

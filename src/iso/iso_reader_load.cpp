@@ -180,6 +180,8 @@ std::vector<uint8_t> ISOReader::readDirectoryData(ImageSource& source, uint32_t 
 NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t extent,
                                     const std::string& path) {
     NodeListBuilder entries;
+    // The file whose last record had the Multi-Extent flag: its next record follows.
+    DirectoryNode* continued = nullptr;
 
     size_t offset = 0;
     while (offset < data.size()) {
@@ -200,6 +202,22 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
             continue;
         }
         const std::string& name = record.name;
+        if (continued != nullptr) {
+            if (record.special || record.isDirectory() || name != continued->name) {
+                throw std::runtime_error(directoryPlace(path, extent) + ": the record at byte " +
+                                         std::to_string(recordOffset) +
+                                         " does not continue the file \"" +
+                                         printableName(continued->name) +
+                                         "\", whose previous record has the Multi-Extent flag");
+            }
+            continued->sections.push_back(FileSection{record.extent, record.dataLength, {}});
+            continued->size += record.dataLength;
+            totalBytes += record.dataLength;
+            if (!record.isMultiExtent()) {
+                continued = nullptr;
+            }
+            continue;
+        }
 
         // Only the identifiers 0x00 and 0x01 name the two special records; "." and ".."
         // spelt out as ordinary identifiers are refused below like any invalid name.
@@ -228,7 +246,16 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
             }
         } else {
             totalBytes += record.dataLength;
+            if (record.isMultiExtent()) {
+                added->sections.push_back(FileSection{record.extent, record.dataLength, {}});
+                continued = added;
+            }
         }
+    }
+    if (continued != nullptr) {
+        throw std::runtime_error(directoryPlace(path, extent) + ": the last record of the file \"" +
+                                 printableName(continued->name) +
+                                 "\" has the Multi-Extent flag, but no record continues it");
     }
     return entries.take();
 }

@@ -118,6 +118,9 @@ class ISOWriter : public virtual ISOManipulator {
     uint32_t writePathTable(DirectoryNode* rootList, uint32_t tableBlock, uint32_t directoryStart,
                             bool bigEndian, ImageSink& out);
     void copyFileData(const DirectoryNode& node, uint64_t outputOffset, ImageSink& out);
+    // The records and the data of a file of the old image stored in several records.
+    void writeSections(const DirectoryNode& node, uint16_t volumeSequenceNumber,
+                       uint32_t directoryStart, uint32_t fileStart, ImageSink& out);
     // The local loader: builds the nodes of `entries`, the listing of `directory`.
     NodeList loadLocalDirectory(const std::string& directory,
                                 const std::vector<local_tree::Entry>& entries);

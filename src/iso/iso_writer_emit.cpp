@@ -156,6 +156,10 @@ void ISOWriter::makeDirectoryRecord(DirectoryNode* node, uint16_t volumeSequence
 
 int ISOWriter::writeEntry(DirectoryNode* node, uint16_t volumeSequenceNumber,
                           uint32_t directoryStart, uint32_t fileStart, ImageSink& out) {
+    if (node->isMultiExtent()) {
+        return resultOf(writeOrReport(
+            [&] { writeSections(*node, volumeSequenceNumber, directoryStart, fileStart, out); }));
+    }
     return resultOf(writeOrReport([&] {
         const Placement& placed = node->placement;
         uint8_t record[iso_record::dir_record::kBufferSize];
@@ -172,14 +176,44 @@ int ISOWriter::writeEntry(DirectoryNode* node, uint16_t volumeSequenceNumber,
     }));
 }
 
+void ISOWriter::writeSections(const DirectoryNode& node, uint16_t volumeSequenceNumber,
+                              uint32_t directoryStart, uint32_t fileStart, ImageSink& out) {
+    if (!node.inImage || oldImage == nullptr) {
+        throw std::logic_error("the sections of " + node.name + " lie in no open image");
+    }
+    uint8_t date[iso_record::kRecordDateSize];
+    makeRecordDate(date);
+    for (size_t i = 0; i < node.sections.size(); ++i) {
+        const FileSection& section = node.sections[i];
+        const Placement& placed = section.placement;
+        iso_record::DirectoryRecordFields fields;
+        fields.extent = placed.areaExtent + fileStart;
+        fields.dataLength = placed.dataLength;
+        fields.multiExtent = i + 1 < node.sections.size();
+        fields.volumeSequenceNumber = volumeSequenceNumber;
+        fields.recordingDate = date;
+        fields.identifier = node.identifier;
+        uint8_t record[iso_record::dir_record::kBufferSize];
+        iso_record::encodeDirectoryRecord(fields, record, iso_record::dir_record::kBufferSize);
+        out.writeAt(byteOffset(uint64_t(directoryStart) + placed.recordBlock, kWriteBlockSize) +
+                        placed.recordOffset,
+                    record, placed.recordLength);
+        out.queueCopy(CopySource(*oldImage, sourceImagePath),
+                      uint64_t(section.extent) * sourceBlockSize(),
+                      byteOffset(fields.extent, kWriteBlockSize), section.size, kWriteBlockSize,
+                      [this](uint32_t piece) { advanceProgress(piece); });
+    }
+}
+
 void ISOWriter::copyFileData(const DirectoryNode& node, uint64_t outputOffset, ImageSink& out) {
     if (node.inImage && oldImage == nullptr) {
         throw std::logic_error("the data of " + node.name + " lies in an image that is not open");
     }
     // The old image keeps its own block size; the new one is written with 2048.
-    const CopySource source =
-        node.inImage ? CopySource(*oldImage, sourceImagePath)
-                     : CopySource((boost::filesystem::path(node.path) / node.name).string());
+    const std::string local = (boost::filesystem::path(node.path) / node.name).string();
+    const CopySource source = node.inImage   ? CopySource(*oldImage, sourceImagePath)
+                              : node.checked ? CopySource(node.checked, local)
+                                             : CopySource(local);
     const uint64_t sourceOffset = node.inImage ? uint64_t(node.extent) * sourceBlockSize() : 0;
     // The rest of the last block is left as it is: the output file was created empty, so
     // it reads as zeros, and the image is extended to its full size at the end.

@@ -30,7 +30,11 @@ std::string entryPath(const std::vector<const DirectoryNode*>& parents, const Di
 
 // Where a local entry's data comes from, for messages about it.
 std::string localSource(const DirectoryNode* node) {
-    return node->inImage ? std::string() : " (local file " + node->path + "/" + node->name + ")";
+    if (node->inImage) {
+        return std::string();
+    }
+    return " (local file " + (node->path.empty() ? node->name : node->path + "/" + node->name) +
+           ")";
 }
 
 void checkList(const DirectoryNode* list, std::vector<const DirectoryNode*>& parents,
@@ -50,7 +54,8 @@ void checkList(const DirectoryNode* list, std::vector<const DirectoryNode*>& par
                              std::to_string(iso_limits::kMaxIdentifierLength));
         }
         if (!node->isDirectory()) {
-            if (node->size > iso_limits::kMaxFileSize) {
+            // A file stored in several records fits: each record holds a 32-bit part.
+            if (!node->isMultiExtent() && node->size > iso_limits::kMaxFileSize) {
                 throw LimitError("file \"" + entryPath(parents, node) + "\"" + localSource(node) +
                                  " is " + std::to_string(node->size) +
                                  " bytes; an image file holds at most " +
@@ -144,10 +149,9 @@ uint32_t layoutDirectory(uint32_t parentSize, uint32_t parentExtent, DirectoryNo
                          uint64_t& directoryBlocks, uint64_t& fileBlocks, uint32_t blockSize) {
     const uint64_t first = directoryBlocks;
     uint64_t offset = 0;
-    for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
-        Placement& placed = node->placement;
-        placed.recordLength =
-            node->isDotEntry() ? 34 : iso_record::directoryRecordLength(node->identifier.size());
+    // One record and, for a file, its data blocks.
+    auto place = [&](Placement& placed, uint32_t recordLength, bool isFile, uint64_t size) {
+        placed.recordLength = recordLength;
         if (offset + placed.recordLength > blockSize) {
             ++directoryBlocks;
             offset = 0;
@@ -155,11 +159,25 @@ uint32_t layoutDirectory(uint32_t parentSize, uint32_t parentExtent, DirectoryNo
         placed.recordBlock = static_cast<uint32_t>(directoryBlocks);
         placed.recordOffset = static_cast<uint32_t>(offset);
         offset += placed.recordLength;
-        if (node->isFile()) {
-            placed.areaExtent = node->size != 0 ? static_cast<uint32_t>(fileBlocks) : 0;
-            placed.dataLength = static_cast<uint32_t>(node->size);
-            fileBlocks += roundUpBlocks(node->size, blockSize);
+        if (isFile) {
+            placed.areaExtent = size != 0 ? static_cast<uint32_t>(fileBlocks) : 0;
+            placed.dataLength = static_cast<uint32_t>(size);
+            fileBlocks += roundUpBlocks(size, blockSize);
         }
+    };
+    for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+        const uint32_t recordLength =
+            node->isDotEntry() ? 34 : iso_record::directoryRecordLength(node->identifier.size());
+        if (!node->isMultiExtent()) {
+            place(node->placement, recordLength, node->isFile(), node->size);
+            continue;
+        }
+        // Each record of such a file in turn, its data right after the previous one's;
+        // the entry's own placement is that of its first record.
+        for (FileSection& section : node->sections) {
+            place(section.placement, recordLength, true, section.size);
+        }
+        node->placement = node->sections.front().placement;
     }
     const uint64_t dataLength = (directoryBlocks - first) * blockSize + offset;
     if (dataLength > iso_limits::kMaxFileSize) {

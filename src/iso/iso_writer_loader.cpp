@@ -14,10 +14,12 @@ NodeList ISOWriter::loadSourceDirectory(const std::string& directory) {
     std::vector<local_tree::Entry> listing;
     try {
         // The whole tree is looked at before any node is made: every name must be one the
-        // image can hold and its reader accepts, links must stay inside the tree, and only
-        // regular files and directories are taken.
-        listing = local_tree::scan(directory, local_tree::Depth::whole,
-                                   image_path::requireLocalEntryName);
+        // image can hold and its reader accepts, links must stay inside the tree, only
+        // regular files and directories are taken, and no file is larger than an image
+        // file can be.
+        listing =
+            local_tree::scan(directory, local_tree::Depth::whole, image_path::requireLocalEntryName,
+                             image_path::requireLocalFileSize);
     } catch (const std::exception& e) {
         std::printf("%s\n", e.what());
         std::fflush(stdout);
@@ -39,6 +41,7 @@ NodeList ISOWriter::loadLocalDirectory(const std::string& directory,
             node->identifier = node->name;
             node->path = directory;
             node->inImage = false;
+            node->checked = entry.route;
             DirectoryNode* added = list.append(std::move(node));
             const fs::path entryPath = directoryPath / added->name;
             if (entry.directory) {

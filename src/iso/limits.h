@@ -66,6 +66,10 @@ constexpr uint32_t kKernelCopyPieceSize = 8 * 1024 * 1024;
 // elsewhere the pages move through a pipe (measured: faster than both a kernel copy and
 // a buffer there).
 constexpr uint64_t kKernelCopyAlignment = 64 * 1024;
+// A copy of at least this many bytes first asks the source where its holes are (a
+// sparse file) and copies only its data: the new image reads as zeros where nothing was
+// written. Smaller copies are not worth the two extra calls.
+constexpr uint64_t kMinHoleProbeSize = 1024 * 1024;
 // Consecutive file copies are merged into one copy of at most this many bytes.
 constexpr uint64_t kMaxCopyRun = 64 * 1024 * 1024;
 

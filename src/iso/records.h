@@ -147,6 +147,9 @@ constexpr size_t kMaxIdentifierBytes = 512;  // more than any record holds, pad 
 constexpr size_t kBufferSize = kFixedPartSize + kMaxIdentifierBytes;
 constexpr uint8_t kFlagHidden = 0x01;
 constexpr uint8_t kFlagDirectory = 0x02;
+// More records of the same file follow: a file too large for one record's 32-bit Data
+// Length is stored as several, the flag set on all but the last.
+constexpr uint8_t kFlagMultiExtent = 0x80;
 constexpr uint8_t kSelfIdentifier = 0x00;
 constexpr uint8_t kParentIdentifier = 0x01;
 static_assert(kFixedPartSize == 33, "directory record layout");
@@ -256,6 +259,7 @@ struct DirectoryRecord {
 
     bool isDirectory() const { return (flags & dir_record::kFlagDirectory) != 0; }
     bool isHidden() const { return (flags & dir_record::kFlagHidden) != 0; }
+    bool isMultiExtent() const { return (flags & dir_record::kFlagMultiExtent) != 0; }
 };
 
 // Decodes the record at `offset` of `data` (`size` bytes in all). A length byte of 0
@@ -273,6 +277,7 @@ struct DirectoryRecordFields {
     uint32_t extent = 0;
     uint32_t dataLength = 0;
     bool isDirectory = false;
+    bool multiExtent = false;  // a further record of the same file follows
     uint16_t volumeSequenceNumber = 1;
     const uint8_t* recordingDate = nullptr;  // 7 bytes, or zeros when null
     enum class Kind { Self, Parent, Named } kind = Kind::Named;

@@ -182,6 +182,10 @@ OpenFile createNew(const std::string& path, unsigned mode) {
 void copyFile(const std::string& source, const std::string& target) {
     uint64_t size = 0;
     const OpenFile in = openForReading(source, size);
+    copyOpenFile(in.fd(), source, target);
+}
+
+void copyOpenFile(int in, const std::string& source, const std::string& target) {
     OpenFile out;
     try {
         out = createNew(target, 0644);
@@ -189,7 +193,7 @@ void copyFile(const std::string& source, const std::string& target) {
         throw std::runtime_error("copying " + source + " failed: " + e.what());
     }
     try {
-        copyContents(in.fd(), out.fd(), source, target);
+        copyContents(in, out.fd(), source, target);
         if (::close(out.release()) != 0) {
             throw copyFailure(source, target, errno);
         }

@@ -57,4 +57,8 @@ void copyContents(int in, int out, const std::string& source, const std::string&
 // std::runtime_error names the path and the system's error text.
 void copyFile(const std::string& source, const std::string& target);
 
+// The same from the file `in`, already open for reading (from its current offset), which
+// `source` names in errors.
+void copyOpenFile(int in, const std::string& source, const std::string& target);
+
 }  // namespace local_file

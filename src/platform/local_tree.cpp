@@ -1,6 +1,9 @@
 #include "platform/local_tree.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <boost/filesystem.hpp>
@@ -20,6 +23,9 @@ struct Walk {
     std::string topResolved;  // the top directory with every link resolved
     Depth depth;
     const NameCheck& checkName;
+    const SizeCheck& checkSize;
+    checked_file::Route top;
+    struct stat topStatus;
     // Resolved paths of the directories from the top down to the one being listed.
     std::vector<std::string> chain;
 };
@@ -47,26 +53,80 @@ std::string followLink(const Walk& walk, const std::string& path) {
     return target.string();
 }
 
-void listDirectory(Walk& walk, const std::string& directory, std::vector<Entry>& entries) {
-    for (fs::directory_iterator it(directory), end; it != end; ++it) {
+// The names in the open directory `directory`, in the order the file system lists them.
+std::vector<std::string> namesIn(int directory, const std::string& shown) {
+    const int copy = ::fcntl(directory, F_DUPFD_CLOEXEC, 0);
+    DIR* listing = copy < 0 ? nullptr : ::fdopendir(copy);
+    if (listing == nullptr) {
+        const int error = errno;
+        if (copy >= 0) {
+            ::close(copy);
+        }
+        throw std::runtime_error("can not list directory " + shown + ": " + std::strerror(error));
+    }
+    std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(listing);
+        if (entry == nullptr) {
+            break;
+        }
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    const int error = errno;
+    ::closedir(listing);
+    if (error != 0) {
+        throw std::runtime_error("can not list directory " + shown + ": " + std::strerror(error));
+    }
+    return names;
+}
+
+// The entry `name` of the open directory `directory` (route `route`), as the listing
+// finds it: `status` is what it is, or what the link there leads to (`linked`); returns
+// its route and sets `resolved` to its resolved path.
+checked_file::Route lookAt(const Walk& walk, int directory, const checked_file::Route& route,
+                           const std::string& name, const std::string& path, struct stat& status,
+                           std::string& resolved, bool& linked) {
+    if (::fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        throw std::runtime_error("can not look at " + path + ": " + std::strerror(errno));
+    }
+    resolved = walk.chain.back() + "/" + name;
+    linked = S_ISLNK(status.st_mode);
+    if (!linked) {
+        return checked_file::extend(route, name, status);
+    }
+    // Resolved once; what it leads to is then walked to from the top, following no link.
+    resolved = followLink(walk, path);
+    if (resolved == walk.topResolved) {
+        status = walk.topStatus;
+        return walk.top;
+    }
+    const size_t below = walk.topResolved == "/" ? 1 : walk.topResolved.size() + 1;
+    const std::string relative = resolved.substr(below);
+    checked_file::Route followed = checked_file::follow(walk.top, relative, path, status);
+    if (S_ISLNK(status.st_mode)) {
+        throw std::runtime_error("symbolic link " + path + " can not be followed: " + resolved +
+                                 " changed while it was looked at");
+    }
+    return followed;
+}
+
+void listDirectory(Walk& walk, int directory, const checked_file::Route& route,
+                   const std::string& listed, std::vector<Entry>& entries) {
+    for (const std::string& name : namesIn(directory, listed)) {
         Entry entry;
-        entry.name = it->path().filename().string();
-        const std::string path = directory + "/" + entry.name;
+        entry.name = name;
+        const std::string path = listed + "/" + entry.name;
         if (walk.checkName) {
             walk.checkName(entry.name, path);
         }
         struct stat status;
-        if (::lstat(path.c_str(), &status) != 0) {
-            throw std::runtime_error("can not look at " + path + ": " + std::strerror(errno));
-        }
-        std::string resolved = walk.chain.back() + "/" + entry.name;
-        if (S_ISLNK(status.st_mode)) {
-            resolved = followLink(walk, path);
-            if (::stat(resolved.c_str(), &status) != 0) {
-                throw std::runtime_error("can not look at " + resolved + ", where " + path +
-                                         " leads: " + std::strerror(errno));
-            }
-        }
+        std::string resolved;
+        bool linked = false;
+        entry.route = lookAt(walk, directory, route, name, path, status, resolved, linked);
         if (S_ISDIR(status.st_mode)) {
             entry.directory = true;
             if (std::find(walk.chain.begin(), walk.chain.end(), resolved) != walk.chain.end()) {
@@ -74,12 +134,19 @@ void listDirectory(Walk& walk, const std::string& directory, std::vector<Entry>&
                                          ", a directory that holds it");
             }
             if (walk.depth == Depth::whole) {
+                // Opened as it was seen: the entry itself, or what the link leads to.
+                const local_file::OpenFile below =
+                    linked ? checked_file::openDirectory(entry.route, path)
+                           : checked_file::openDirectoryAt(directory, name, status, path);
                 walk.chain.push_back(resolved);
-                listDirectory(walk, path, entry.children);
+                listDirectory(walk, below.fd(), entry.route, path, entry.children);
                 walk.chain.pop_back();
             }
         } else if (S_ISREG(status.st_mode)) {
             entry.size = static_cast<uint64_t>(status.st_size);
+            if (walk.checkSize) {
+                walk.checkSize(path, entry.size);
+            }
         } else {
             throw std::runtime_error("local entry " + path + " is " +
                                      local_file::kindOf(status.st_mode) +
@@ -91,19 +158,20 @@ void listDirectory(Walk& walk, const std::string& directory, std::vector<Entry>&
 
 }  // namespace
 
-std::vector<Entry> scan(const std::string& top, Depth depth, const NameCheck& checkName) {
-    boost::system::error_code error;
-    const fs::path resolved = fs::canonical(top, error);
-    if (error) {
-        throw std::runtime_error("can not list directory " + top + ": " + error.message());
+std::vector<Entry> scan(const std::string& top, Depth depth, const NameCheck& checkName,
+                        const SizeCheck& checkSize) {
+    local_file::OpenFile directory;
+    const checked_file::Route start = checked_file::startAtDirectory(top, directory);
+    Walk walk{start->name, depth, checkName, checkSize, start, {}, {start->name}};
+    if (::fstat(directory.fd(), &walk.topStatus) != 0) {
+        throw std::runtime_error("can not list directory " + top + ": " + std::strerror(errno));
     }
-    Walk walk{resolved.string(), depth, checkName, {resolved.string()}};
     std::string listed = top;  // messages name entries as "top/name", not "top//name"
     while (listed.size() > 1 && listed.back() == '/') {
         listed.pop_back();
     }
     std::vector<Entry> entries;
-    listDirectory(walk, listed, entries);
+    listDirectory(walk, directory.fd(), start, listed, entries);
     return entries;
 }
 

@@ -127,6 +127,35 @@ TEST_F(InputRun, SpecialFilesEndTheRunAtOnceNamingThem) {
     expectRefused({"-i", "/dev/zero", "-f"}, "/dev/zero: it is a character device");
 }
 
+TEST_F(InputRun, FilesOverFourGibibytesAreRefusedAtTheirAddNamingThem) {
+    // Sparse files: nothing of them is written.
+    for (const char* path : {"add/big.bin", "add/pkg/sub/big.bin", "add/net/big.sys",
+                             "add/raid/big.sys", "add/tree/big.bin"}) {
+        writeFile(temp / path, "");
+        fs::resize_file(temp / path, 0x100000000ull);
+    }
+    const std::string tooLarge = " is 4294967296 bytes; an image file holds at most 4294967295";
+    expectRefused({"-i", "cd.iso", "-b", "add/big.bin"},
+                  "Warning: adding file failed, exception: local file add/big.bin" + tooLarge);
+    expectRefused({"-i", "cd.iso", "-p", "add/pkg"}, "local file add/pkg/sub/big.bin" + tooLarge);
+    expectRefused({"-i", "cd.iso", "-n", "add/net"}, "local file add/net/big.sys" + tooLarge);
+    expectRefused({"-i", "cd.iso", "-d", "add/raid"}, "local file add/raid/big.sys" + tooLarge);
+    expectRefused({"-i", "cd.iso", "-X", "add/tree%"}, "local file add/tree/big.bin" + tooLarge);
+    // -Y: at the add, with the add's own warnings, the path as given, before any pack.
+    const e2e::ProgramRun result = run({"-i", "cd.iso", "-Y", "add/big.bin"}, "", kBounded);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(contains(result.out,
+                         "Log: adding file big.bin ...\nISOModifier AddSingleFile "
+                         "exception: local file add/big.bin" +
+                             tooLarge))
+        << result.out;
+    EXPECT_EQ(result.err,
+              "Warning: adding file big.bin failed - failed to add file into ISO\n"
+              "Warning: copy back file add/big.bin failed\n");
+    EXPECT_FALSE(contains(result.out, "pack the ISO image")) << result.out;
+    expectNothingLeft();
+}
+
 TEST_F(InputRun, NamesTheImageCanNotHoldAreRefusedBeforeWriting) {
     // Each bad name as a file and as a directory holding a file, at a depth below the top.
     int number = 0;

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "iso/image_sink.h"
 #include "iso/iso_modifier.h"
 #include "iso/iso_reader.h"
 #include "iso/iso_writer_checks.h"
@@ -207,4 +208,63 @@ TEST_F(DirectAddTest, TheSameNameTwiceReplacesWithoutAQuestion) {
               }));
     EXPECT_EQ(std::string::npos, out.find("same name exists"));
     EXPECT_EQ("second tool\n", isoReadFile(packed(), "/I386/tool.exe"));
+}
+
+TEST_F(DirectAddTest, AFileOverFourGibibytesIsRefusedAtItsAdd) {
+    // Sparse: nothing of it is written.
+    writeFile(local + "/big.bin", "");
+    fs::resize_file(local + "/big.bin", 0x100000000ull);
+    writeFile(local + "/tree/big.bin", "");
+    fs::resize_file(local + "/tree/big.bin", 0x100000001ull);
+    const std::string refusal = " bytes; an image file holds at most 4294967295\n";
+    EXPECT_EQ(1, run("", [&] {
+                  return addFileToImage(local + "/big.bin", "", reader.get(), modifier.get());
+              }));
+    EXPECT_EQ("Log: adding file big.bin ...\nISOModifier AddSingleFile exception: local file " +
+                  local + "/big.bin is 4294967296" + refusal,
+              out);
+    EXPECT_EQ("Warning: adding file big.bin failed - failed to add file into ISO\n", err);
+    EXPECT_EQ(1, run("", [&] {
+                  return addDirectoryToImage(local + "/tree", "", reader.get(), modifier.get());
+              }));
+    EXPECT_EQ("Log: adding directory tree ...\nlocal file " + local +
+                  "/tree/big.bin is 4294967297" + refusal,
+              out);
+    EXPECT_EQ("Warning: adding directory tree failed - failed to add file into ISO\n", err);
+}
+
+TEST_F(DirectAddTest, AFileSwappedForALinkAfterItsAddFailsThePackAndLeaksNothing) {
+    const std::string secret = "SECRET BYTES OF ANOTHER USER\n";
+    writeFile(temp / "secret", secret);
+    struct Case {
+        std::string swapped;  // a local path that was added, then replaced by a link
+        bool directory;       // added as part of `local`/tools, else by itself
+    };
+    for (const Case& c :
+         {Case{local + "/tools/tool.exe", true}, Case{local + "/EXISTING.EXE", false}}) {
+        SCOPED_TRACE(c.swapped);
+        modifier = std::make_unique<ISOModifier>(image);
+        EXPECT_EQ(0, run("o\n",
+                         [&] {
+                             return c.directory ? addDirectoryToImage(local + "/tools", "",
+                                                                      reader.get(), modifier.get())
+                                                : addFileToImage(c.swapped, "\\PROGRAMS",
+                                                                 reader.get(), modifier.get());
+                         }))
+            << out << err;
+        fs::rename(c.swapped, c.swapped + ".old");
+        fs::create_symlink(temp / "secret", c.swapped);
+        MemoryImageSink sink;
+        int result = -1;
+        const std::string lines = captureStdout([&] { result = modifier->PackImageTo(sink, ""); });
+        EXPECT_EQ(1, result);
+        EXPECT_NE(std::string::npos,
+                  lines.find("cannot open local file " + c.swapped +
+                             ": it was replaced by a symbolic link after it was checked"))
+            << lines;
+        const std::string bytes(sink.bytes().begin(), sink.bytes().end());
+        EXPECT_EQ(std::string::npos, bytes.find(secret));
+        fs::remove(c.swapped);
+        fs::rename(c.swapped + ".old", c.swapped);
+    }
 }

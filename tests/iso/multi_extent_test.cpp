@@ -1,0 +1,226 @@
+// Files an image stores in several records (the Multi-Extent flag on all but the last),
+// kept as one file by the reader and written again as one file by the modifier. Small
+// stand-ins: an xorriso image whose three files zbig.bia, zbig.bib and zbig.bic are
+// patched into the three records of one zbig.bin, which xorriso and 7z then read as one
+// file (the 4.5 GiB file xorriso itself splits is in the large end-to-end suite).
+#include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "iso/byte_order.h"
+#include "iso/iso_modifier.h"
+#include "iso/iso_reader.h"
+#include "iso/iso_writer_checks.h"
+#include "support/fixture_image.h"
+#include "support/test_files.h"
+#include "support/tool_runner.h"
+
+using namespace writer_checks;
+using test_support::readFile;
+using test_support::shellQuote;
+using test_support::TempDir;
+using test_support::writeFile;
+namespace fs = boost::filesystem;
+
+namespace {
+
+constexpr uint8_t kMultiExtent = 0x80;
+
+std::string mustRun(const std::string& command) {
+    const test_support::CommandResult result = test_support::runCommand(command);
+    if (result.exitCode != 0) {
+        throw std::runtime_error(command + " failed:\n" + result.output);
+    }
+    return result.output;
+}
+
+// Lines of `text` that contain `part`.
+std::vector<std::string> linesWith(const std::string& text, const std::string& part) {
+    std::vector<std::string> found;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end;
+        const std::string line = text.substr(start, end - start);
+        if (line.find(part) != std::string::npos) {
+            found.push_back(line);
+        }
+        start = end + 1;
+    }
+    return found;
+}
+
+class MultiExtentTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        source = temp / "source";
+        fs::create_directories(source);
+        makeBootImage(source + "/boot.bin");
+        const size_t sizes[] = {4096, 6144, 1000};
+        const char last[] = {'a', 'b', 'c'};
+        for (size_t i = 0; i < 3; ++i) {
+            const std::string part = readFile(
+                writePart(source + "/zbig.bi" + last[i], sizes[i], static_cast<uint32_t>(i)));
+            whole += part;
+        }
+        writeFile(source + "/OTHER.TXT", "other\n");
+        writeFile(source + "/Z/INNER.TXT", "inner\n");
+        plain = temp / "plain.iso";
+        test_support::makeIsoWithXorriso(source, plain, "boot.bin", {"--norock"});
+        boot = temp / "boot.bin";
+        fs::copy_file(source + "/boot.bin", boot);
+    }
+
+    static std::string writePart(const std::string& path, size_t size, uint32_t seed) {
+        writeFile(path, test_support::patternBytes(size, seed + 11));
+        return path;
+    }
+
+    // A copy of the plain image in which the three zbig.bi? records are renamed to
+    // `names` (their last letters) and get the flags `flags` (Multi-Extent or 0).
+    std::string patched(const std::string& names, const std::vector<uint8_t>& flags) {
+        std::vector<uint8_t> bytes = test_support::readBytes(plain);
+        const size_t root = 16 * 2048 + 156;
+        const size_t start = size_t{iso_bytes::getLe32(bytes.data(), root + 2)} * 2048;
+        const size_t end = start + iso_bytes::getLe32(bytes.data(), root + 10);
+        size_t found = 0;
+        for (size_t offset = start; offset < end;) {
+            if (bytes[offset] == 0) {
+                offset = (offset / 2048 + 1) * 2048;
+                continue;
+            }
+            const std::string name(reinterpret_cast<const char*>(&bytes[offset + 33]),
+                                   bytes[offset + 32]);
+            if (name.rfind("zbig.bi", 0) == 0 && name.size() == 8) {
+                bytes[offset + 33 + 7] = static_cast<uint8_t>(names.at(found));
+                bytes[offset + 25] = static_cast<uint8_t>(bytes[offset + 25] | flags.at(found));
+                ++found;
+            }
+            offset += bytes[offset];
+        }
+        EXPECT_EQ(3u, found);
+        const std::string image = temp / ("patched-" + names + ".iso");
+        writeFile(image, bytes);
+        return image;
+    }
+
+    std::string multiExtentImage() { return patched("nnn", {kMultiExtent, kMultiExtent, 0}); }
+
+    // Each independent reader sees one zbig.bin of the whole size with the whole bytes.
+    void expectOneWholeFile(const std::string& image) {
+        const std::string xorrisoList =
+            mustRun("xorriso -indev " + shellQuote(image) + " -lsl / 2>/dev/null");
+        const std::vector<std::string> xorrisoLines = linesWith(xorrisoList, "'zbig.bin'");
+        ASSERT_EQ(1u, xorrisoLines.size()) << xorrisoList;
+        EXPECT_TRUE(std::regex_search(xorrisoLines[0], std::regex(" 11240 "))) << xorrisoList;
+        const std::string sevenList = mustRun("7z l " + shellQuote(image));
+        const std::vector<std::string> sevenLines = linesWith(sevenList, " zbig.bin");
+        ASSERT_EQ(1u, sevenLines.size()) << sevenList;
+        EXPECT_TRUE(std::regex_search(sevenLines[0], std::regex(" 11240 +11240 +zbig\\.bin$")))
+            << sevenList;
+        const std::string quoted = shellQuote(image);
+        EXPECT_EQ(whole, mustRun("7z e -so " + quoted + " zbig.bin 2>/dev/null"));
+        EXPECT_EQ(whole, mustRun("isoinfo -i " + quoted + " -x /zbig.bin"));
+        const std::string extracted = temp / "by-xorriso";
+        mustRun("xorriso -osirrox on -indev " + quoted + " -extract /zbig.bin " +
+                shellQuote(extracted) + " 2>/dev/null");
+        EXPECT_EQ(whole, readFile(extracted));
+        fs::remove(extracted);
+        // isoinfo lists records, not files: the three records, in order, as xorriso's.
+        EXPECT_EQ(recordSizes(multiExtentImage()), recordSizes(image));
+    }
+
+    // The sizes of the zbig.bin records as isoinfo lists them.
+    static std::vector<std::string> recordSizes(const std::string& image) {
+        std::vector<std::string> sizes;
+        for (const std::string& line : linesWith(isoinfoListing(image), "zbig.bin")) {
+            std::smatch size;
+            if (std::regex_search(line, size, std::regex(" (\\d+) [A-Z][a-z][a-z] "))) {
+                sizes.push_back(size[1]);
+            }
+        }
+        return sizes;
+    }
+
+    TempDir temp;
+    std::string source, plain, boot, whole;
+};
+
+}  // namespace
+
+TEST_F(MultiExtentTest, StandInIsOneFileToEveryReaderBeforeThePack) {
+    // The patched image is what the rest relies on: one file of three records.
+    expectOneWholeFile(multiExtentImage());
+    EXPECT_EQ((std::vector<std::string>{"4096", "6144", "1000"}), recordSizes(multiExtentImage()));
+}
+
+TEST_F(MultiExtentTest, PackKeepsTheRecordsTogetherInOrderAndTheBytes) {
+    const std::string input = multiExtentImage();
+    const std::string output = temp / "out.iso";
+    writeFile(temp / "NEW.TXT", "new\n");
+    std::string lines;
+    {
+        ISOModifier modifier(input);
+        lines = captureStdout([&] {
+            EXPECT_EQ(0, modifier.AddSingleFile(temp / "NEW.TXT", "\\zbig.bim", true));
+            EXPECT_EQ(0, modifier.AddSingleFile(temp / "NEW.TXT", "\\Z\\NEW.TXT", true));
+            EXPECT_EQ(0, modifier.PackImage(output, boot));
+        });
+    }
+    ASSERT_NE(std::string::npos, lines.find("pack ISO image succeeded")) << lines;
+    EXPECT_NE(std::string::npos, lines.find("100%\n")) << lines;
+    expectOneWholeFile(output);
+    const std::string listing = isoinfoListing(output);
+    EXPECT_TRUE(std::regex_search(listing, std::regex("zbig\\.bim[^\\n]*\\n[^\\n]*zbig\\.bin")))
+        << listing;
+    EXPECT_EQ("new\n", isoReadFile(output, "/Z/NEW.TXT"));
+    EXPECT_EQ("other\n", isoReadFile(output, "/OTHER.TXT"));
+    // The program's own reader takes the file whole as well.
+    ISOReader reader(output);
+    const std::string retrieved = temp / "retrieved";
+    captureStdout([&] { EXPECT_EQ(0, reader.RetrieveFile("\\zbig.bin", retrieved)); });
+    EXPECT_EQ(whole, readFile(retrieved));
+}
+
+TEST_F(MultiExtentTest, ReplacingTheFileRemovesEveryRecordOfIt) {
+    const std::string output = temp / "out.iso";
+    writeFile(temp / "huge.bin", "small now\n");
+    {
+        ISOModifier modifier(multiExtentImage());
+        captureStdout([&] {
+            EXPECT_EQ(0, modifier.AddSingleFile(temp / "huge.bin", "\\zbig.bin", true));
+            EXPECT_EQ(0, modifier.PackImage(output, boot));
+        });
+    }
+    EXPECT_EQ((std::vector<std::string>{"10"}), recordSizes(output));
+    EXPECT_EQ("small now\n", mustRun("isoinfo -i " + shellQuote(output) + " -x /zbig.bin"));
+    EXPECT_EQ("", isovfyErrors(output));
+}
+
+TEST_F(MultiExtentTest, ABrokenChainOfRecordsIsRefusedWithWhere) {
+    struct Case {
+        std::string names;
+        std::vector<uint8_t> flags;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"nnn",
+         {kMultiExtent, kMultiExtent, kMultiExtent},
+         "the last record of the file \"zbig.bin\" has the Multi-Extent flag, but no record "
+         "continues it"},
+        {"abc",
+         {kMultiExtent, 0, 0},
+         "does not continue the file \"zbig.bia\", whose previous record has the Multi-Extent "
+         "flag"},
+    };
+    for (const Case& c : cases) {
+        ISOReader reader(patched(c.names, c.flags));
+        std::string lines;
+        lines = captureStdout([&] { EXPECT_FALSE(reader.FileExists("\\OTHER.TXT")); });
+        EXPECT_NE(std::string::npos, lines.find(c.message)) << lines;
+        EXPECT_NE(std::string::npos, lines.find("directory \\ at block ")) << lines;
+    }
+}
