@@ -278,6 +278,10 @@ int Run::writeBack() {
 }
 
 int Run::packAndSwap() {
+    // Before the pack: every thing of the old image the new one will not have, by name.
+    for (const std::string& dropped : reader_->DroppedFeatures()) {
+        logWarning("%s", dropped.c_str());
+    }
     logInfo("pack image file back ...");
     packStarted_ = true;
     if (modifier_->PackImage(newImagePath_, tree_->bootImageFile) != 0) {

@@ -200,7 +200,8 @@ TEST(IsoReaderRecords, ZeroLengthsMoveToTheNextBlockAndEndTheDirectory) {
 TEST(IsoReaderNames, DotNamesAndInvalidWindowsNamesAreRefused) {
     for (const std::string& name :
          {std::string(".."), std::string("."), std::string("A:B"), std::string("..\\X"),
-          std::string("a/b"), std::string("TRAIL."), std::string("C|D"),
+          std::string("a/b"), std::string("TRAIL "), std::string("TRAIL.."), std::string(".;1"),
+          std::string("C|D"),
           std::string("A\x05"
                       "B")}) {
         MiniImage mini(2048, 80);
