@@ -1,0 +1,31 @@
+// Boot CDs with real loaders and several boot catalog entries, made at test time, and
+// what third-party tools say about them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace real_images {
+
+// One boot catalog entry as `xorriso -report_el_torito plain` lists it.
+struct BootEntry {
+    std::string platform;  // "BIOS", "UEFI", ...
+    std::string media;     // "none", "fd1.4", "hd", ...
+    uint32_t sectors = 0;
+    uint32_t lba = 0;
+};
+
+std::vector<BootEntry> bootEntries(const std::string& image);
+
+// The first block of the file at `isoPath` ("/DIR/NAME"), as xorriso reports it.
+uint32_t extentOf(const std::string& image, const std::string& isoPath);
+
+// `count` bytes of the image file from block `lba` on.
+std::string imageBytes(const std::string& image, uint32_t lba, size_t count);
+
+// A 1.44 MB FAT floppy image at `path` (its directories made) holding one small file at
+// `file` ("::/DIR/NAME", directories made as needed), made with mtools.
+void makeFatImage(const std::string& path, const std::string& file);
+
+}  // namespace real_images

@@ -1,0 +1,145 @@
+// Whole runs on boot CDs with real loaders (isolinux from Debian's packages), several
+// boot catalog entries, emulated floppies, standard ISO 9660 names and Joliet and Rock
+// Ridge: what booted before boots after, and what the new image drops is named.
+#include <gtest/gtest.h>
+
+#include <boost/filesystem.hpp>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "e2e/real_images.h"
+#include "e2e/sample_cd_fixture.h"
+
+namespace fs = boost::filesystem;
+using real_images::bootEntries;
+using real_images::BootEntry;
+using real_images::extentOf;
+using real_images::imageBytes;
+
+namespace {
+
+class RealImage : public SampleCdTest {
+  protected:
+    // The sample CD's tree made again into cd.iso by `maker` with `args`.
+    void remake(const std::string& maker, const std::string& args) {
+        fs::remove(image());
+        e2e::mustRun(maker + " -quiet " + args + " -o " + shellQuote(image()) + " " +
+                     shellQuote(tree()) + " 2>&1");
+        original = readFile(image());
+    }
+    e2e::ProgramRun runFirewall() {
+        return runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
+                          "TMPDIR=" + shellQuote(temp.path()));
+    }
+    std::string hostFile(const std::string& relative) const { return tree() + "/" + relative; }
+};
+
+}  // namespace
+
+TEST_F(RealImage, AUefiEntryKeepsItsImageBytesAtTheFilesNewBlock) {
+    if (!test_support::haveTool("mformat")) {
+        GTEST_SKIP() << "mtools is not installed (scripts/setup installs it)";
+    }
+    real_images::makeFatImage(hostFile("EFI/EFI.IMG"), "::/EFI/BOOT/BOOTX64.EFI");
+    remake("xorriso -as mkisofs",
+           "--norock -untranslated-filenames -iso-level 3 -b BOOT/HELLO.BIN -no-emul-boot "
+           "-boot-load-size 4 -c BOOT/BOOT.CAT -eltorito-alt-boot -e EFI/EFI.IMG -no-emul-boot");
+    ASSERT_EQ(bootEntries(image()).size(), 2u);
+
+    const e2e::ProgramRun run = runFirewall();
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::vector<BootEntry> entries = bootEntries(image());
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].platform, "BIOS");
+    EXPECT_EQ(entries[1].platform, "UEFI");
+    EXPECT_EQ(entries[1].sectors, 2880u);
+    EXPECT_EQ(entries[1].lba, extentOf(image(), "/EFI/EFI.IMG"));
+    EXPECT_EQ(imageBytes(image(), entries[1].lba, 1474560), readFile(hostFile("EFI/EFI.IMG")));
+    // The BIOS entry still boots the sample's own boot image.
+    std::string console;
+    if (test_support::haveTool("qemu-system-x86_64")) {
+        EXPECT_TRUE(e2e::bootsUnderQemu(image(), console)) << console;
+    }
+}
+
+TEST_F(RealImage, AFloppyEmulationCdKeepsItsWholeImage) {
+    if (!test_support::haveTool("mformat")) {
+        GTEST_SKIP() << "mtools is not installed (scripts/setup installs it)";
+    }
+    real_images::makeFatImage(hostFile("BOOT/FLOPPY.IMG"), "::/HELLO.TXT");
+    remake("xorriso -as mkisofs",
+           "--norock -untranslated-filenames -iso-level 3 -b BOOT/FLOPPY.IMG -c BOOT/BOOT.CAT");
+    ASSERT_EQ(bootEntries(image()).at(0).media, "fd1.4");
+
+    const e2e::ProgramRun run = runFirewall();
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::vector<BootEntry> entries = bootEntries(image());
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].media, "fd1.4");
+    EXPECT_EQ(entries[0].sectors, 1u);
+    EXPECT_EQ(imageBytes(image(), entries[0].lba, 1474560), readFile(hostFile("BOOT/FLOPPY.IMG")));
+}
+
+TEST_F(RealImage, GenisoimageDefaultNamesAreFoundChangedAndListedOnce) {
+    remake("genisoimage", "-b BOOT/HELLO.BIN -no-emul-boot -boot-load-size 4 -c BOOT/BOOT.CAT");
+    const std::vector<std::string> before = e2e::listImage(image());
+    ASSERT_NE(std::find(before.begin(), before.end(), "/I386/SYSTEM32/CONFIG/DEFAULT.;1"),
+              before.end());
+
+    const e2e::ProgramRun run = runFirewall();
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::vector<std::string> after = e2e::listImage(image());
+    EXPECT_EQ(after, before);  // sorted: one entry per name, with the names it had
+    EXPECT_NE(readFromImage(image(), "/WINBOM.INI;1").find("WinPEFirewall=off"), std::string::npos);
+    // 7-Zip shows WINBOM.INI;1 as WINBOM.INI: once.
+    const std::string listing = e2e::mustRun("7z l " + shellQuote(image()));
+    const std::regex winbom(" WINBOM\\.INI\\r?\\n");
+    EXPECT_EQ(std::distance(std::sregex_iterator(listing.begin(), listing.end(), winbom),
+                            std::sregex_iterator()),
+              1)
+        << listing;
+}
+
+TEST_F(RealImage, JolietRockRidgeHiddenEntriesAndAnMbrAreNamedBeforeThePack) {
+    writeFile(hostFile("DOCS/A long file name.txt"), "long\n");
+    writeFile(hostFile("DOCS/SECRET.TXT"), "hidden\n");
+    fs::create_symlink("README.TXT", hostFile("DOCS/LINK.TXT"));
+    // An MBR in the System Area, as isohybrid CDs have one.
+    std::string mbr(512, '\0');
+    mbr[0] = '\xEB';
+    mbr[510] = '\x55';
+    mbr[511] = '\xAA';
+    writeFile(temp / "mbr.bin", mbr);
+    remake("genisoimage",
+           "-R -J -hidden SECRET.TXT -G " + shellQuote(temp / "mbr.bin") +
+               " -b BOOT/HELLO.BIN -no-emul-boot -boot-load-size 4 -c BOOT/BOOT.CAT");
+    const e2e::ProgramRun run = runFirewall();
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::vector<std::string> expected = {
+        "Warning: the new image will not keep the Joliet names of the old image",
+        "Warning: the new image will not keep the Rock Ridge entries of the old image",
+        "Warning: the new image will not keep the System Area of the old image (an MBR): the new "
+        "image will not boot from a USB stick\n",
+        "Warning: the new image will not keep 1 hidden entry of the old image: "
+        "\\DOCS\\SECRET.TXT;1\n"};
+    for (const std::string& line : expected) {
+        EXPECT_TRUE(contains(run.err, line)) << line << "\n" << run.err;
+    }
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), long(expected.size())) << run.err;
+    // The pack then goes on.
+    EXPECT_TRUE(contains(run.out, "Log: pack image file back succeeded\n")) << run.out;
+    EXPECT_NE(readFromImage(image(), "/WINBOM.INI;1").find("WinPEFirewall=off"), std::string::npos);
+}
+
+// A local name that differs from an image entry only in letter case is a clash: the
+// question is asked, and with no answer the run ends with the image as it was.
+TEST_F(FailedRun, AddingI386AsksAboutTheImagesI386AndAbortsOnEndOfInput) {
+    writeFile(temp / "i386/NOTE.TXT", "note\n");
+    const e2e::ProgramRun result = run({"-i", "cd.iso", "-X", "i386%"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(contains(result.out, "change the destination")) << result.out;
+    EXPECT_TRUE(contains(result.err, "i386")) << result.err;
+    expectNothingLeft();
+}
