@@ -133,8 +133,10 @@ Plan makePlan(ImageSource& image, const DirectoryNode* rootList, uint32_t blockS
         plan.notCarried.push_back("the boot catalog entries after the default entry (" +
                                   catalog.unreadable + ")");
     }
-    plan.carryCatalog =
-        catalog.hasSections() || catalog.initial.mediaType != rec::boot_media::kNoEmulation;
+    // The writer's own catalog is an 80x86 no-emulation entry; anything else is kept.
+    plan.carryCatalog = catalog.hasSections() ||
+                        catalog.initial.mediaType != rec::boot_media::kNoEmulation ||
+                        catalog.initial.platformId != 0;
 
     if (catalog.initial.mediaType == rec::boot_media::kNoEmulation) {
         plan.table = findBootInfoTable(image, catalog.initial.loadRba);
