@@ -64,22 +64,45 @@ TEST_F(RealImage, AUefiEntryKeepsItsImageBytesAtTheFilesNewBlock) {
     }
 }
 
-TEST_F(RealImage, AFloppyEmulationCdKeepsItsWholeImage) {
+TEST_F(RealImage, EmulatedDisksKeepTheirWholeImageMediaTypeAndSectorCount) {
     if (!test_support::haveTool("mformat")) {
         GTEST_SKIP() << "mtools is not installed (scripts/setup installs it)";
     }
     real_images::makeFatImage(hostFile("BOOT/FLOPPY.IMG"), "::/HELLO.TXT");
-    remake("xorriso -as mkisofs",
-           "--norock -untranslated-filenames -iso-level 3 -b BOOT/FLOPPY.IMG -c BOOT/BOOT.CAT");
-    ASSERT_EQ(bootEntries(image()).at(0).media, "fd1.4");
+    // A hard disk image: an MBR with one partition of 2000 sectors from sector 63.
+    std::string disk(512, '\0');
+    disk[510] = '\x55';
+    disk[511] = '\xAA';
+    const char partition[16] = {'\x80', 1, 1, 0, 6, '\xFE', 63, 32, 63, 0, 0, 0, '\xD0', 7, 0, 0};
+    disk.replace(446, 16, partition, 16);
+    for (size_t i = 512; i < (63 + 2000) * 512; ++i) {
+        disk.push_back(static_cast<char>(i * 13));
+    }
+    writeFile(hostFile("BOOT/HD.IMG"), disk);
+    struct Case {
+        const char* args;
+        const char* file;
+        const char* media;
+        size_t bytes;
+    };
+    for (const Case& c :
+         {Case{"-b BOOT/FLOPPY.IMG", "BOOT/FLOPPY.IMG", "fd1.4", 1474560},
+          Case{"-hard-disk-boot -b BOOT/HD.IMG", "BOOT/HD.IMG", "hd", disk.size()}}) {
+        remake("xorriso -as mkisofs",
+               std::string("--norock -untranslated-filenames -iso-level 3 ") + c.args +
+                   " -c BOOT/BOOT.CAT");
+        ASSERT_EQ(bootEntries(image()).at(0).media, c.media);
 
-    const e2e::ProgramRun run = runFirewall();
-    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    const std::vector<BootEntry> entries = bootEntries(image());
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].media, "fd1.4");
-    EXPECT_EQ(entries[0].sectors, 1u);
-    EXPECT_EQ(imageBytes(image(), entries[0].lba, 1474560), readFile(hostFile("BOOT/FLOPPY.IMG")));
+        const e2e::ProgramRun run = runFirewall();
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+        const std::vector<BootEntry> entries = bootEntries(image());
+        ASSERT_EQ(entries.size(), 1u) << c.media;
+        EXPECT_EQ(entries[0].media, c.media);
+        EXPECT_EQ(entries[0].sectors, 1u) << c.media;
+        EXPECT_EQ(imageBytes(image(), entries[0].lba, c.bytes), readFile(hostFile(c.file)))
+            << c.media;
+        fs::remove(image() + ".bak");
+    }
 }
 
 TEST_F(RealImage, GenisoimageDefaultNamesAreFoundChangedAndListedOnce) {

@@ -45,6 +45,23 @@ TEST(IsoReaderLookup, FindsFilesAndDirectoriesWithAnySeparatorForm) {
     EXPECT_TRUE(reader.DirectoryExists("EMPTYDIR"));
 }
 
+// The test of the question asked before an add: the last name without regard to letter
+// case, as the replacement compares it; the directories on the way as any look-up.
+TEST(IsoReaderLookup, NameTakenIgnoresTheLetterCaseOfTheLastName) {
+    ISOReader reader(sharedImage());
+    struct Case {
+        const char* path;
+        bool taken;
+    };
+    for (const Case& c :
+         {Case{"\\i386", true}, Case{"\\I386", true}, Case{"winbom.ini", true},
+          Case{"\\I386\\system32\\", true}, Case{"\\I386\\SYSTEM32\\nope", false},
+          Case{"\\i386\\SYSTEM32", false}, Case{"\\", true}, Case{"\\WINBOM.INI\\X", false}}) {
+        EXPECT_EQ(reader.NameTaken(c.path), c.taken) << c.path;
+    }
+    EXPECT_FALSE(reader.FileExists("\\winbom.ini"));
+}
+
 TEST(IsoReaderLookup, MatchesExactlyAndOnlyTheRightKind) {
     ISOReader reader(sharedImage());
     EXPECT_FALSE(reader.FileExists("\\winbom.ini"));
