@@ -51,19 +51,23 @@ std::string imageBytes(const std::string& image, uint32_t lba, size_t count) {
     return bytes;
 }
 
-void makeFatImage(const std::string& path, const std::string& file) {
+void makeFatImage(const std::string& path, const std::string& file, const std::string& source,
+                  unsigned kilobytes) {
     boost::filesystem::create_directories(boost::filesystem::path(path).parent_path());
+    const std::string geometry =
+        kilobytes == 1440 ? "-f 1440" : "-h 2 -s 32 -t " + std::to_string(kilobytes / 32);
     std::string command = "dd if=/dev/zero of=" + shellQuote(path) +
-                          " bs=1024 count=1440 2>/dev/null && mformat -i " + shellQuote(path) +
-                          " -f 1440 ::";
+                          " bs=1024 count=" + std::to_string(kilobytes) +
+                          " 2>/dev/null && mformat -i " + shellQuote(path) + " " + geometry + " ::";
     // Each directory on the way to the file.
     for (size_t slash = file.find('/', 3); slash != std::string::npos;
          slash = file.find('/', slash + 1)) {
         command += " && mmd -i " + shellQuote(path) + " " + shellQuote(file.substr(0, slash));
     }
-    command +=
-        " && echo 'made for winpe-iso' | mcopy -i " + shellQuote(path) + " - " + shellQuote(file);
-    e2e::mustRun(command + " 2>&1");
+    command += source.empty()
+                   ? " && echo 'made for winpe-iso' | mcopy -i " + shellQuote(path) + " -"
+                   : " && mcopy -i " + shellQuote(path) + " " + shellQuote(source);
+    e2e::mustRun(command + " " + shellQuote(file) + " 2>&1");
 }
 
 }  // namespace real_images

@@ -24,8 +24,10 @@ uint32_t extentOf(const std::string& image, const std::string& isoPath);
 // `count` bytes of the image file from block `lba` on.
 std::string imageBytes(const std::string& image, uint32_t lba, size_t count);
 
-// A 1.44 MB FAT floppy image at `path` (its directories made) holding one small file at
-// `file` ("::/DIR/NAME", directories made as needed), made with mtools.
-void makeFatImage(const std::string& path, const std::string& file);
+// A FAT image at `path` (its directories made), a 1.44 MB floppy or `kilobytes` (a
+// multiple of 32) long, holding one file at `file` ("::/DIR/NAME", directories made as
+// needed): a copy of the local file `source`, or a small text. Made with mtools.
+void makeFatImage(const std::string& path, const std::string& file, const std::string& source = "",
+                  unsigned kilobytes = 1440);
 
 }  // namespace real_images
