@@ -32,14 +32,24 @@ std::vector<BootEntry> bootEntries(const std::string& image) {
 }
 
 uint32_t extentOf(const std::string& image, const std::string& isoPath) {
-    const std::string report = e2e::mustRun("xorriso -indev " + shellQuote(image) + " -find " +
-                                            shellQuote(isoPath) + " -exec report_lba 2>&1");
-    // File data lba:  0 ,      41 ,      720 ,    1474560 , '/EFI/EFI.IMG'
-    std::smatch match;
-    if (!std::regex_search(report, match, std::regex(R"(File data lba:\s+\d+\s+,\s+(\d+))"))) {
-        throw std::runtime_error("xorriso reports no block of " + isoPath + ":\n" + report);
+    // isoinfo -l lists each directory ("Directory listing of /DIR/"), then its records:
+    // ----------   0    0    0   29541 Dec  9 2026 [   1407 00]  ELTORITO.IMG;1
+    std::istringstream listing(e2e::mustRun("isoinfo -l -i " + shellQuote(image)));
+    const std::regex directory(R"(^Directory listing of (.*)$)");
+    const std::regex record(R"(\[\s*(\d+) \d+\]\s+(.*?)\s*$)");
+    std::string current;
+    for (std::string line; std::getline(listing, line);) {
+        std::smatch match;
+        if (std::regex_match(line, match, directory)) {
+            current = match[1];
+        } else if (std::regex_search(line, match, record)) {
+            const std::string name = match[2].str().substr(0, match[2].str().find(';'));
+            if (current + name == isoPath) {
+                return static_cast<uint32_t>(std::stoul(match[1]));
+            }
+        }
     }
-    return static_cast<uint32_t>(std::stoul(match[1]));
+    throw std::runtime_error("isoinfo lists no " + isoPath + " in " + image);
 }
 
 std::string imageBytes(const std::string& image, uint32_t lba, size_t count) {

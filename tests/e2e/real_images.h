@@ -18,7 +18,8 @@ struct BootEntry {
 
 std::vector<BootEntry> bootEntries(const std::string& image);
 
-// The first block of the file at `isoPath` ("/DIR/NAME"), as xorriso reports it.
+// The first block of the file at `isoPath` ("/DIR/NAME", its ISO 9660 name without
+// version), as isoinfo lists it.
 uint32_t extentOf(const std::string& image, const std::string& isoPath);
 
 // `count` bytes of the image file from block `lba` on.

@@ -3,8 +3,11 @@
 // Ridge: what booted before boots after, and what the new image drops is named.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
+#include <cctype>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,17 @@ class RealImage : public SampleCdTest {
                           "TMPDIR=" + shellQuote(temp.path()));
     }
     std::string hostFile(const std::string& relative) const { return tree() + "/" + relative; }
+    // GRUB's El Torito loader file, by the name the image lists it under.
+    static std::string grubLoader(const std::string& image) {
+        for (std::string path : e2e::listImage(image)) {
+            std::string lower = path;
+            std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+            if (lower.find("/eltorito.img") != std::string::npos) {
+                return path.substr(0, path.find(';'));
+            }
+        }
+        throw std::runtime_error(image + " lists no eltorito.img");
+    }
 };
 
 }  // namespace
@@ -103,6 +117,50 @@ TEST_F(RealImage, EmulatedDisksKeepTheirWholeImageMediaTypeAndSectorCount) {
             << c.media;
         fs::remove(image() + ".bak");
     }
+}
+
+// grub-mkrescue's loader carries a boot info table and GRUB's own pointer to itself at
+// byte 2548 (its block x 4 + 5): both name the loader file's new block after a run, in
+// the file's copy and in the boot image.
+TEST_F(RealImage, GrubsBootInfoTableAndPointerNameTheLoadersNewBlock) {
+    if (!test_support::haveTool("grub-mkrescue") || !fs::exists("/usr/lib/grub/i386-pc") ||
+        !test_support::haveTool("mformat")) {
+        GTEST_SKIP() << "grub-pc-bin or mtools is not installed (scripts/setup installs them)";
+    }
+    // The sample's \BOOT goes: beside GRUB's /boot it would make xorriso map the names.
+    fs::remove_all(hostFile("BOOT"));
+    writeFile(hostFile("boot/grub/grub.cfg"), "echo WINPE-GRUB\nhalt\n");
+    fs::remove(image());
+    e2e::mustRun("grub-mkrescue -o " + shellQuote(image()) + " " + shellQuote(tree()) + " 2>&1");
+    const uint32_t oldBlock = extentOf(image(), grubLoader(image()));
+    const size_t oldEntries = bootEntries(image()).size();
+
+    const e2e::ProgramRun run = runFirewall();
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const uint32_t newBlock = extentOf(image(), grubLoader(image()));
+    ASSERT_NE(newBlock, oldBlock);
+    // With grub-efi-amd64-bin installed there is a UEFI entry too, outside the tree.
+    EXPECT_EQ(bootEntries(image()).size(), oldEntries);
+    auto le32 = [](const std::string& bytes, size_t at) {
+        return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
+               uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
+    };
+    const std::string file = imageBytes(image(), newBlock, 4096);
+    EXPECT_EQ(le32(file, 12), newBlock);
+    EXPECT_EQ(le32(file, 2548), newBlock * 4 + 5);
+    EXPECT_EQ(le32(file, 2552), 0u);
+    const std::vector<BootEntry> entries = bootEntries(image());
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(le32(imageBytes(image(), entries[0].lba, 2048), 12), newBlock);
+    // The checksum still holds over the patched file (a last partial word counts with
+    // zeros, as the image's own writer counted it).
+    uint32_t sum = 0;
+    std::string whole = imageBytes(image(), newBlock, le32(file, 16));
+    whole.append(3, '\0');
+    for (size_t at = 64; at + 4 <= whole.size(); at += 4) {
+        sum += le32(whole, at);
+    }
+    EXPECT_EQ(sum, le32(file, 20));
 }
 
 TEST_F(RealImage, GenisoimageDefaultNamesAreFoundChangedAndListedOnce) {
