@@ -157,27 +157,6 @@ TEST(BootCatalog, HostileSectionsAreNotReadButTheInitialEntryStays) {
     }
 }
 
-TEST(BootCatalog, EmulatedImagesHaveTheSizeOfTheirDisk) {
-    boot_catalog::Entry entry;
-    entry.sectorCount = 1;
-    const uint64_t expected[] = {512, 1228800, 1474560, 2949120};
-    for (uint8_t media = 0; media < 4; ++media) {
-        entry.mediaType = media;
-        EXPECT_EQ(boot_catalog::emulatedImageBytes(entry), expected[media]);
-    }
-    uint8_t mbr[512] = {};
-    mbr[510] = 0x55;
-    mbr[511] = 0xAA;
-    EXPECT_THROW(boot_catalog::hardDiskImageBytes(mbr), std::runtime_error);  // no partition
-    mbr[446 + 4] = 0x06;
-    putLe32(mbr, 446 + 8, 63);
-    putLe32(mbr, 446 + 12, 20000);
-    EXPECT_EQ(boot_catalog::hardDiskImageBytes(mbr), (63u + 20000u) * 512u);
-    mbr[462 + 4] = 0x06;
-    putLe32(mbr, 462 + 12, 10);
-    EXPECT_THROW(boot_catalog::hardDiskImageBytes(mbr), std::runtime_error);  // two
-}
-
 namespace {
 
 // An image of 64 blocks with a loader of `length` bytes at block 40 whose table is
