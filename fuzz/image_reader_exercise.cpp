@@ -17,6 +17,8 @@ RoundTrip exerciseImage(const uint8_t* data, size_t size, const std::string& wor
         reader.FileExists("\\WINBOM.INI");
         reader.DirectoryExists("\\I386\\SYSTEM32");
         reader.FileExists("\\A\\B\\C");
+        reader.NameTaken("\\i386\\system32");
+        reader.DroppedFeatures();
         const fs::path destination = work / "unpack";
         fs::remove_all(destination);
         fs::create_directory(destination);
@@ -28,8 +30,8 @@ RoundTrip exerciseImage(const uint8_t* data, size_t size, const std::string& wor
     }
     {
         ISOBootImageReader boot("fuzz.iso", opener);
-        if (boot.LoadBootImage() == 0) {
-            boot.ExtractBootImage((work / "boot.img").string());
+        if (boot.LoadBootImage() == 0 && boot.ExtractBootImage((work / "boot.img").string()) == 0) {
+            bootRoundTrip(data, size, (work / "boot.img").string(), kMaxRoundTripFileBytes);
         }
         fs::remove(work / "boot.img");
     }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "iso/boot_image_reader.h"
 #include "iso/image_sink.h"
 #include "iso/image_source.h"
 #include "iso/iso_modifier.h"
@@ -130,4 +131,29 @@ RoundTrip roundTripImage(const uint8_t* data, size_t size, uint64_t maxFileBytes
     compareLists(original.tree(), {data, size, original.blockSize()}, packed.tree(),
                  {bytes.data(), bytes.size(), packed.blockSize()}, "");
     return RoundTrip::same;
+}
+
+void bootRoundTrip(const uint8_t* data, size_t size, const std::string& bootImagePath,
+                   uint64_t maxFileBytes) {
+    TreeReader original("fuzz.iso", memoryImageOpener(data, size));
+    if (!original.load() || fileBytes(original.tree(), maxFileBytes) > maxFileBytes) {
+        return;
+    }
+    MemoryImageSink sink(maxFileBytes + 2 * size + kSinkSlack);
+    {
+        ISOModifier modifier("fuzz.iso", memoryImageOpener(data, size));
+        if (modifier.PackImageTo(sink, bootImagePath) != 0) {
+            return;
+        }
+    }
+    const std::vector<uint8_t>& bytes = sink.bytes();
+    ISOBootImageReader packed("packed.iso", memoryImageOpener(bytes.data(), bytes.size()));
+    if (packed.LoadBootImage() != 0) {
+        mismatch("", "the boot image of the packed image does not load");
+    }
+    for (const boot_catalog::Entry* entry : packed.catalog().entries()) {
+        if (uint64_t{entry->loadRba} * 2048 >= bytes.size()) {
+            mismatch("", "a boot catalog entry points past the packed image");
+        }
+    }
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // What became of one input.
 enum class RoundTrip { refused, tooLarge, notPacked, same };
@@ -15,3 +16,9 @@ enum class RoundTrip { refused, tooLarge, notPacked, same };
 // pack the writer refuses (a tree the format cannot hold, data past the image's end) is
 // `notPacked`, not a finding.
 RoundTrip roundTripImage(const uint8_t* data, size_t size, uint64_t maxFileBytes);
+
+// Packs `data` again with the boot image extracted from it (`bootImagePath`), so that its
+// whole boot catalog is carried over, and checks that the packed image's boot image loads
+// and that every catalog entry points inside it; aborts otherwise.
+void bootRoundTrip(const uint8_t* data, size_t size, const std::string& bootImagePath,
+                   uint64_t maxFileBytes);

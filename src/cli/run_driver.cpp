@@ -366,6 +366,10 @@ int Run::reportDryRun() {
 }
 
 int Run::packAndSwap() {
+    // Before the pack: every thing of the old image the new one will not have, by name.
+    for (const std::string& dropped : reader_->DroppedFeatures()) {
+        logWarning("%s", dropped.c_str());
+    }
     logInfo("pack image file back ...");
     packStarted_ = true;
     int packed = 1;

@@ -105,7 +105,7 @@ std::string WinpeEditor::localPath(const std::string& imagePath) const {
 }
 
 bool WinpeEditor::existsInImage(const std::string& imagePath) {
-    return reader->FileExists(imagePath) || reader->DirectoryExists(imagePath);
+    return reader->NameTaken(imagePath);
 }
 
 bool WinpeEditor::resolveNameConflict(std::string& name, const std::string& destDir,

@@ -1,12 +1,15 @@
 #include "iso/boot_image_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
+#include <vector>
 
 #include "iso/byte_order.h"
 #include "iso/image_console.h"
+#include "iso/limits.h"
 #include "iso/records.h"
 
 using iso_bytes::getLe16;
@@ -23,7 +26,22 @@ ISOBootImageReader::~ISOBootImageReader() = default;
 
 void ISOBootImageReader::releaseBuffers() {
     bootImage.reset();
-    sectorCount = 0;
+    bootImageSize = 0;
+    catalog_ = boot_catalog::Catalog();
+}
+
+uint64_t ISOBootImageReader::bootImageBytes(ImageSource& source, const uint8_t* initialEntry,
+                                            uint64_t imageOffset) {
+    boot_catalog::Entry entry;
+    entry.mediaType = initialEntry[rec::initial_entry::kMediaType];
+    entry.sectorCount = getLe16(initialEntry, rec::initial_entry::kSectorCount);
+    if (entry.mediaType != rec::boot_media::kHardDisk) {
+        // Media types above 4 are not El Torito's; their Sector Count is taken as it is.
+        return boot_catalog::emulatedImageBytes(entry);
+    }
+    uint8_t mbr[iso_limits::kVirtualSectorSize];
+    source.read(imageOffset, mbr, sizeof mbr);
+    return boot_catalog::hardDiskImageBytes(mbr);
 }
 
 int ISOBootImageReader::LoadBootImage() {
@@ -40,16 +58,28 @@ int ISOBootImageReader::LoadBootImage() {
         const uint64_t catalogOffset =
             static_cast<uint64_t>(getLe32(record, rec::boot_record::kCatalogPointer)) *
             logicalBlockSize;
-        uint8_t entries[2 * rec::kCatalogEntrySize];
-        source->read(catalogOffset, entries, rec::kCatalogEntrySize);
-        source->read(catalogOffset + rec::kCatalogEntrySize, entries + rec::kCatalogEntrySize,
-                     rec::kCatalogEntrySize);
-        const uint8_t* initialBytes = entries + rec::kCatalogEntrySize;
+        // The two first entries must be there; the rest of the catalog's block is read as
+        // far as the image goes.
+        std::vector<uint8_t> entries(2 * rec::kCatalogEntrySize);
+        source->read(catalogOffset, entries.data(), rec::kCatalogEntrySize);
+        source->read(catalogOffset + rec::kCatalogEntrySize,
+                     entries.data() + rec::kCatalogEntrySize, rec::kCatalogEntrySize);
+        const uint64_t catalogEnd = catalogOffset + iso_limits::kMaxBootCatalogBytes;
+        if (catalogEnd > catalogOffset + entries.size()) {
+            const uint64_t available = std::min<uint64_t>(catalogEnd, source->size());
+            if (available > catalogOffset + entries.size()) {
+                const size_t rest = static_cast<size_t>(available - catalogOffset - entries.size());
+                entries.resize(entries.size() + rest);
+                source->read(catalogOffset + 2 * rec::kCatalogEntrySize,
+                             entries.data() + 2 * rec::kCatalogEntrySize, rest);
+            }
+        }
+        const uint8_t* initialBytes = entries.data() + rec::kCatalogEntrySize;
 
         const uint16_t count = getLe16(initialBytes, rec::initial_entry::kSectorCount);
         const uint32_t loadRba = getLe32(initialBytes, rec::initial_entry::kLoadRba);
-        const uint64_t imageBytes = static_cast<uint64_t>(count) * virtualSectorSize;
         const uint64_t imageOffset = static_cast<uint64_t>(loadRba) * logicalBlockSize;
+        const uint64_t imageBytes = bootImageBytes(*source, initialBytes, imageOffset);
         // Checked before allocating, so a garbage count never allocates more than the
         // file holds.
         if (!source->contains(imageOffset, imageBytes)) {
@@ -66,14 +96,13 @@ int ISOBootImageReader::LoadBootImage() {
         // A record that is not what it should be makes the image an invalid boot CD.
         try {
             rec::decodeBootRecord(record, iso_limits::kBootRecordOffset);
-            rec::decodeValidationEntry(entries, catalogOffset);
-            rec::decodeInitialEntry(initialBytes, catalogOffset + rec::kCatalogEntrySize);
+            catalog_ = boot_catalog::decode(entries.data(), entries.size(), catalogOffset);
         } catch (const rec::RecordError&) {
             printImageLine("load boot image failed - invalid boot CD");
             return 1;
         }
+        bootImageSize = imageBytes;
         bootImage = std::move(image);
-        sectorCount = count;
     } catch (const std::exception& e) {
         printImageLine(std::string("load boot image failed, IO exception: ") + e.what());
         releaseBuffers();
@@ -98,14 +127,11 @@ int ISOBootImageReader::ExtractBootImage(const std::string& path) {
             printImageLine("extract boot image failed - image hasn't been loaded");
             return 1;
         }
-        for (uint32_t sector = 0; sector < sectorCount; ++sector) {
-            out.write(reinterpret_cast<const char*>(bootImage.get()) +
-                          static_cast<size_t>(sector) * virtualSectorSize,
-                      virtualSectorSize);
-            if (!out) {
-                throw std::runtime_error("writing sector " + std::to_string(sector) + " to " +
-                                         path + " failed: " + std::strerror(errno));
-            }
+        out.write(reinterpret_cast<const char*>(bootImage.get()),
+                  static_cast<std::streamsize>(bootImageSize));
+        if (!out) {
+            throw std::runtime_error("writing " + std::to_string(bootImageSize) + " bytes to " +
+                                     path + " failed: " + std::strerror(errno));
         }
         out.close();
         if (!out) {

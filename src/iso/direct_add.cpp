@@ -70,8 +70,7 @@ int addToImage(const std::string& localPath, const std::string& imageDirectory, 
             return 1;
         }
         const auto taken = [reader, &parent](const std::string& candidate) {
-            const std::string path = image_path::join(parent, candidate);
-            return reader->FileExists(path) || reader->DirectoryExists(path);
+            return reader->NameTaken(image_path::join(parent, candidate));
         };
         if (resolveNameConflict(name, taken, requireName, texts.conflict, OverwriteOffer::yes) ==
             NameConflictOutcome::aborted) {

@@ -1,12 +1,11 @@
 #include "iso/iso_modifier.h"
 #include "iso/image_console.h"
 
-#include <strings.h>
-
 #include <boost/filesystem.hpp>
 #include <cstdio>
 #include <stdexcept>
 
+#include "iso/entry_name.h"
 #include "iso/image_path.h"
 #include "iso/limits.h"
 #include "iso/records.h"
@@ -29,10 +28,6 @@ uint32_t fileBytesBelow(const DirectoryNode& entry) {
         sum += fileBytesBelow(*child);
     }
     return sum;
-}
-
-bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 }  // namespace
@@ -94,10 +89,12 @@ ISOModifier::Insertion ISOModifier::prepareInsertion(const std::string& localPat
 
     // Entries are matched and ordered by the identifier they are written with. For entries
     // of the image that is their name; for entries added here the local name may differ,
-    // and matching on it would leave two entries of one name in the directory.
+    // and matching on it would leave two entries of one name in the directory. The match
+    // is the one the question before the add asks (ISOReader::NameTaken).
     DirectoryNode* before = nullptr;
     for (DirectoryNode* node = list; node != nullptr; before = node, node = node->next.get()) {
-        if (node->isDotEntry() || !sameNameIgnoringCase(node->identifier, insertion.identifier)) {
+        if (node->isDotEntry() || !entry_name::same(node->identifier, insertion.identifier,
+                                                    entry_name::LetterCase::ignored)) {
             continue;
         }
         if (!overwrite) {
@@ -109,6 +106,13 @@ ISOModifier::Insertion ISOModifier::prepareInsertion(const std::string& localPat
         }
         NodeList old = std::move(before->next);
         before->next = std::move(old->next);
+        // An entry coming back under its own name keeps the identifier it was stored with
+        // (WINBOM.INI;1 stays WINBOM.INI;1); a name the user spelt in another case is
+        // written as the user gave it.
+        if (entry_name::same(old->identifier, insertion.identifier,
+                             entry_name::LetterCase::exact)) {
+            insertion.identifier = old->identifier;
+        }
         // The replaced data is not copied, so the progress display no longer counts it.
         totalBytes -= fileBytesBelow(*old);
         break;  // `old` goes with its whole subtree here
@@ -218,6 +222,18 @@ int ISOModifier::packInto(ImageSink& out, const std::string& bootImagePath) {
     const int result = ISOWriter::packInto(out, bootImagePath);
     oldImage = nullptr;
     return result;
+}
+
+void ISOModifier::planBoot() {
+    if (oldImage == nullptr) {
+        return;
+    }
+    try {
+        bootPlan = boot_plan::makePlan(*oldImage, root.get(), sourceBlockSize());
+    } catch (const std::exception&) {
+        // Without a readable catalog the writer's own is written, as for any boot image.
+        bootPlan = boot_plan::Plan();
+    }
 }
 
 NodeList ISOModifier::loadSourceDirectory(const std::string&) {

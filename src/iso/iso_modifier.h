@@ -43,6 +43,9 @@ class ISOModifier : public ISOReader, public ISOWriter {
     // Opens the old image once for the whole pack: its descriptor and the data of its
     // entries are read through that one source.
     int packInto(ImageSink& out, const std::string& bootImagePath) override;
+    // Carries the old image's boot catalog over, and finds the loader whose boot info
+    // table must name its new block.
+    void planBoot() override;
     // The tree of the image, with every change made so far.
     NodeList loadSourceDirectory(const std::string& directory) override;
     // The new descriptor keeps the identifiers of the old image's descriptor; throws when

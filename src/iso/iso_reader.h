@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "iso/dropped_features.h"
 #include "iso/image_source.h"
 #include "iso/iso_manipulator.h"
 
@@ -26,6 +27,15 @@ class ISOReader : public virtual ISOManipulator {
     virtual int RetrieveDir(const std::string& isoPath, const std::string& localDir);
     virtual bool FileExists(const std::string& isoPath);
     virtual bool DirectoryExists(const std::string& isoPath);
+    // True when the directory of `isoPath` holds an entry of its last component's name
+    // with letter case ignored: the test of the question asked before an add, which
+    // replaces such an entry (ISOModifier). The directory itself is found like any path.
+    virtual bool NameTaken(const std::string& isoPath);
+
+    // What a rewrite of the image drops (Joliet, Rock Ridge, a UDF bridge, hidden
+    // entries, the System Area, boot entries it cannot carry), one text each, to be
+    // given as warnings before a pack; empty when the image cannot be loaded.
+    std::vector<std::string> DroppedFeatures();
 
   protected:
     virtual NodeList loadDirectory(uint32_t extent, const std::string& path);
@@ -55,6 +65,8 @@ class ISOReader : public virtual ISOManipulator {
     void copyFileData(const DirectoryNode& node, const std::string& target, bool showProgress);
 
     ImageSourceOpener openSource;
+    // Entries left out of the tree because their records are marked hidden.
+    std::vector<dropped_features::HiddenEntry> hiddenEntries;
     // While the tree loads: the image, the extents of the directories from the root to
     // the one being read (loop and depth checks) and the directory bytes read so far.
     ImageSource* loadingSource = nullptr;

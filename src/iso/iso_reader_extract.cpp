@@ -5,6 +5,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "iso/entry_name.h"
 #include "iso/image_console.h"
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
@@ -78,12 +79,14 @@ int ISOReader::extractTree(DirectoryNode* node, const std::string& destination, 
             continue;
         }
         // Names come from the image; only a plain name may become part of a local path.
-        if (!image_path::isValidEntryName(node->name)) {
+        // Local files take the name without its decorations, as readers show it.
+        const std::string localName = entry_name::undecorated(node->name);
+        if (!image_path::isValidEntryName(localName)) {
             printImageLine("create file/directory failed, IO exception: entry " + entryPath(*node) +
                            " has no valid name");
             return 1;
         }
-        const std::string target = (fs::path(destination) / node->name).string();
+        const std::string target = (fs::path(destination) / localName).string();
         if (extractEntry(node, target, showProgress) == 1) {
             return 1;
         }

@@ -5,6 +5,8 @@
 #include <stdexcept>
 
 #include "iso/byte_order.h"
+#include "iso/dropped_features.h"
+#include "iso/entry_name.h"
 #include "iso/image_console.h"
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
@@ -57,6 +59,18 @@ ISOReader::ISOReader(const std::string& imageFile, ImageSourceOpener opener)
 
 ISOReader::~ISOReader() = default;
 
+std::vector<std::string> ISOReader::DroppedFeatures() {
+    if (loadImage() != 0) {
+        return {};
+    }
+    try {
+        std::unique_ptr<ImageSource> source = openImage();
+        return dropped_features::find(*source, root.get(), logicalBlockSize, hiddenEntries);
+    } catch (const std::exception& e) {
+        return {std::string("the new image may not keep everything of the old one: ") + e.what()};
+    }
+}
+
 std::unique_ptr<ImageSource> ISOReader::openImage() const {
     return openSource(imagePath);
 }
@@ -89,6 +103,7 @@ int ISOReader::loadImage() {
         {
             LoadScope scope(loadingSource, source.get());
             loadingExtents.clear();
+            hiddenEntries.clear();
             directoryBytesLoaded = 0;
             tree = loadDirectory(rootExtent, "");
         }
@@ -198,10 +213,13 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         }
         const size_t recordOffset = offset;
         offset += record.length;
+        const std::string& name = record.name;
+        if (record.isHidden() && record.identifierLength != 0 && !record.special) {
+            hiddenEntries.push_back({shownPath(image_path::join(path, name)), record.extent});
+        }
         if (record.isHidden() || record.identifierLength == 0) {
             continue;
         }
-        const std::string& name = record.name;
         if (continued != nullptr) {
             if (record.special || record.isDirectory() || name != continued->name) {
                 throw std::runtime_error(directoryPlace(path, extent) + ": the record at byte " +
@@ -225,7 +243,8 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
             entries.append(makeDotNode(name, path, record.extent, true));
             continue;
         }
-        if (!image_path::isValidEntryName(name)) {
+        // Names are valid without their decorations: DEFAULT.;1 is the entry DEFAULT.
+        if (!image_path::isValidEntryName(entry_name::undecorated(name))) {
             throw std::runtime_error(directoryPlace(path, extent) + ": the record at byte " +
                                      std::to_string(recordOffset) + " names an entry \"" +
                                      printableName(name) + "\", which is not a valid name");

@@ -1,6 +1,7 @@
 // ISOReader: finding paths in the loaded tree. Look-ups never touch the image file.
 #include <stdexcept>
 
+#include "iso/entry_name.h"
 #include "iso/image_console.h"
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
@@ -16,10 +17,8 @@ DirectoryNode* ISOReader::findDirectoryRecord(const std::string& path) {
         }
         const std::vector<std::string> components = image_path::split(path);
         for (size_t i = 0; i < components.size(); ++i) {
-            DirectoryNode* match = current;
-            while (match != nullptr && match->name != components[i]) {
-                match = match->next.get();
-            }
+            DirectoryNode* match =
+                entry_name::findInList(current, components[i], entry_name::LetterCase::exact);
             if (match == nullptr) {
                 return nullptr;
             }
@@ -70,6 +69,29 @@ bool ISOReader::DirectoryExists(const std::string& isoPath) {
         return node != nullptr && node->isDirectory();
     } catch (const std::exception& e) {
         printImageLine(std::string("ISOReader DirectoryExists exception: ") + e.what());
+        return false;
+    }
+}
+
+bool ISOReader::NameTaken(const std::string& isoPath) {
+    if (loadImage() != 0) {
+        return false;
+    }
+    try {
+        std::string path = isoPath;
+        trimLeadingSeparators(path);
+        trimTrailingSeparators(path);
+        const std::string name = image_path::leaf(path);
+        if (name.empty()) {
+            return true;  // the root is always there
+        }
+        DirectoryNode* list = findDirectoryRecord(image_path::branch(path));
+        if (list == nullptr || list->name != ".") {
+            return false;
+        }
+        return entry_name::findInList(list, name, entry_name::LetterCase::ignored) != nullptr;
+    } catch (const std::exception& e) {
+        printImageLine(std::string("ISOReader NameTaken exception: ") + e.what());
         return false;
     }
 }

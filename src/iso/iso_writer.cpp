@@ -60,11 +60,15 @@ int ISOWriter::packInto(ImageSink& out, const std::string& bootImagePath) {
     try {
         // Everything the format cannot hold is refused here, before any byte is written.
         iso_layout::checkTreeLimits(root.get());
+        const bool hasBootImage = !bootImagePath.empty();
+        bootPlan = boot_plan::Plan();
+        if (hasBootImage) {
+            planBoot();
+        }
         const uint32_t pathTableSize = numberDirectories(root.get());
         uint64_t directoryBlocks = 0;
         uint64_t fileBlocks = 0;
         layoutDirectory(iso_layout::kRootParentSize, 0, root.get(), directoryBlocks, fileBlocks);
-        const bool hasBootImage = !bootImagePath.empty();
         uint64_t bootImageBytes = 0;
         if (hasBootImage) {
             try {
@@ -75,7 +79,8 @@ int ISOWriter::packInto(ImageSink& out, const std::string& bootImagePath) {
             }
         }
         layout = iso_layout::planImage(pathTableSize, directoryBlocks, fileBlocks, hasBootImage,
-                                       bootImageBytes, kWriteBlockSize, virtualSectorSize);
+                                       bootImageBytes, kWriteBlockSize, virtualSectorSize,
+                                       bootPlan.carriedBytes, bootPlan.carryCatalog);
     } catch (const std::exception& e) {
         printImageLine(std::string(kLoadFailed) + e.what());
         return 1;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "iso/boot_plan.h"
 #include "iso/iso_manipulator.h"
 #include "iso/iso_writer_layout.h"
 #include "platform/file_identity.h"
@@ -46,6 +47,10 @@ class ISOWriter : public virtual ISOManipulator {
     // The tree to pack: the writer loads the local directory; the modifier hands over
     // the tree of the image it changes. Null after a failure (its text is printed).
     virtual NodeList loadSourceDirectory(const std::string& directory);
+
+    // Decides, once the tree is loaded, how the boot records are written (`bootPlan`).
+    // The writer writes its own fixed catalog; the modifier carries the old image's over.
+    virtual void planBoot() {}
 
     // Gives every directory its path table number; returns the Path Table Size.
     virtual uint32_t numberDirectories(DirectoryNode* rootList);
@@ -110,6 +115,8 @@ class ISOWriter : public virtual ISOManipulator {
     std::string sourceImagePath;  // names the old image in failure texts
     // The old image while a pack runs, for the data of entries read from it; null otherwise.
     ImageSource* oldImage = nullptr;
+    // How this pack writes its boot records (set by planBoot).
+    boot_plan::Plan bootPlan;
 
   private:
     FileIdentity writtenImage_;
@@ -128,6 +135,12 @@ class ISOWriter : public virtual ISOManipulator {
     // and reported with its own lines.
     int emitImage(const iso_layout::ImageLayout& layout, const std::string& bootImagePath,
                   ImageSink& out);
-    // Writes what is still waiting and gives the file its full length.
+    // Writes what is still waiting, then the loader patches, and gives the file its full
+    // length.
     int finishImage(const iso_layout::ImageLayout& layout, ImageSink& out);
+    // The catalog and every image it names, for a catalog carried over from an old image.
+    bool writeCarriedBoot(const iso_layout::ImageLayout& layout, const std::string& bootImagePath,
+                          ImageSink& out);
+    // Bytes written over the loader copies at the end of the emit.
+    std::vector<boot_plan::Patch> pendingPatches;
 };

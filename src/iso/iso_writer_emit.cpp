@@ -55,6 +55,15 @@ int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::strin
                          ImageSink& out) {
     // The primary descriptor, the boot record and the terminator are made in turn here.
     uint8_t descriptor[iso_record::kDescriptorSize];
+    pendingPatches.clear();
+    if (layout.hasBootImage && bootPlan.tableFile != nullptr) {
+        const uint64_t written = bootPlan.carryCatalog
+                                     ? layout.bootImageBytes
+                                     : uint64_t(layout.bootSectorCount) * virtualSectorSize;
+        pendingPatches = boot_plan::tablePatches(
+            bootPlan, byteOffset(layout.bootImageStart, kWriteBlockSize), written,
+            iso_layout::imageExtent(*bootPlan.tableFile, layout.directoryStart, layout.fileStart));
+    }
     const EmitStep steps[] = {
         {"write system reserved sector", nullptr, false, [&] { return writeSystemArea(out) == 0; }},
         {"write primary volume descriptor", nullptr, false,
@@ -79,6 +88,9 @@ int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::strin
          }},
         {"write boot image", nullptr, true,
          [&] {
+             if (bootPlan.carryCatalog) {
+                 return writeCarriedBoot(layout, bootImagePath, out);
+             }
              uint8_t validationEntry[iso_record::kCatalogEntrySize];
              uint8_t initialEntry[iso_record::kCatalogEntrySize];
              makeValidationEntry(validationEntry);
@@ -129,8 +141,40 @@ int ISOWriter::finishImage(const iso_layout::ImageLayout& layout, ImageSink& out
     return resultOf(writeOrReport([&] {
         out.flushCopies();
         out.flushStaged();
+        for (const boot_plan::Patch& patch : pendingPatches) {
+            out.writeAt(patch.offset, patch.bytes.data(), patch.bytes.size());
+        }
         out.extendTo(uint64_t(layout.volumeSpaceSize) * kWriteBlockSize);
     }));
+}
+
+bool ISOWriter::writeCarriedBoot(const iso_layout::ImageLayout& layout,
+                                 const std::string& bootImagePath, ImageSink& out) {
+    return writeOrReport([&] {
+        const std::vector<uint8_t> catalog = boot_plan::catalogBytes(
+            bootPlan, layout.bootImageStart, layout.carriedBootBlock,
+            [&](const DirectoryNode& file) {
+                return iso_layout::imageExtent(file, layout.directoryStart, layout.fileStart);
+            });
+        out.writeAt(byteOffset(layout.bootCatalogBlock, kWriteBlockSize), catalog.data(),
+                    catalog.size());
+        // The boot image file whole: an emulated disk is larger than its Sector Count.
+        out.copyFrom(bootImagePath, 0, byteOffset(layout.bootImageStart, kWriteBlockSize),
+                     layout.bootImageBytes, [](uint32_t) {});
+        for (const boot_plan::SectionImage& image : bootPlan.images) {
+            if (image.file != nullptr) {
+                continue;
+            }
+            if (oldImage == nullptr) {
+                throw std::logic_error(
+                    "a boot image of the old image is to be copied, but the "
+                    "old image is not open");
+            }
+            out.copyFrom(CopySource(*oldImage, sourceImagePath), image.sourceOffset,
+                         byteOffset(layout.carriedBootBlock, kWriteBlockSize) + image.areaOffset,
+                         image.bytes, [](uint32_t) {});
+        }
+    });
 }
 
 void ISOWriter::makeDirectoryRecord(DirectoryNode* node, uint16_t volumeSequenceNumber,

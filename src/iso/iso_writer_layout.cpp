@@ -1,5 +1,6 @@
 #include "iso/iso_writer_layout.h"
 
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <vector>
@@ -207,14 +208,16 @@ uint32_t layoutDirectory(uint32_t parentSize, uint32_t parentExtent, DirectoryNo
 
 ImageLayout planImage(uint32_t pathTableSize, uint64_t directoryBlocks, uint64_t fileBlocks,
                       bool hasBootImage, uint64_t bootImageBytes, uint32_t blockSize,
-                      uint32_t virtualSectorSize) {
+                      uint32_t virtualSectorSize, uint64_t carriedBootBytes, bool ownSectorCounts) {
     ImageLayout layout;
     layout.blockSize = blockSize;
     layout.pathTableSize = pathTableSize;
     const uint64_t pathTableBlocks = pathTableSize / blockSize + 1;
-    const uint64_t bootBlocks = hasBootImage ? roundUpBlocks(bootImageBytes, blockSize) : 0;
-    const uint64_t sectors = bootBlocks * (blockSize / virtualSectorSize);
-    if (sectors > iso_limits::kMaxBootSectorCount) {
+    const uint64_t ownBlocks = hasBootImage ? roundUpBlocks(bootImageBytes, blockSize) : 0;
+    const uint64_t bootBlocks =
+        ownBlocks + (hasBootImage ? roundUpBlocks(carriedBootBytes, blockSize) : 0);
+    const uint64_t sectors = ownBlocks * (blockSize / virtualSectorSize);
+    if (!ownSectorCounts && sectors > iso_limits::kMaxBootSectorCount) {
         throw LimitError("the boot image of " + std::to_string(bootImageBytes) + " bytes takes " +
                          std::to_string(sectors) + " virtual sectors; the boot catalog counts " +
                          "at most " + std::to_string(iso_limits::kMaxBootSectorCount));
@@ -237,7 +240,9 @@ ImageLayout planImage(uint32_t pathTableSize, uint64_t directoryBlocks, uint64_t
     layout.fileBlocks = static_cast<uint32_t>(fileBlocks);
     layout.hasBootImage = hasBootImage;
     layout.bootImageBlocks = static_cast<uint32_t>(bootBlocks);
-    layout.bootSectorCount = static_cast<uint16_t>(sectors);
+    layout.bootSectorCount = static_cast<uint16_t>(std::min<uint64_t>(sectors, UINT16_MAX));
+    layout.bootImageBytes = hasBootImage ? bootImageBytes : 0;
+    layout.carriedBootBlock = hasBootImage ? static_cast<uint32_t>(bootStart + ownBlocks) : 0;
     layout.descriptorCount = static_cast<uint32_t>(descriptors);
     layout.bootRecordBlock = hasBootImage ? iso_limits::kBootRecordBlock : 0;
     layout.terminatorBlock =

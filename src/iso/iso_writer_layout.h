@@ -74,9 +74,11 @@ struct ImageLayout {
     uint32_t directoryBlocks = 0;  // D
     uint32_t fileBlocks = 0;       // F
     bool hasBootImage = false;
-    uint32_t bootImageBlocks = 0;  // B
-    uint16_t bootSectorCount = 0;  // B in 512-byte virtual sectors
-    uint32_t descriptorCount = 0;  // volume descriptors, the terminator included
+    uint32_t bootImageBlocks = 0;   // B, with the section images copied after the boot image
+    uint16_t bootSectorCount = 0;   // the boot image's blocks in 512-byte virtual sectors
+    uint64_t bootImageBytes = 0;    // the boot image file's size
+    uint32_t carriedBootBlock = 0;  // first block of the section images after it
+    uint32_t descriptorCount = 0;   // volume descriptors, the terminator included
     uint32_t primaryDescriptorBlock = iso_limits::kPrimaryDescriptorBlock;
     uint32_t bootRecordBlock = 0;
     uint32_t terminatorBlock = 0;
@@ -90,10 +92,13 @@ struct ImageLayout {
 };
 
 // The image layout from the sizes of its parts. `bootImageBytes` is the size of the boot
-// image file (used only with a boot image). Throws LimitError when the image would have
-// more than 2^32 - 1 blocks or the boot image more sectors than the catalog can count.
+// image file (used only with a boot image); `carriedBootBytes` (whole blocks) those of
+// the catalog's other images that follow it. Throws LimitError when the image would have
+// more than 2^32 - 1 blocks or, unless the catalog keeps each entry's own Sector Count
+// (`ownSectorCounts`), the boot image more sectors than the catalog can count.
 ImageLayout planImage(uint32_t pathTableSize, uint64_t directoryBlocks, uint64_t fileBlocks,
                       bool hasBootImage, uint64_t bootImageBytes, uint32_t blockSize,
-                      uint32_t virtualSectorSize);
+                      uint32_t virtualSectorSize, uint64_t carriedBootBytes = 0,
+                      bool ownSectorCounts = false);
 
 }  // namespace iso_layout

@@ -55,6 +55,19 @@ constexpr uint64_t kMaxBlocks = 0xFFFFFFFFull;
 // The boot catalog counts a boot image in 512-byte virtual sectors with 16 bits.
 constexpr uint32_t kMaxBootSectorCount = 0xFFFF;
 
+// The boot catalog is read from its one block: an entry past it, or a catalog that does
+// not end inside it, marks the catalog's sections as unreadable.
+constexpr uint32_t kMaxBootCatalogBytes = kDefaultBlockSize;
+
+// Sizes of the emulated floppy disks of El Torito media types 1, 2 and 3.
+constexpr uint64_t kFloppy12Bytes = 1228800;
+constexpr uint64_t kFloppy144Bytes = 1474560;
+constexpr uint64_t kFloppy288Bytes = 2949120;
+
+// A boot info table validates over at most this many bytes of its file: the loaders
+// that carry one are small, and the checksum reads the whole length.
+constexpr uint64_t kMaxBootInfoTableLength = 64ull * 1024 * 1024;
+
 // Pieces in which the writer moves file data through a buffer or a pipe: large enough
 // that moving costs about what a plain file copy costs, small enough to keep the memory
 // use flat.

@@ -129,6 +129,42 @@ constexpr uint8_t kBootable = 0x88;
 static_assert(kUnused2 + kUnused2Length == kCatalogEntrySize, "initial entry layout");
 }  // namespace initial_entry
 
+// Section header of a boot catalog: a group of section entries for one platform.
+namespace section_header {
+constexpr size_t kIndicator = 0;                 // kMore or kFinal
+constexpr size_t kPlatformId = kIndicator + 1;   // 0 80x86, 1 PowerPC, 2 Mac, 0xEF EFI
+constexpr size_t kEntryCount = kPlatformId + 1;  // little-endian 16
+constexpr size_t kIdString = kEntryCount + 2;
+constexpr uint8_t kMore = 0x90;
+constexpr uint8_t kFinal = 0x91;
+}  // namespace section_header
+
+// Section entry: laid out as an Initial/Default Entry, with selection criteria after the
+// Load RBA; its media type byte says whether an extension entry follows.
+namespace section_entry {
+constexpr size_t kSelectionCriteriaType = initial_entry::kLoadRba + 4;
+constexpr uint8_t kMediaTypeMask = 0x0F;
+constexpr uint8_t kExtensionFollows = 0x20;  // in the media type byte
+constexpr uint8_t kNotBootable = 0x00;
+}  // namespace section_entry
+
+// Section entry extension: more selection criteria for the entry before it.
+namespace section_extension {
+constexpr size_t kIndicator = 0;
+constexpr size_t kFlags = kIndicator + 1;
+constexpr uint8_t kExtension = 0x44;
+constexpr uint8_t kAnotherFollows = 0x20;  // in the flags byte
+}  // namespace section_extension
+
+// Boot media types of a catalog entry.
+namespace boot_media {
+constexpr uint8_t kNoEmulation = 0;
+constexpr uint8_t kFloppy12 = 1;
+constexpr uint8_t kFloppy144 = 2;
+constexpr uint8_t kFloppy288 = 3;
+constexpr uint8_t kHardDisk = 4;
+}  // namespace boot_media
+
 // Directory record: 33 fixed bytes, the identifier, a pad byte when its length is even.
 namespace dir_record {
 constexpr size_t kLength = 0;

@@ -1,5 +1,7 @@
 #include "iso/image_path.h"
 
+#include "iso/entry_name.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -63,4 +65,26 @@ TEST(ImagePath, EntryNamesRefuseDotsSeparatorsAndReservedCharacters) {
     EXPECT_FALSE(image_path::isValidEntryName("trailing."));
     EXPECT_FALSE(image_path::isValidEntryName("x<y"));
     EXPECT_FALSE(image_path::isValidEntryName(std::string("ctl\x01", 4)));
+}
+
+TEST(EntryName, DecorationsAndLetterCase) {
+    using entry_name::LetterCase;
+    struct Case {
+        const char* name;
+        const char* undecorated;
+    };
+    for (const Case& c : {Case{"WINBOM.INI;1", "WINBOM.INI"}, Case{"DEFAULT.;1", "DEFAULT"},
+                          Case{"DEFAULT.", "DEFAULT"}, Case{"A;32767", "A"}, Case{"A;", "A"},
+                          Case{"A..;1", "A."}, Case{"A;1;1", "A;1"}, Case{"A;X", "A;X"},
+                          Case{"1;2", "1"}, Case{"PLAIN", "PLAIN"}, Case{";1", ""}}) {
+        EXPECT_EQ(entry_name::undecorated(c.name), c.undecorated) << c.name;
+    }
+    EXPECT_TRUE(entry_name::same("WINBOM.INI;1", "WINBOM.INI", LetterCase::exact));
+    EXPECT_TRUE(entry_name::same("DEFAULT.;1", "DEFAULT", LetterCase::exact));
+    EXPECT_FALSE(entry_name::same("I386", "i386", LetterCase::exact));
+    EXPECT_TRUE(entry_name::same("I386", "i386", LetterCase::ignored));
+    EXPECT_TRUE(entry_name::same("README.TXT;1", "readme.txt", LetterCase::ignored));
+    EXPECT_FALSE(entry_name::same("README.TXT", "README.TX", LetterCase::ignored));
+    // Only ASCII letters fold: bytes above 0x7F stay as they are.
+    EXPECT_FALSE(entry_name::same("\xC4", "\xE4", LetterCase::ignored));
 }

@@ -198,11 +198,11 @@ TEST(IsoReaderRecords, ZeroLengthsMoveToTheNextBlockAndEndTheDirectory) {
 }
 
 TEST(IsoReaderNames, DotNamesAndInvalidWindowsNamesAreRefused) {
-    for (const std::string& name :
-         {std::string(".."), std::string("."), std::string("A:B"), std::string("..\\X"),
-          std::string("a/b"), std::string("TRAIL."), std::string("C|D"),
-          std::string("A\x05"
-                      "B")}) {
+    for (const std::string& name : {std::string(".."), std::string("."), std::string("A:B"),
+                                    std::string("..\\X"), std::string("a/b"), std::string("TRAIL "),
+                                    std::string("TRAIL.."), std::string(".;1"), std::string("C|D"),
+                                    std::string("A\x05"
+                                                "B")}) {
         MiniImage mini(2048, 80);
         mini.descriptor(70);
         mini.directory(70, 70, {{"OK.TXT", 71, 1, 0}, {name, 71, 1, 0}});

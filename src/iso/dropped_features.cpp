@@ -1,0 +1,233 @@
+#include "iso/dropped_features.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "iso/boot_plan.h"
+#include "iso/byte_order.h"
+#include "iso/image_source.h"
+#include "iso/limits.h"
+#include "iso/records.h"
+
+using iso_bytes::getLe32;
+namespace rec = iso_record;
+
+namespace dropped_features {
+
+namespace {
+
+constexpr uint64_t kCdBlock = iso_limits::kDefaultBlockSize;
+constexpr char kLead[] = "the new image will not keep ";
+// Volume descriptors are looked for this far after the primary one: real images have a
+// handful, and a hostile one without a terminator ends the search here.
+constexpr uint32_t kMaxDescriptorBlocks = 64;
+// Hidden entries are named up to this many; the rest are counted.
+constexpr size_t kMaxNamedHidden = 8;
+
+bool hasIdentifier(const uint8_t* block, const char* id) {
+    return std::memcmp(block + 1, id, 5) == 0;
+}
+
+bool isJoliet(const uint8_t* descriptor) {
+    // Escape sequences %/@, %/C or %/E at byte 88 mark UCS-2 names.
+    const uint8_t* escape = descriptor + 88;
+    return escape[0] == '%' && escape[1] == '/' &&
+           (escape[2] == '@' || escape[2] == 'C' || escape[2] == 'E');
+}
+
+void volumeDescriptors(ImageSource& image, std::vector<std::string>& dropped,
+                       uint32_t& terminator) {
+    uint8_t block[rec::kDescriptorSize];
+    terminator = 0;
+    for (uint32_t n = iso_limits::kPrimaryDescriptorBlock + 1;
+         n < iso_limits::kPrimaryDescriptorBlock + kMaxDescriptorBlocks; ++n) {
+        if (!image.contains(uint64_t{n} * kCdBlock, sizeof block)) {
+            return;
+        }
+        image.read(uint64_t{n} * kCdBlock, block, sizeof block);
+        if (!hasIdentifier(block, "CD001")) {
+            return;
+        }
+        const std::string where = " (volume descriptor at block " + std::to_string(n) + ")";
+        switch (block[0]) {
+            case 2:
+                dropped.push_back(std::string(kLead) +
+                                  (isJoliet(block) ? "the Joliet names of the old image; entries "
+                                                     "keep their ISO 9660 names"
+                                                   : "the old image's supplementary volume "
+                                                     "descriptor") +
+                                  where);
+                break;
+            case 3:
+                dropped.push_back(std::string(kLead) + "the old image's volume partition" + where);
+                break;
+            case 255:
+                terminator = n;
+                return;
+            default:
+                break;  // the primary and the boot record are kept
+        }
+    }
+}
+
+void udfBridge(ImageSource& image, uint32_t terminator, std::vector<std::string>& dropped) {
+    if (terminator == 0) {
+        return;
+    }
+    uint8_t block[rec::kDescriptorSize];
+    for (uint32_t n = terminator + 1; n < terminator + 1 + kMaxDescriptorBlocks; ++n) {
+        if (!image.contains(uint64_t{n} * kCdBlock, sizeof block)) {
+            return;
+        }
+        image.read(uint64_t{n} * kCdBlock, block, sizeof block);
+        if (hasIdentifier(block, "NSR02") || hasIdentifier(block, "NSR03")) {
+            dropped.push_back(std::string(kLead) + "the UDF file system of the old image (UDF " +
+                              "bridge, descriptor at block " + std::to_string(n) + ")");
+            return;
+        }
+        if (!hasIdentifier(block, "BEA01") && !hasIdentifier(block, "TEA01") &&
+            !hasIdentifier(block, "BOOT2") && !hasIdentifier(block, "CD001")) {
+            return;
+        }
+    }
+}
+
+// System Use entries of the root directory's "." record and its other records.
+void systemUse(ImageSource& image, std::vector<std::string>& dropped) {
+    uint8_t descriptor[rec::kDescriptorSize];
+    image.read(iso_limits::kPrimaryDescriptorOffset, descriptor, sizeof descriptor);
+    const rec::PrimaryDescriptor primary =
+        rec::decodePrimaryDescriptor(descriptor, iso_limits::kPrimaryDescriptorOffset);
+    const uint64_t start = uint64_t{primary.rootExtent} * primary.logicalBlockSize;
+    const size_t size = primary.logicalBlockSize;
+    if (!image.contains(start, size)) {
+        return;
+    }
+    std::vector<uint8_t> data(size);
+    image.read(start, data.data(), size);
+    bool any = false;
+    bool susp = false;
+    bool rockRidge = false;
+    for (size_t offset = 0; offset < size;) {
+        rec::DirectoryRecord record;
+        try {
+            record = rec::decodeDirectoryRecord(data.data(), size, offset);
+        } catch (const std::exception&) {
+            break;
+        }
+        if (record.length == 0) {
+            break;
+        }
+        const size_t used = rec::directoryRecordLength(record.identifierLength);
+        if (record.length > used) {
+            any = true;
+            // SUSP entries: two signature bytes, a length, a version.
+            for (size_t at = offset + used; at + 4 <= offset + record.length;) {
+                const uint8_t* entry = data.data() + at;
+                const std::string signature(reinterpret_cast<const char*>(entry), 2);
+                if (offset == 0 && at == offset + used && signature == "SP") {
+                    susp = true;
+                }
+                if (signature == "RR" || signature == "PX" || signature == "NM" ||
+                    signature == "SL") {
+                    rockRidge = true;
+                }
+                if (entry[2] < 4) {
+                    break;
+                }
+                at += entry[2];
+            }
+        }
+        offset += record.length;
+    }
+    if (rockRidge) {
+        dropped.push_back(std::string(kLead) + "the Rock Ridge entries of the old image: long " +
+                          "and lower-case names, symbolic links, owners and modes are lost");
+    } else if (susp) {
+        dropped.push_back(std::string(kLead) + "the System Use (SUSP) entries of the old image");
+    } else if (any) {
+        dropped.push_back(std::string(kLead) +
+                          "the System Use data of the old image's directory records");
+    }
+}
+
+void systemArea(ImageSource& image, std::vector<std::string>& dropped) {
+    std::vector<uint8_t> area(iso_limits::kSystemAreaBlocks * kCdBlock);
+    if (!image.contains(0, area.size())) {
+        return;
+    }
+    image.read(0, area.data(), area.size());
+    if (std::all_of(area.begin(), area.end(), [](uint8_t b) { return b == 0; })) {
+        return;
+    }
+    const bool mbr = area[510] == 0x55 && area[511] == 0xAA;
+    const bool gpt = std::memcmp(area.data() + 512, "EFI PART", 8) == 0;
+    const std::string what = mbr && gpt ? "an MBR and a GPT"
+                             : mbr      ? "an MBR"
+                             : gpt      ? "a GPT"
+                                        : "boot code or data";
+    dropped.push_back(std::string(kLead) + "the System Area of the old image (" + what +
+                      "): the new image will not boot from a USB stick");
+}
+
+void hiddenEntries(const std::vector<HiddenEntry>& hidden, const boot_plan::Plan* plan,
+                   uint32_t catalogBlock, uint32_t blockSize, std::vector<std::string>& dropped) {
+    // The catalog and the boot images are written anew, hidden or not.
+    std::set<uint64_t> boot{uint64_t{catalogBlock} * kCdBlock};
+    if (plan != nullptr) {
+        for (const boot_catalog::Entry* entry : plan->catalog.entries()) {
+            boot.insert(uint64_t{entry->loadRba} * kCdBlock);
+        }
+    }
+    std::vector<std::string> names;
+    for (const HiddenEntry& entry : hidden) {
+        if (boot.count(uint64_t{entry.extent} * blockSize) == 0) {
+            names.push_back(entry.path);
+        }
+    }
+    if (names.empty()) {
+        return;
+    }
+    std::string text = std::string(kLead) + std::to_string(names.size()) + " hidden entr" +
+                       (names.size() == 1 ? "y" : "ies") + " of the old image: ";
+    for (size_t i = 0; i < names.size() && i < kMaxNamedHidden; ++i) {
+        text += (i == 0 ? "" : ", ") + names[i];
+    }
+    if (names.size() > kMaxNamedHidden) {
+        text += " and " + std::to_string(names.size() - kMaxNamedHidden) + " more";
+    }
+    dropped.push_back(text);
+}
+
+}  // namespace
+
+std::vector<std::string> find(ImageSource& image, const DirectoryNode* rootList, uint32_t blockSize,
+                              const std::vector<HiddenEntry>& hidden) {
+    std::vector<std::string> dropped;
+    uint32_t terminator = 0;
+    volumeDescriptors(image, dropped, terminator);
+    udfBridge(image, terminator, dropped);
+    systemUse(image, dropped);
+    systemArea(image, dropped);
+
+    boot_plan::Plan plan;
+    bool bootable = false;
+    uint32_t catalogBlock = 0;
+    try {
+        plan = boot_plan::makePlan(image, rootList, blockSize);
+        bootable = true;
+        uint8_t record[rec::kDescriptorSize];
+        image.read(iso_limits::kBootRecordOffset, record, sizeof record);
+        catalogBlock = getLe32(record, rec::boot_record::kCatalogPointer);
+    } catch (const std::exception&) {
+        // An image without a readable catalog has no boot entries to lose.
+    }
+    hiddenEntries(hidden, bootable ? &plan : nullptr, catalogBlock, blockSize, dropped);
+    for (const std::string& text : plan.notCarried) {
+        dropped.push_back(kLead + text);
+    }
+    return dropped;
+}
+
+}  // namespace dropped_features

@@ -1,0 +1,226 @@
+// Whole runs on boot CDs with real loaders (isolinux from Debian's packages), several
+// boot catalog entries, emulated floppies, standard ISO 9660 names and Joliet and Rock
+// Ridge: what booted before boots after, and what the new image drops is named.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <boost/filesystem.hpp>
+#include <cctype>
+#include <regex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "e2e/real_images.h"
+#include "e2e/sample_cd_fixture.h"
+
+namespace fs = boost::filesystem;
+using real_images::bootEntries;
+using real_images::BootEntry;
+using real_images::extentOf;
+using real_images::imageBytes;
+
+namespace {
+
+class RealImage : public SampleCdTest {
+  protected:
+    // The sample CD's tree made again into cd.iso by `maker` with `args`.
+    void remake(const std::string& maker, const std::string& args) {
+        fs::remove(image());
+        e2e::mustRun(maker + " -quiet " + args + " -o " + shellQuote(image()) + " " +
+                     shellQuote(tree()) + " 2>&1");
+        original = readFile(image());
+    }
+    e2e::ProgramRun runFirewall() {
+        return runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
+                          "TMPDIR=" + shellQuote(temp.path()));
+    }
+    std::string hostFile(const std::string& relative) const { return tree() + "/" + relative; }
+    // GRUB's El Torito loader file, by the name the image lists it under.
+    static std::string grubLoader(const std::string& image) {
+        for (std::string path : e2e::listImage(image)) {
+            std::string lower = path;
+            std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+            if (lower.find("/eltorito.img") != std::string::npos) {
+                return path.substr(0, path.find(';'));
+            }
+        }
+        throw std::runtime_error(image + " lists no eltorito.img");
+    }
+};
+
+}  // namespace
+
+TEST_F(RealImage, AUefiEntryKeepsItsImageBytesAtTheFilesNewBlock) {
+    if (!test_support::haveTool("mformat")) {
+        GTEST_SKIP() << "mtools is not installed (scripts/setup installs it)";
+    }
+    real_images::makeFatImage(hostFile("EFI/EFI.IMG"), "::/EFI/BOOT/BOOTX64.EFI");
+    remake("xorriso -as mkisofs",
+           "--norock -untranslated-filenames -iso-level 3 -b BOOT/HELLO.BIN -no-emul-boot "
+           "-boot-load-size 4 -c BOOT/BOOT.CAT -eltorito-alt-boot -e EFI/EFI.IMG -no-emul-boot");
+    ASSERT_EQ(bootEntries(image()).size(), 2u);
+
+    const e2e::ProgramRun run = runFirewall();
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::vector<BootEntry> entries = bootEntries(image());
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].platform, "BIOS");
+    EXPECT_EQ(entries[1].platform, "UEFI");
+    EXPECT_EQ(entries[1].sectors, 2880u);
+    EXPECT_EQ(entries[1].lba, extentOf(image(), "/EFI/EFI.IMG"));
+    EXPECT_EQ(imageBytes(image(), entries[1].lba, 1474560), readFile(hostFile("EFI/EFI.IMG")));
+    // The BIOS entry still boots the sample's own boot image.
+    std::string console;
+    if (test_support::haveTool("qemu-system-x86_64")) {
+        EXPECT_TRUE(e2e::bootsUnderQemu(image(), console)) << console;
+    }
+}
+
+TEST_F(RealImage, EmulatedDisksKeepTheirWholeImageMediaTypeAndSectorCount) {
+    if (!test_support::haveTool("mformat")) {
+        GTEST_SKIP() << "mtools is not installed (scripts/setup installs it)";
+    }
+    real_images::makeFatImage(hostFile("BOOT/FLOPPY.IMG"), "::/HELLO.TXT");
+    // A hard disk image: an MBR with one partition of 2000 sectors from sector 63.
+    std::string disk(512, '\0');
+    disk[510] = '\x55';
+    disk[511] = '\xAA';
+    const char partition[16] = {'\x80', 1, 1, 0, 6, '\xFE', 63, 32, 63, 0, 0, 0, '\xD0', 7, 0, 0};
+    disk.replace(446, 16, partition, 16);
+    for (size_t i = 512; i < (63 + 2000) * 512; ++i) {
+        disk.push_back(static_cast<char>(i * 13));
+    }
+    writeFile(hostFile("BOOT/HD.IMG"), disk);
+    struct Case {
+        const char* args;
+        const char* file;
+        const char* media;
+        size_t bytes;
+    };
+    for (const Case& c :
+         {Case{"-b BOOT/FLOPPY.IMG", "BOOT/FLOPPY.IMG", "fd1.4", 1474560},
+          Case{"-hard-disk-boot -b BOOT/HD.IMG", "BOOT/HD.IMG", "hd", disk.size()}}) {
+        remake("xorriso -as mkisofs",
+               std::string("--norock -untranslated-filenames -iso-level 3 ") + c.args +
+                   " -c BOOT/BOOT.CAT");
+        ASSERT_EQ(bootEntries(image()).at(0).media, c.media);
+
+        const e2e::ProgramRun run = runFirewall();
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+        const std::vector<BootEntry> entries = bootEntries(image());
+        ASSERT_EQ(entries.size(), 1u) << c.media;
+        EXPECT_EQ(entries[0].media, c.media);
+        EXPECT_EQ(entries[0].sectors, 1u) << c.media;
+        EXPECT_EQ(imageBytes(image(), entries[0].lba, c.bytes), readFile(hostFile(c.file)))
+            << c.media;
+        fs::remove(image() + ".bak");
+    }
+}
+
+// grub-mkrescue's loader carries a boot info table and GRUB's own pointer to itself at
+// byte 2548 (its block x 4 + 5): both name the loader file's new block after a run, in
+// the file's copy and in the boot image.
+TEST_F(RealImage, GrubsBootInfoTableAndPointerNameTheLoadersNewBlock) {
+    if (!test_support::haveTool("grub-mkrescue") || !fs::exists("/usr/lib/grub/i386-pc") ||
+        !test_support::haveTool("mformat")) {
+        GTEST_SKIP() << "grub-pc-bin or mtools is not installed (scripts/setup installs them)";
+    }
+    // The sample's \BOOT goes: beside GRUB's /boot it would make xorriso map the names.
+    fs::remove_all(hostFile("BOOT"));
+    writeFile(hostFile("boot/grub/grub.cfg"), "echo WINPE-GRUB\nhalt\n");
+    fs::remove(image());
+    e2e::mustRun("grub-mkrescue -o " + shellQuote(image()) + " " + shellQuote(tree()) + " 2>&1");
+    const uint32_t oldBlock = extentOf(image(), grubLoader(image()));
+    const size_t oldEntries = bootEntries(image()).size();
+
+    const e2e::ProgramRun run = runFirewall();
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const uint32_t newBlock = extentOf(image(), grubLoader(image()));
+    ASSERT_NE(newBlock, oldBlock);
+    // With grub-efi-amd64-bin installed there is a UEFI entry too, outside the tree.
+    EXPECT_EQ(bootEntries(image()).size(), oldEntries);
+    auto le32 = [](const std::string& bytes, size_t at) {
+        return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
+               uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
+    };
+    const std::string file = imageBytes(image(), newBlock, 4096);
+    EXPECT_EQ(le32(file, 12), newBlock);
+    EXPECT_EQ(le32(file, 2548), newBlock * 4 + 5);
+    EXPECT_EQ(le32(file, 2552), 0u);
+    const std::vector<BootEntry> entries = bootEntries(image());
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(le32(imageBytes(image(), entries[0].lba, 2048), 12), newBlock);
+    // The checksum still holds over the patched file (a last partial word counts with
+    // zeros, as the image's own writer counted it).
+    uint32_t sum = 0;
+    std::string whole = imageBytes(image(), newBlock, le32(file, 16));
+    whole.append(3, '\0');
+    for (size_t at = 64; at + 4 <= whole.size(); at += 4) {
+        sum += le32(whole, at);
+    }
+    EXPECT_EQ(sum, le32(file, 20));
+}
+
+TEST_F(RealImage, GenisoimageDefaultNamesAreFoundChangedAndListedOnce) {
+    remake("genisoimage", "-b BOOT/HELLO.BIN -no-emul-boot -boot-load-size 4 -c BOOT/BOOT.CAT");
+    const std::vector<std::string> before = e2e::listImage(image());
+    ASSERT_NE(std::find(before.begin(), before.end(), "/I386/SYSTEM32/CONFIG/DEFAULT.;1"),
+              before.end());
+
+    const e2e::ProgramRun run = runFirewall();
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::vector<std::string> after = e2e::listImage(image());
+    EXPECT_EQ(after, before);  // sorted: one entry per name, with the names it had
+    EXPECT_NE(readFromImage(image(), "/WINBOM.INI;1").find("WinPEFirewall=off"), std::string::npos);
+    // 7-Zip shows WINBOM.INI;1 as WINBOM.INI: once.
+    const std::string listing = e2e::mustRun("7z l " + shellQuote(image()));
+    const std::regex winbom(" WINBOM\\.INI\\r?\\n");
+    EXPECT_EQ(std::distance(std::sregex_iterator(listing.begin(), listing.end(), winbom),
+                            std::sregex_iterator()),
+              1)
+        << listing;
+}
+
+TEST_F(RealImage, JolietRockRidgeHiddenEntriesAndAnMbrAreNamedBeforeThePack) {
+    writeFile(hostFile("DOCS/A long file name.txt"), "long\n");
+    writeFile(hostFile("DOCS/SECRET.TXT"), "hidden\n");
+    fs::create_symlink("README.TXT", hostFile("DOCS/LINK.TXT"));
+    // An MBR in the System Area, as isohybrid CDs have one.
+    std::string mbr(512, '\0');
+    mbr[0] = '\xEB';
+    mbr[510] = '\x55';
+    mbr[511] = '\xAA';
+    writeFile(temp / "mbr.bin", mbr);
+    remake("genisoimage",
+           "-R -J -hidden SECRET.TXT -G " + shellQuote(temp / "mbr.bin") +
+               " -b BOOT/HELLO.BIN -no-emul-boot -boot-load-size 4 -c BOOT/BOOT.CAT");
+    const e2e::ProgramRun run = runFirewall();
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::vector<std::string> expected = {
+        "Warning: the new image will not keep the Joliet names of the old image",
+        "Warning: the new image will not keep the Rock Ridge entries of the old image",
+        "Warning: the new image will not keep the System Area of the old image (an MBR): the new "
+        "image will not boot from a USB stick\n",
+        "Warning: the new image will not keep 1 hidden entry of the old image: "
+        "\\DOCS\\SECRET.TXT;1\n"};
+    for (const std::string& line : expected) {
+        EXPECT_TRUE(contains(run.err, line)) << line << "\n" << run.err;
+    }
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), long(expected.size())) << run.err;
+    // The pack then goes on.
+    EXPECT_TRUE(contains(run.out, "Log: pack image file back succeeded\n")) << run.out;
+    EXPECT_NE(readFromImage(image(), "/WINBOM.INI;1").find("WinPEFirewall=off"), std::string::npos);
+}
+
+// A local name that differs from an image entry only in letter case is a clash: the
+// question is asked, and with no answer the run ends with the image as it was.
+TEST_F(FailedRun, AddingI386AsksAboutTheImagesI386AndAbortsOnEndOfInput) {
+    writeFile(temp / "i386/NOTE.TXT", "note\n");
+    const e2e::ProgramRun result = run({"-i", "cd.iso", "-X", "i386%"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(contains(result.out, "change the destination")) << result.out;
+    EXPECT_TRUE(contains(result.err, "i386")) << result.err;
+    expectNothingLeft();
+}
