@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "base/console_log.h"
-#include "base/letter_case.h"
+#include "iso/entry_name.h"
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
 #include "iso/limits.h"
@@ -75,18 +75,15 @@ std::string fileCause(const std::string& imagePath) {
 // case; empty when there is none.
 std::string caseVariant(ISOReader& reader, const std::string& path) {
     std::string found;
-    const DirectoryNode* list = reader.findDirectoryRecord("");
+    DirectoryNode* list = reader.findDirectoryRecord("");
     const std::vector<std::string> components = image_path::split(path);
     for (size_t i = 0; i < components.size(); ++i) {
-        const DirectoryNode* match = list;
-        while (match != nullptr &&
-               (match->isDotEntry() || upperCase(match->name) != upperCase(components[i]))) {
-            match = match->next.get();
-        }
+        const DirectoryNode* match =
+            entry_name::findInList(list, components[i], entry_name::LetterCase::ignored);
         if (match == nullptr || (i + 1 < components.size() && !match->isDirectory())) {
             return "";
         }
-        found += "\\" + match->name;
+        found += "\\" + entry_name::undecorated(match->name);
         list = match->children.get();
     }
     return found;

@@ -7,7 +7,7 @@
 
 #include "base/console_log.h"
 #include "cli/image_diagnosis.h"
-#include "iso/byte_order.h"
+#include "iso/boot_catalog.h"
 #include "iso/image_console.h"
 #include "iso/image_source.h"
 #include "iso/iso_reader.h"
@@ -31,6 +31,27 @@ std::string hexByte(uint8_t value) {
     char text[5];
     std::snprintf(text, sizeof text, "0x%02X", value);
     return text;
+}
+
+// The bytes of the image an entry boots, as a firmware loads it; a hard disk image whose
+// MBR does not say is shown by its Sector Count.
+uint64_t bootImageBytes(const boot_catalog::Entry& entry, ImageSource& source) {
+    const uint64_t bytes = boot_catalog::emulatedImageBytes(entry);
+    if (bytes != 0) {
+        return bytes;
+    }
+    const uint64_t fromSectors = uint64_t{entry.sectorCount} * iso_limits::kVirtualSectorSize;
+    const uint64_t mbrOffset = uint64_t{entry.loadRba} * iso_limits::kDefaultBlockSize;
+    uint8_t mbr[iso_limits::kVirtualSectorSize];
+    if (!source.contains(mbrOffset, sizeof mbr)) {
+        return fromSectors;
+    }
+    source.read(mbrOffset, mbr, sizeof mbr);
+    try {
+        return boot_catalog::hardDiskImageBytes(mbr);
+    } catch (const std::runtime_error&) {
+        return fromSectors;
+    }
 }
 
 }  // namespace
@@ -66,24 +87,31 @@ std::vector<BootEntryLine> readBootEntries(const std::string& imagePath) {
     } catch (const rec::RecordError&) {
         return {};  // no El Torito boot record: nothing to list
     }
-    const uint64_t catalogOffset =
-        static_cast<uint64_t>(bootRecord.catalogBlock) * iso_limits::kDefaultBlockSize;
-    uint8_t entries[2 * rec::kCatalogEntrySize];
-    if (!source->contains(catalogOffset, sizeof entries)) {
+    const uint64_t blockSize = iso_limits::kDefaultBlockSize;
+    const uint64_t catalogOffset = uint64_t{bootRecord.catalogBlock} * blockSize;
+    if (!source->contains(catalogOffset, 2 * rec::kCatalogEntrySize)) {
         throw std::runtime_error("the boot catalog at block " +
                                  std::to_string(bootRecord.catalogBlock) +
                                  " lies past the end of the image");
     }
-    source->read(catalogOffset, entries, sizeof entries);
-    const rec::ValidationEntry validation = rec::decodeValidationEntry(entries, catalogOffset);
-    const rec::InitialEntry initial = rec::decodeInitialEntry(
-        entries + rec::kCatalogEntrySize, catalogOffset + rec::kCatalogEntrySize);
-    BootEntryLine line;
-    line.platformId = validation.platformId;
-    line.mediaType = initial.mediaType;
-    line.loadBlock = initial.loadRba;
-    line.bytes = uint64_t{initial.sectorCount} * iso_limits::kVirtualSectorSize;
-    return {line};
+    // The catalog takes at most its block; an image may end before the block does.
+    std::vector<uint8_t> bytes(blockSize);
+    while (!source->contains(catalogOffset, bytes.size())) {
+        bytes.resize(bytes.size() - rec::kCatalogEntrySize);
+    }
+    source->read(catalogOffset, bytes.data(), bytes.size());
+    const boot_catalog::Catalog catalog =
+        boot_catalog::decode(bytes.data(), bytes.size(), catalogOffset);
+    std::vector<BootEntryLine> lines;
+    for (const boot_catalog::Entry* entry : catalog.entries()) {
+        BootEntryLine line;
+        line.platformId = entry->platformId;
+        line.mediaType = entry->mediaType;
+        line.loadBlock = entry->loadRba;
+        line.bytes = bootImageBytes(*entry, *source);
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 int listImage(const std::string& imagePath, std::ostream& out) {

@@ -1,7 +1,8 @@
 // --list: the image as the program reads it, for scripts. One line per entry of the
 // tree, depth first in the image's order:
 //   dir|file SIZE BLOCK PATH        (PATH as the options take it: \DOCS\README.TXT)
-// then one line per boot catalog entry the boot reader takes:
+// then one line per boot catalog entry, the Initial/Default Entry first, then every
+// section entry in catalog order:
 //   boot ENTRY PLATFORM MEDIA BLOCK SIZE
 // (ENTRY counts from 1, PLATFORM is the platform ID in hex, MEDIA the media type
 // number, BLOCK the Load RBA, SIZE the bytes of the boot image).
@@ -33,7 +34,7 @@ void forEachImageEntry(const DirectoryNode* list, const std::string& parent,
 // can not be read. Takes no lock and writes no file.
 int listImage(const std::string& imagePath, std::ostream& out);
 
-// The boot entries of the image that the boot reader takes: the Initial/Default Entry.
+// The boot entries of the image: the Initial/Default Entry, then every section entry.
 // Empty when the image has no El Torito boot record; throws std::runtime_error when
 // it has one whose catalog can not be read.
 std::vector<BootEntryLine> readBootEntries(const std::string& imagePath);

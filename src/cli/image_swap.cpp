@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/progress_line.h"
-#include "platform/flush_file.h"
 #include "base/console_log.h"
+#include "base/progress_line.h"
 #include "platform/file_attributes.h"
+#include "platform/flush_file.h"
 #include "platform/interrupt.h"
 #include "platform/local_file.h"
 #include "platform/temp_name.h"

@@ -71,6 +71,7 @@ class Run {
     int directAdds();
     int packAndSwap();
     int reportDryRun();
+    void warnOfDroppedFeatures();
     int runSteps();
     int fail(const char* warning);
     int failQuietly();
@@ -355,9 +356,18 @@ int Run::writeBack() {
     return directAdds();
 }
 
+// Before the pack (or instead of it): every thing of the old image the new one will not
+// have, by name.
+void Run::warnOfDroppedFeatures() {
+    for (const std::string& dropped : reader_->DroppedFeatures()) {
+        logWarning("%s", dropped.c_str());
+    }
+}
+
 // What the pack would write, instead of the pack: the run ends as one that succeeded,
 // with nothing written beside the image.
 int Run::reportDryRun() {
+    warnOfDroppedFeatures();
     if (printDryRunReport(*modifier_, *reader_, tree_->bootImageFile) != 0) {
         return failQuietly();
     }
@@ -366,10 +376,7 @@ int Run::reportDryRun() {
 }
 
 int Run::packAndSwap() {
-    // Before the pack: every thing of the old image the new one will not have, by name.
-    for (const std::string& dropped : reader_->DroppedFeatures()) {
-        logWarning("%s", dropped.c_str());
-    }
+    warnOfDroppedFeatures();
     logInfo("pack image file back ...");
     packStarted_ = true;
     int packed = 1;

@@ -9,8 +9,8 @@
 #include "iso/image_path.h"
 #include "iso/limits.h"
 #include "iso/records.h"
-#include "platform/file_identity.h"
 #include "platform/checked_file.h"
+#include "platform/file_identity.h"
 #include "platform/local_file.h"
 
 namespace fs = boost::filesystem;
@@ -207,6 +207,23 @@ int ISOModifier::PackImageTo(ImageSink& out, const std::string& bootImagePath) {
         return 1;
     }
     return ISOWriter::PackImageTo(out, bootImagePath);
+}
+
+uint64_t ISOModifier::PlannedImageBytes(const std::string& bootImagePath) {
+    if (loadImage() != 0) {
+        throw std::runtime_error("the tree of " + imagePath + " can not be loaded");
+    }
+    // The boot records are planned from the old image, as the pack plans them.
+    const std::unique_ptr<ImageSource> source = openImage();
+    oldImage = source.get();
+    try {
+        const uint64_t bytes = ISOWriter::PlannedImageBytes(bootImagePath);
+        oldImage = nullptr;
+        return bytes;
+    } catch (...) {
+        oldImage = nullptr;
+        throw;
+    }
 }
 
 int ISOModifier::packInto(ImageSink& out, const std::string& bootImagePath) {

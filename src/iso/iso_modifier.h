@@ -38,6 +38,7 @@ class ISOModifier : public ISOReader, public ISOWriter {
     // must not be the image being modified.
     int PackImage(const std::string& outputPath, const std::string& bootImagePath) override;
     int PackImageTo(ImageSink& out, const std::string& bootImagePath) override;
+    uint64_t PlannedImageBytes(const std::string& bootImagePath) override;
 
   protected:
     // Opens the old image once for the whole pack: its descriptor and the data of its

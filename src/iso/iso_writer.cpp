@@ -48,6 +48,45 @@ int ISOWriter::PackImageTo(ImageSink& out, const std::string& bootImagePath) {
     return packInto(out, bootImagePath);
 }
 
+iso_layout::ImageLayout ISOWriter::planLayout(const std::string& bootImagePath,
+                                              ReportBootImageFailure report) {
+    // Everything the format cannot hold is refused here, before any byte is written.
+    iso_layout::checkTreeLimits(root.get());
+    const bool hasBootImage = !bootImagePath.empty();
+    bootPlan = boot_plan::Plan();
+    if (hasBootImage) {
+        planBoot();
+    }
+    const uint32_t pathTableSize = numberDirectories(root.get());
+    uint64_t directoryBlocks = 0;
+    uint64_t fileBlocks = 0;
+    layoutDirectory(iso_layout::kRootParentSize, 0, root.get(), directoryBlocks, fileBlocks);
+    uint64_t bootImageBytes = 0;
+    if (hasBootImage) {
+        try {
+            bootImageBytes = boost::filesystem::file_size(bootImagePath);
+        } catch (const std::exception& e) {
+            if (report == ReportBootImageFailure::no) {
+                throw;
+            }
+            // The pack goes on with no boot image blocks; copying the boot image fails.
+            printImageLine(std::string(kLoadFailed) + "IO exception: " + e.what());
+        }
+    }
+    return iso_layout::planImage(pathTableSize, directoryBlocks, fileBlocks, hasBootImage,
+                                 bootImageBytes, kWriteBlockSize, virtualSectorSize,
+                                 bootPlan.carriedBytes, bootPlan.carryCatalog);
+}
+
+uint64_t ISOWriter::PlannedImageBytes(const std::string& bootImagePath) {
+    root = loadSourceDirectory(sourceDirectory);
+    if (root == nullptr) {
+        throw std::runtime_error("can not load souce directory");
+    }
+    const iso_layout::ImageLayout layout = planLayout(bootImagePath, ReportBootImageFailure::no);
+    return uint64_t{layout.volumeSpaceSize} * kWriteBlockSize;
+}
+
 int ISOWriter::packInto(ImageSink& out, const std::string& bootImagePath) {
     printImageLine("  load source directory & boot image file ...");
     root = loadSourceDirectory(sourceDirectory);
@@ -58,29 +97,7 @@ int ISOWriter::packInto(ImageSink& out, const std::string& bootImagePath) {
 
     iso_layout::ImageLayout layout;
     try {
-        // Everything the format cannot hold is refused here, before any byte is written.
-        iso_layout::checkTreeLimits(root.get());
-        const bool hasBootImage = !bootImagePath.empty();
-        bootPlan = boot_plan::Plan();
-        if (hasBootImage) {
-            planBoot();
-        }
-        const uint32_t pathTableSize = numberDirectories(root.get());
-        uint64_t directoryBlocks = 0;
-        uint64_t fileBlocks = 0;
-        layoutDirectory(iso_layout::kRootParentSize, 0, root.get(), directoryBlocks, fileBlocks);
-        uint64_t bootImageBytes = 0;
-        if (hasBootImage) {
-            try {
-                bootImageBytes = boost::filesystem::file_size(bootImagePath);
-            } catch (const std::exception& e) {
-                // The pack goes on with no boot image blocks; copying the boot image fails.
-                printImageLine(std::string(kLoadFailed) + "IO exception: " + e.what());
-            }
-        }
-        layout = iso_layout::planImage(pathTableSize, directoryBlocks, fileBlocks, hasBootImage,
-                                       bootImageBytes, kWriteBlockSize, virtualSectorSize,
-                                       bootPlan.carriedBytes, bootPlan.carryCatalog);
+        layout = planLayout(bootImagePath, ReportBootImageFailure::yes);
     } catch (const std::exception& e) {
         printImageLine(std::string(kLoadFailed) + e.what());
         return 1;

@@ -37,12 +37,25 @@ class ISOWriter : public virtual ISOManipulator {
     // it succeeds.
     virtual int PackImageTo(ImageSink& out, const std::string& bootImagePath);
 
+    // The size in bytes of the image a pack with the boot image `bootImagePath` would
+    // write, laid out as the pack lays it out; nothing is written. Throws with the reason
+    // when the tree can not be packed.
+    virtual uint64_t PlannedImageBytes(const std::string& bootImagePath);
+
     // The file the last PackImage created at its output path; unknown when it made none.
     const FileIdentity& writtenImage() const { return writtenImage_; }
 
   protected:
     // Everything of a pack after the output is there: load, lay out, emit, close.
     virtual int packInto(ImageSink& out, const std::string& bootImagePath);
+
+    // Whether a boot image whose size can not be read is reported as a pack step's
+    // failure (the pack then goes on without its blocks) or thrown.
+    enum class ReportBootImageFailure { yes, no };
+    // Loads nothing: lays out the loaded tree `root` and the boot records (`bootPlan`).
+    // Throws when the tree or the boot image can not be laid out.
+    iso_layout::ImageLayout planLayout(const std::string& bootImagePath,
+                                       ReportBootImageFailure report);
 
     // The tree to pack: the writer loads the local directory; the modifier hands over
     // the tree of the image it changes. Null after a failure (its text is printed).

@@ -7,6 +7,7 @@
 #include <boost/filesystem.hpp>
 #include <cctype>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -34,6 +35,21 @@ class RealImage : public SampleCdTest {
     e2e::ProgramRun runFirewall() {
         return runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
                           "TMPDIR=" + shellQuote(temp.path()));
+    }
+    // The boot lines of --list, without their "boot N ": "PLATFORM MEDIA BLOCK SIZE".
+    std::vector<std::string> listedBootEntries() {
+        const e2e::ProgramRun listed = runProgram(temp.path(), {"-i", "cd.iso", "--list"});
+        EXPECT_EQ(listed.exitCode, 0) << listed.err;
+        std::vector<std::string> entries;
+        const std::regex bootLine(R"(^boot \d+ (.*)$)");
+        std::smatch m;
+        std::istringstream lines(listed.out);
+        for (std::string line; std::getline(lines, line);) {
+            if (std::regex_match(line, m, bootLine)) {
+                entries.push_back(m[1]);
+            }
+        }
+        return entries;
     }
     std::string hostFile(const std::string& relative) const { return tree() + "/" + relative; }
     // GRUB's El Torito loader file, by the name the image lists it under.
@@ -71,6 +87,9 @@ TEST_F(RealImage, AUefiEntryKeepsItsImageBytesAtTheFilesNewBlock) {
     EXPECT_EQ(entries[1].sectors, 2880u);
     EXPECT_EQ(entries[1].lba, extentOf(image(), "/EFI/EFI.IMG"));
     EXPECT_EQ(imageBytes(image(), entries[1].lba, 1474560), readFile(hostFile("EFI/EFI.IMG")));
+    EXPECT_EQ(listedBootEntries(),
+              (std::vector<std::string>{"0x00 0 " + std::to_string(entries[0].lba) + " 2048",
+                                        "0xEF 0 " + std::to_string(entries[1].lba) + " 1474560"}));
     // The BIOS entry still boots the sample's own boot image.
     std::string console;
     if (test_support::haveTool("qemu-system-x86_64")) {
@@ -98,10 +117,11 @@ TEST_F(RealImage, EmulatedDisksKeepTheirWholeImageMediaTypeAndSectorCount) {
         const char* file;
         const char* media;
         size_t bytes;
+        const char* mediaType;
     };
     for (const Case& c :
-         {Case{"-b BOOT/FLOPPY.IMG", "BOOT/FLOPPY.IMG", "fd1.4", 1474560},
-          Case{"-hard-disk-boot -b BOOT/HD.IMG", "BOOT/HD.IMG", "hd", disk.size()}}) {
+         {Case{"-b BOOT/FLOPPY.IMG", "BOOT/FLOPPY.IMG", "fd1.4", 1474560, "2"},
+          Case{"-hard-disk-boot -b BOOT/HD.IMG", "BOOT/HD.IMG", "hd", disk.size(), "4"}}) {
         remake("xorriso -as mkisofs",
                std::string("--norock -untranslated-filenames -iso-level 3 ") + c.args +
                    " -c BOOT/BOOT.CAT");
@@ -115,6 +135,10 @@ TEST_F(RealImage, EmulatedDisksKeepTheirWholeImageMediaTypeAndSectorCount) {
         EXPECT_EQ(entries[0].sectors, 1u) << c.media;
         EXPECT_EQ(imageBytes(image(), entries[0].lba, c.bytes), readFile(hostFile(c.file)))
             << c.media;
+        EXPECT_EQ(listedBootEntries(),
+                  std::vector<std::string>{std::string("0x00 ") + c.mediaType + " " +
+                                           std::to_string(entries[0].lba) + " " +
+                                           std::to_string(c.bytes)});
         fs::remove(image() + ".bak");
     }
 }
