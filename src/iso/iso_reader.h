@@ -28,10 +28,13 @@ class ISOReader : public virtual ISOManipulator {
     virtual bool DirectoryExists(const std::string& isoPath);
 
   protected:
+    // Whether an extraction advances the progress marks.
+    enum class Progress { hidden, shown };
+
     virtual NodeList loadDirectory(uint32_t extent, const std::string& path);
     virtual int loadImage();
-    virtual int extractEntry(DirectoryNode* node, const std::string& target, bool showProgress);
-    virtual int extractTree(DirectoryNode* node, const std::string& destination, bool showProgress);
+    virtual int extractEntry(DirectoryNode* node, const std::string& target, Progress progress);
+    virtual int extractTree(DirectoryNode* node, const std::string& destination, Progress progress);
 
   public:
     // The node of a path without leading separator: a file's node, or the "." node at the
@@ -52,7 +55,7 @@ class ISOReader : public virtual ISOManipulator {
                                            const std::string& path);
     NodeList decodeDirectory(const std::vector<uint8_t>& data, uint32_t extent,
                              const std::string& path);
-    void copyFileData(const DirectoryNode& node, const std::string& target, bool showProgress);
+    void copyFileData(const DirectoryNode& node, const std::string& target, Progress progress);
 
     ImageSourceOpener openSource;
     // While the tree loads: the image, the extents of the directories from the root to
