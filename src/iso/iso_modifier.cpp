@@ -10,8 +10,8 @@
 #include "iso/image_path.h"
 #include "iso/limits.h"
 #include "iso/records.h"
-#include "platform/file_identity.h"
 #include "platform/checked_file.h"
+#include "platform/file_identity.h"
 #include "platform/local_file.h"
 
 namespace fs = boost::filesystem;
@@ -214,9 +214,9 @@ int ISOModifier::packInto(ImageSink& out, const std::string& bootImagePath) {
     } catch (const std::exception& e) {
         oldImageFailure = e.what();
     }
-    oldImage = source.get();
+    oldImage_ = source.get();
     const int result = ISOWriter::packInto(out, bootImagePath);
-    oldImage = nullptr;
+    oldImage_ = nullptr;
     return result;
 }
 
@@ -230,11 +230,11 @@ void ISOModifier::CreateNewPVD(uint32_t volumeSpaceSize, uint32_t pathTableSize,
     using namespace iso_record;
     PrimaryDescriptor old;
     try {
-        if (oldImage == nullptr) {
+        if (oldImage_ == nullptr) {
             throw std::runtime_error(oldImageFailure);
         }
         uint8_t bytes[kDescriptorSize];
-        oldImage->read(iso_limits::kPrimaryDescriptorOffset, bytes, sizeof bytes);
+        oldImage_->read(iso_limits::kPrimaryDescriptorOffset, bytes, sizeof bytes);
         old = decodePrimaryDescriptor(bytes, iso_limits::kPrimaryDescriptorOffset);
     } catch (const std::exception& e) {
         printImageLine(std::string("ISOModifier CreateNewPVD exception: ") + e.what());

@@ -15,7 +15,7 @@ const char kLoadFailed[] = "  load source directory & boot image file failed - "
 }  // namespace
 
 ISOWriter::ISOWriter(const std::string& directory, const std::string& imageFile)
-    : sourceDirectory(directory), sourceImagePath(imageFile) {}
+    : sourceDirectory_(directory), sourceImagePath_(imageFile) {}
 
 ISOWriter::~ISOWriter() = default;
 
@@ -50,7 +50,7 @@ int ISOWriter::PackImageTo(ImageSink& out, const std::string& bootImagePath) {
 
 int ISOWriter::packInto(ImageSink& out, const std::string& bootImagePath) {
     printImageLine("  load source directory & boot image file ...");
-    root = loadSourceDirectory(sourceDirectory);
+    root = loadSourceDirectory(sourceDirectory_);
     if (root == nullptr) {
         printImageLine(std::string(kLoadFailed) + "can not load souce directory");
         return 1;

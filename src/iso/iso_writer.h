@@ -5,7 +5,7 @@
 // record, directory and file its block (a computation over the tree that refuses what
 // the format cannot hold), then the emit stage writes every structure at its position.
 // The data of entries read from an image is copied through the image source the modifier
-// lends (`oldImage`); that of local entries from their local files, by path. The image
+// lends (`oldImage_`); that of local entries from their local files, by path. The image
 // goes to an ImageSink: the file at the output path, or memory.
 #pragma once
 
@@ -106,10 +106,10 @@ class ISOWriter : public virtual ISOManipulator {
     static constexpr uint32_t kWriteBlockSize = iso_limits::kDefaultBlockSize;
     uint32_t sourceBlockSize() const { return logicalBlockSize; }
 
-    std::string sourceDirectory;
-    std::string sourceImagePath;  // names the old image in failure texts
+    std::string sourceDirectory_;
+    std::string sourceImagePath_;  // names the old image in failure texts
     // The old image while a pack runs, for the data of entries read from it; null otherwise.
-    ImageSource* oldImage = nullptr;
+    ImageSource* oldImage_ = nullptr;
 
   private:
     FileIdentity writtenImage_;

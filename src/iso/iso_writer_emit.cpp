@@ -178,7 +178,7 @@ int ISOWriter::writeEntry(DirectoryNode* node, uint16_t volumeSequenceNumber,
 
 void ISOWriter::writeSections(const DirectoryNode& node, uint16_t volumeSequenceNumber,
                               uint32_t directoryStart, uint32_t fileStart, ImageSink& out) {
-    if (!node.inImage || oldImage == nullptr) {
+    if (!node.inImage || oldImage_ == nullptr) {
         throw std::logic_error("the sections of " + node.name + " lie in no open image");
     }
     uint8_t date[iso_record::kRecordDateSize];
@@ -198,7 +198,7 @@ void ISOWriter::writeSections(const DirectoryNode& node, uint16_t volumeSequence
         out.writeAt(byteOffset(uint64_t(directoryStart) + placed.recordBlock, kWriteBlockSize) +
                         placed.recordOffset,
                     record, placed.recordLength);
-        out.queueCopy(CopySource(*oldImage, sourceImagePath),
+        out.queueCopy(CopySource(*oldImage_, sourceImagePath_),
                       uint64_t(section.extent) * sourceBlockSize(),
                       byteOffset(fields.extent, kWriteBlockSize), section.size, kWriteBlockSize,
                       [this](uint32_t piece) { advanceProgress(piece); });
@@ -206,12 +206,12 @@ void ISOWriter::writeSections(const DirectoryNode& node, uint16_t volumeSequence
 }
 
 void ISOWriter::copyFileData(const DirectoryNode& node, uint64_t outputOffset, ImageSink& out) {
-    if (node.inImage && oldImage == nullptr) {
+    if (node.inImage && oldImage_ == nullptr) {
         throw std::logic_error("the data of " + node.name + " lies in an image that is not open");
     }
     // The old image keeps its own block size; the new one is written with 2048.
     const std::string local = (boost::filesystem::path(node.path) / node.name).string();
-    const CopySource source = node.inImage   ? CopySource(*oldImage, sourceImagePath)
+    const CopySource source = node.inImage   ? CopySource(*oldImage_, sourceImagePath_)
                               : node.checked ? CopySource(node.checked, local)
                                              : CopySource(local);
     const uint64_t sourceOffset = node.inImage ? uint64_t(node.extent) * sourceBlockSize() : 0;
