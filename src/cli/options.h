@@ -3,7 +3,6 @@
 
 #include <iosfwd>
 #include <string>
-#include <vector>
 
 #include "base/clash_policy.h"
 #include "editor/edit_request.h"
