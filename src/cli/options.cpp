@@ -111,20 +111,20 @@ ParseOutcome parseCommandLine(int argc, const char* const argv[], RunOptions& op
         RunOptions taken;
         bool useful = false;
         const bool haveImage = takeString(vm, "image", taken.imagePath);
-        useful |= takeList(vm, "storage_driver", taken.storageDrivers);
-        useful |= takeList(vm, "network_driver", taken.networkDrivers);
+        useful |= takeList(vm, "storage_driver", taken.edits.storageDrivers);
+        useful |= takeList(vm, "network_driver", taken.edits.networkDrivers);
         taken.workDirectoryGiven = takeString(vm, "tmp", taken.workDirectory);
-        useful |= takeString(vm, "vnc", taken.vncValue);
-        useful |= takeList(vm, "binary", taken.binaries);
-        useful |= takeList(vm, "start_binary", taken.startBinaries);
-        useful |= takeList(vm, "package", taken.packages);
-        useful |= takeList(vm, "start_package", taken.startPackages);
+        useful |= takeString(vm, "vnc", taken.edits.vncValue);
+        useful |= takeList(vm, "binary", taken.edits.binaries);
+        useful |= takeList(vm, "start_binary", taken.edits.startBinaries);
+        useful |= takeList(vm, "package", taken.edits.packages);
+        useful |= takeList(vm, "start_package", taken.edits.startPackages);
         if (vm.count("disable_firewall") != 0) {
-            taken.firewallOff = true;
+            taken.edits.firewallOff = true;
             useful = true;
         }
-        useful |= takeList(vm, "dir", taken.directories);
-        useful |= takeList(vm, "file", taken.files);
+        useful |= takeList(vm, "dir", taken.edits.directories);
+        useful |= takeList(vm, "file", taken.edits.files);
         std::string policy;
         if (takeString(vm, "on-clash", policy) && !clash_policy::parse(policy, taken.clashPolicy)) {
             throw std::runtime_error("--on-clash takes ask, abort, overwrite or rename, not '" +

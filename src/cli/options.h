@@ -3,9 +3,9 @@
 
 #include <iosfwd>
 #include <string>
-#include <vector>
 
 #include "base/clash_policy.h"
+#include "editor/edit_request.h"
 
 // The values of one run, each list in command-line order; strings and lists are
 // empty when their option is absent.
@@ -13,16 +13,7 @@ struct RunOptions {
     std::string imagePath;
     std::string workDirectory;
     bool workDirectoryGiven = false;  // -t was given, also with an empty value
-    std::string vncValue;
-    bool firewallOff = false;
-    std::vector<std::string> storageDrivers;
-    std::vector<std::string> networkDrivers;
-    std::vector<std::string> binaries;
-    std::vector<std::string> startBinaries;
-    std::vector<std::string> packages;
-    std::vector<std::string> startPackages;
-    std::vector<std::string> directories;
-    std::vector<std::string> files;
+    EditRequest edits;                // what the run changes on the CD
     // The options for scripts, outside the help text.
     ClashPolicy clashPolicy = ClashPolicy::ask;  // --on-clash
     bool dryRun = false;                         // --dry-run: check and report, write nothing

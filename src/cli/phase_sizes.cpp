@@ -3,7 +3,7 @@
 #include <boost/filesystem.hpp>
 
 #include "cli/image_listing.h"
-#include "cli/options.h"
+#include "editor/edit_request.h"
 #include "iso/directory_node.h"
 
 namespace fs = boost::filesystem;
@@ -39,20 +39,20 @@ std::string beforePercent(const std::string& value) {
 
 }  // namespace
 
-uint64_t bytesOfLocalInputs(const RunOptions& options) {
+uint64_t bytesOfLocalInputs(const EditRequest& edits) {
     uint64_t total = 0;
     for (const std::vector<std::string>* list :
-         {&options.storageDrivers, &options.networkDrivers, &options.binaries,
-          &options.startBinaries, &options.packages}) {
+         {&edits.storageDrivers, &edits.networkDrivers, &edits.binaries, &edits.startBinaries,
+          &edits.packages}) {
         for (const std::string& path : *list) {
             total += bytesBelow(path);
         }
     }
-    for (const std::string& value : options.startPackages) {
+    for (const std::string& value : edits.startPackages) {
         total += bytesBelow(beforePercent(value));
     }
-    if (!options.vncValue.empty()) {
-        total += bytesBelow(beforePercent(options.vncValue));
+    if (!edits.vncValue.empty()) {
+        total += bytesBelow(beforePercent(edits.vncValue));
     }
     return total;
 }

@@ -178,20 +178,21 @@ int Run::nameWorkDirectory() {
     return kSuccess;
 }
 
-// Every local path that the options name; the values with a '%' carry it before their
+// Every local path that the edits name; the values with a '%' carry it before their
 // first '%'.
 std::vector<std::string> Run::localInputs() const {
+    const EditRequest& edits = options_.edits;
     std::vector<std::string> paths;
     for (const std::vector<std::string>* list :
-         {&options_.storageDrivers, &options_.networkDrivers, &options_.binaries,
-          &options_.startBinaries, &options_.packages}) {
+         {&edits.storageDrivers, &edits.networkDrivers, &edits.binaries, &edits.startBinaries,
+          &edits.packages}) {
         paths.insert(paths.end(), list->begin(), list->end());
     }
-    std::vector<std::string> withPercent = options_.startPackages;
-    withPercent.insert(withPercent.end(), options_.directories.begin(), options_.directories.end());
-    withPercent.insert(withPercent.end(), options_.files.begin(), options_.files.end());
-    if (!options_.vncValue.empty()) {
-        withPercent.push_back(options_.vncValue);
+    std::vector<std::string> withPercent = edits.startPackages;
+    withPercent.insert(withPercent.end(), edits.directories.begin(), edits.directories.end());
+    withPercent.insert(withPercent.end(), edits.files.begin(), edits.files.end());
+    if (!edits.vncValue.empty()) {
+        withPercent.push_back(edits.vncValue);
     }
     for (const std::string& value : withPercent) {
         paths.push_back(value.substr(0, value.find('%')));
@@ -199,7 +200,7 @@ std::vector<std::string> Run::localInputs() const {
     return paths;
 }
 
-// Every local path that the options name, and the places of the image: a -t that is or
+// Every local path that the edits name, and the places of the image: a -t that is or
 // lies above one of them would delete it.
 std::vector<ProtectedPath> Run::protectedPaths() const {
     std::vector<ProtectedPath> paths;
@@ -315,7 +316,7 @@ int Run::extractBootImage() {
 }
 
 int Run::directAdds() {
-    for (const std::string& value : options_.directories) {
+    for (const std::string& value : options_.edits.directories) {
         const DirectAddValue add = splitDirectAddValue(value);
         if (addDirectoryToImage(add.localPath, add.imagePath, reader_.get(), modifier_.get()) !=
             0) {
@@ -323,7 +324,7 @@ int Run::directAdds() {
             return failQuietly();
         }
     }
-    for (const std::string& value : options_.files) {
+    for (const std::string& value : options_.edits.files) {
         const DirectAddValue add = splitDirectAddValue(value);
         if (addFileToImage(add.localPath, add.imagePath, reader_.get(), modifier_.get()) != 0) {
             logWarning("copy back file %s failed", add.localPath.c_str());
@@ -337,7 +338,7 @@ int Run::applyEdits() {
     int applied = 1;
     {
         const progress_line::Phase copying("copy into the work directory",
-                                           bytesOfLocalInputs(options_));
+                                           bytesOfLocalInputs(options_.edits));
         applied = editor_->apply();
     }
     if (applied != 0) {
@@ -426,11 +427,7 @@ int Run::execute() {
     backupPath_ = options_.imagePath + ".bak";
     try {
         reader_ = std::make_unique<ISOReader>(options_.imagePath);
-        editor_ = std::make_unique<WinpeEditor>(
-            options_.storageDrivers, options_.networkDrivers, options_.binaries,
-            options_.startBinaries, options_.packages, options_.startPackages, options_.directories,
-            options_.files, options_.vncValue, options_.firewallOff, tree_->treeRoot,
-            reader_.get());
+        editor_ = std::make_unique<WinpeEditor>(options_.edits, tree_->treeRoot, reader_.get());
         if (editor_->checkOptions() != 0 || editor_->checkFileExistence() != 0) {
             abandonGeneratedWorkDirectory();
             return kFailure;

@@ -2,41 +2,41 @@
 #include "editor/winpe_editor.h"
 
 int WinpeEditor::apply() {
-    for (const std::string& value : storageDrivers) {
+    for (const std::string& value : request_.storageDrivers) {
         if (addStorageDriver(value) != 0) {
             return 1;
         }
     }
-    for (const std::string& value : networkDrivers) {
+    for (const std::string& value : request_.networkDrivers) {
         if (addNetworkDriver(value) != 0) {
             return 1;
         }
     }
-    for (const std::string& value : binaries) {
+    for (const std::string& value : request_.binaries) {
         if (addBinary(value).empty()) {
             return 1;
         }
     }
-    for (const std::string& value : startBinaries) {
+    for (const std::string& value : request_.startBinaries) {
         const std::string name = addBinary(value);
         if (name.empty() || addStartUp(name) != 0) {
             return 1;
         }
     }
-    for (const std::string& value : packages) {
+    for (const std::string& value : request_.packages) {
         if (addPackage(value).empty()) {
             return 1;
         }
     }
-    for (const std::string& value : startPackages) {
+    for (const std::string& value : request_.startPackages) {
         if (!addStartPackage(value)) {
             return 1;
         }
     }
-    if (firewallOff && disableFirewall() != 0) {
+    if (request_.firewallOff && disableFirewall() != 0) {
         return 1;
     }
-    if (!vncValue.empty() && addVncPackage(vncValue) != 0) {
+    if (!request_.vncValue.empty() && addVncPackage(request_.vncValue) != 0) {
         return 1;
     }
     return 0;

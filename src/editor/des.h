@@ -1,5 +1,6 @@
-// The Data Encryption Standard (FIPS 46), one 64-bit block in electronic code book mode.
-// Bits are numbered as in the standard: bit 1 is the most significant bit of byte 0.
+// The Data Encryption Standard (FIPS 46), one 64-bit block in electronic code book mode,
+// as nettle computes it. Bits are numbered as in the standard: bit 1 is the most
+// significant bit of byte 0.
 #pragma once
 
 #include <cstdint>

@@ -114,11 +114,11 @@ int WinpeEditor::addStorageDriver(std::string packageDirectory) {
             "change the storage driver package name or abort",
             "adding storage driver package %s failed - file name conflict, aborted by user",
             "please enter the new name for the storage driver %s"};
-        if (!resolveNameConflict(name, kDriversDir, driverImagePath, texts)) {
+        if (!askForFreeName(name, kDriversDir, driverImagePath, texts)) {
             return 1;
         }
         const std::string upper = upperCase(name);
-        copy_directory(source, localPath(kDriversDir) + "/" + upper, true);
+        copy_directory(source, localPath(kDriversDir) + "/" + upper, EntryNames::upperCased);
         if (addDriverName(upper) != 0) {
             return 1;
         }
@@ -160,7 +160,7 @@ int WinpeEditor::addDriverName(const std::string& driverName) {
         lines.set(dirsLine, withDriverDir(lines[dirsLine], driverName));
         i = dirsLine;
     }
-    if (!text_lines::write(settingsFile, lines, true)) {
+    if (!text_lines::write(settingsFile, lines, text_lines::EmptyLastLine::written)) {
         logInfo("adding driver name failed - unable to open file %s", settingsFile.c_str());
         return 1;
     }

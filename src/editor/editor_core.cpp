@@ -32,18 +32,22 @@ void requireFreeDestination(const std::string& destination) {
     }
 }
 
+// The name a copied entry gets.
+std::string copiedName(const std::string& name, WinpeEditor::EntryNames names) {
+    return names == WinpeEditor::EntryNames::upperCased ? upperCase(name) : name;
+}
+
 // Copies the listed entries of `source` into the existing directory `destination`.
 void copyEntries(const std::string& source, const std::string& destination,
-                 const std::vector<local_tree::Entry>& entries, bool upperCaseNames) {
+                 const std::vector<local_tree::Entry>& entries, WinpeEditor::EntryNames names) {
     for (const local_tree::Entry& entry : entries) {
         const std::string from = source + "/" + entry.name;
-        const std::string to =
-            destination + "/" + (upperCaseNames ? upperCase(entry.name) : entry.name);
+        const std::string to = destination + "/" + copiedName(entry.name, names);
         if (entry.directory) {
             // Names that differ only in case meet here once they are upper-cased.
             requireFreeDestination(to);
             fs::create_directory(to);
-            copyEntries(from, to, entry.children, upperCaseNames);
+            copyEntries(from, to, entry.children, names);
         } else {
             // The file the listing checked, or the copy fails naming it.
             uint64_t size = 0;
@@ -64,29 +68,9 @@ void requireEntryName(const std::string& name) {
 
 }  // namespace
 
-WinpeEditor::WinpeEditor(const std::vector<std::string>& storageDriverPaths,
-                         const std::vector<std::string>& networkDriverPaths,
-                         const std::vector<std::string>& binaryPaths,
-                         const std::vector<std::string>& startBinaryPaths,
-                         const std::vector<std::string>& packagePaths,
-                         const std::vector<std::string>& startPackagePaths,
-                         const std::vector<std::string>& directoryPaths,
-                         const std::vector<std::string>& filePaths, const std::string& vncPassword,
-                         bool disableFirewall, const std::string& workTreeRoot,
-                         ISOReader* imageReader)
-    : treeRoot(workTreeRoot),
-      storageDrivers(storageDriverPaths),
-      networkDrivers(networkDriverPaths),
-      binaries(binaryPaths),
-      startBinaries(startBinaryPaths),
-      firewallOff(disableFirewall),
-      vncValue(vncPassword),
-      packages(packagePaths),
-      startPackages(startPackagePaths),
-      directories(directoryPaths),
-      files(filePaths),
-      reader(imageReader) {
-    if (reader == nullptr) {
+WinpeEditor::WinpeEditor(const EditRequest& request, const std::string& treeRoot, ISOReader* reader)
+    : request_(request), treeRoot_(treeRoot), reader_(reader) {
+    if (reader_ == nullptr) {
         throw std::invalid_argument("null ISOReader pointer");
     }
 }
@@ -94,7 +78,7 @@ WinpeEditor::WinpeEditor(const std::vector<std::string>& storageDriverPaths,
 WinpeEditor::~WinpeEditor() = default;
 
 std::string WinpeEditor::localPath(const std::string& imagePath) const {
-    std::string local = treeRoot;
+    std::string local = treeRoot_;
     std::string relative = imagePath;
     trimLeadingSeparators(relative);
     for (const std::string& component : image_path::split(relative)) {
@@ -105,11 +89,11 @@ std::string WinpeEditor::localPath(const std::string& imagePath) const {
 }
 
 bool WinpeEditor::existsInImage(const std::string& imagePath) {
-    return reader->NameTaken(imagePath);
+    return reader_->NameTaken(imagePath);
 }
 
-bool WinpeEditor::resolveNameConflict(std::string& name, const std::string& destDir,
-                                      ImagePathOf imagePathOf, const NameConflictTexts& texts) {
+bool WinpeEditor::askForFreeName(std::string& name, const std::string& destDir,
+                                 ImagePathOf imagePathOf, const NameConflictTexts& texts) {
     requireEntryName(name);
     const auto taken = [this, &destDir, imagePathOf](const std::string& candidate) {
         return existsInImage(imagePathOf(destDir, candidate));
@@ -131,7 +115,7 @@ std::string WinpeEditor::addFile(const std::string& source, const std::string& d
             "change the destination file name or abort",
             "adding file %s failed - file name conflict, aborted by user",
             "please enter the new name for the binary file %s"};
-        if (!resolveNameConflict(name, destDir, imagePathBelow, texts)) {
+        if (!askForFreeName(name, destDir, imagePathBelow, texts)) {
             return "";
         }
         uint64_t size = 0;
@@ -160,10 +144,10 @@ std::string WinpeEditor::addDirectory(const std::string& source, const std::stri
             "change the destination directory name, abort",
             "adding directory %s failed - package name conflict, aborted by user",
             "please enter the new name for the directory %s"};
-        if (!resolveNameConflict(name, destDir, imagePathBelow, texts)) {
+        if (!askForFreeName(name, destDir, imagePathBelow, texts)) {
             return "";
         }
-        copy_directory(source, targetDir + "/" + name, false);
+        copy_directory(source, targetDir + "/" + name, EntryNames::asGiven);
         logInfo("adding directory %s succeeded", name.c_str());
         return name;
     } catch (const std::exception& e) {
@@ -174,23 +158,23 @@ std::string WinpeEditor::addDirectory(const std::string& source, const std::stri
 }
 
 void WinpeEditor::copy_directory(const std::string& source, const std::string& destination,
-                                 bool upperCaseNames) {
+                                 EntryNames names) {
     requireFreeDestination(destination);
     // The whole tree is looked at first: a name the image can not hold, a link leading
     // out of it, a special file or a file too large for the image stops the copy before
     // anything is copied.
     const std::vector<local_tree::Entry> entries = local_tree::scan(
         source, local_tree::Depth::whole,
-        [upperCaseNames](const std::string& name, const std::string& path) {
-            image_path::requireLocalEntryName(upperCaseNames ? upperCase(name) : name, path);
+        [names](const std::string& name, const std::string& path) {
+            image_path::requireLocalEntryName(copiedName(name, names), path);
         },
         image_path::requireLocalFileSize);
     fs::create_directory(destination);
-    copyEntries(source, destination, entries, upperCaseNames);
+    copyEntries(source, destination, entries, names);
 }
 
 bool WinpeEditor::ensureProgramsDirectory() {
-    if (reader->FileExists("\\PROGRAMS")) {
+    if (reader_->FileExists("\\PROGRAMS")) {
         logWarning("adding binary file failed - a file named \"PROGRAMS\" exists,");
         logWarning(" manually delete it to allow create \"PROGRAMS\" directory");
         return false;

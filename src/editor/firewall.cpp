@@ -41,7 +41,7 @@ int WinpeEditor::disableFirewall() {
             lines.insert(0, kNetSection);
         }
     }
-    if (!text_lines::write(settingsFile, lines, false)) {
+    if (!text_lines::write(settingsFile, lines, text_lines::EmptyLastLine::dropped)) {
         logWarning("disabling firewall failed - unable to open file %s", settingsFile.c_str());
         return 1;
     }

@@ -28,15 +28,15 @@ int WinpeEditor::checkOptions() {
     logInfo("checking options ...");
     std::string invalid;
     bool valid = true;
-    for (const std::string& value : startPackages) {
+    for (const std::string& value : request_.startPackages) {
         if (value.find('%') == std::string::npos) {
             invalid = value;
             valid = false;
             break;
         }
     }
-    if (valid && !vncValue.empty() && vncValue.find('%') == std::string::npos) {
-        invalid = vncValue;
+    if (valid && !request_.vncValue.empty() && request_.vncValue.find('%') == std::string::npos) {
+        invalid = request_.vncValue;
         valid = false;
     }
     if (valid) {
@@ -50,19 +50,19 @@ int WinpeEditor::checkOptions() {
 int WinpeEditor::checkFileExistence() {
     logInfo("checking file existence ...");
     try {
-        for (const std::string& value : storageDrivers) {
+        for (const std::string& value : request_.storageDrivers) {
             if (!isDirectory(value)) {
                 logWarning("can not find storage driver package %s", value.c_str());
                 return 1;
             }
         }
-        for (const std::string& value : networkDrivers) {
+        for (const std::string& value : request_.networkDrivers) {
             if (!isDirectory(value)) {
                 logWarning("can not find network driver package %s", value.c_str());
                 return 1;
             }
         }
-        for (const std::vector<std::string>* list : {&binaries, &startBinaries}) {
+        for (const std::vector<std::string>* list : {&request_.binaries, &request_.startBinaries}) {
             for (const std::string& value : *list) {
                 if (!isFile(value)) {
                     logWarning("can not find binary file %s", value.c_str());
@@ -70,26 +70,26 @@ int WinpeEditor::checkFileExistence() {
                 }
             }
         }
-        for (const std::string& value : packages) {
+        for (const std::string& value : request_.packages) {
             if (!isDirectory(value)) {
                 logWarning("can not find software package %s", value.c_str());
                 return 1;
             }
         }
-        for (const std::string& value : startPackages) {
+        for (const std::string& value : request_.startPackages) {
             const std::string package = beforeLastPercent(value);
             if (!isDirectory(package)) {
                 logWarning("can not find software package %s", package.c_str());
                 return 1;
             }
         }
-        for (const std::string& value : files) {
+        for (const std::string& value : request_.files) {
             if (!isFile(beforeLastPercent(value))) {
                 logWarning("can not find file %s", value.c_str());
                 return 1;
             }
         }
-        for (const std::string& value : directories) {
+        for (const std::string& value : request_.directories) {
             if (!isDirectory(beforeLastPercent(value))) {
                 logWarning("can not find directory %s", value.c_str());
                 return 1;

@@ -96,7 +96,7 @@ int WinpeEditor::addStartUp(const std::string& executable) {
         return 1;
     }
     lines.insert(end, execElement(executable));
-    if (!text_lines::write(jobFile, lines, false)) {
+    if (!text_lines::write(jobFile, lines, text_lines::EmptyLastLine::dropped)) {
         logWarning("adding start up failed - unable to open file %s", jobFile.c_str());
         return 1;
     }

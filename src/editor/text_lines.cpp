@@ -121,13 +121,13 @@ bool read(const std::string& path, Lines& lines) {
     return true;
 }
 
-bool write(const std::string& path, const Lines& lines, bool writeEmptyLastLine) {
+bool write(const std::string& path, const Lines& lines, EmptyLastLine emptyLast) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) {
         return false;
     }
     size_t count = lines.size();
-    if (!writeEmptyLastLine && count > 0 && lines[count - 1].empty()) {
+    if (emptyLast == EmptyLastLine::dropped && count > 0 && lines[count - 1].empty()) {
         --count;
     }
     for (size_t i = 0; i < count; ++i) {

@@ -55,9 +55,12 @@ class Lines {
 // file, when it is larger than kMaxFileSize.
 bool read(const std::string& path, Lines& lines);
 
+// What write() does with an empty last line.
+enum class EmptyLastLine { dropped, written };
+
 // Replaces the content of `path` with `lines`, each followed by CR LF. An empty last
-// line is left out unless `writeEmptyLastLine` is set. False when the file cannot be
-// opened or written.
-bool write(const std::string& path, const Lines& lines, bool writeEmptyLastLine);
+// line is left out unless `emptyLast` is EmptyLastLine::written. False when the file
+// cannot be opened or written.
+bool write(const std::string& path, const Lines& lines, EmptyLastLine emptyLast);
 
 }  // namespace text_lines

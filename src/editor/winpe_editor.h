@@ -4,22 +4,17 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
+
+#include "editor/edit_request.h"
 
 class ISOReader;
 struct NameConflictTexts;
 
 class WinpeEditor {
   public:
-    WinpeEditor(const std::vector<std::string>& storageDrivers,
-                const std::vector<std::string>& networkDrivers,
-                const std::vector<std::string>& binaries,
-                const std::vector<std::string>& startBinaries,
-                const std::vector<std::string>& packages,
-                const std::vector<std::string>& startPackages,
-                const std::vector<std::string>& directories, const std::vector<std::string>& files,
-                const std::string& vncValue, bool firewallOff, const std::string& treeRoot,
-                ISOReader* reader);
+    // Edits the work tree below `treeRoot` as `request` asks; `reader` (the image as it
+    // lies on disk, not null) answers which names are taken.
+    WinpeEditor(const EditRequest& request, const std::string& treeRoot, ISOReader* reader);
     virtual ~WinpeEditor();
 
     WinpeEditor(const WinpeEditor&) = delete;
@@ -44,8 +39,10 @@ class WinpeEditor {
     int addDriverName(const std::string& driverName);
     std::string addFile(const std::string& source, const std::string& destDir);
     std::string addDirectory(const std::string& source, const std::string& destDir);
+    // The names the entries of a copied directory get.
+    enum class EntryNames { asGiven, upperCased };
     void copy_directory(const std::string& source, const std::string& destination,
-                        bool upperCaseNames);
+                        EntryNames names);
 
     // DES-encrypts an 8-byte password block in place with the key the VNC server reads
     // stored passwords with.
@@ -58,8 +55,8 @@ class WinpeEditor {
     // Asks the user for new names while `imagePathOf(destDir, name)` is taken in the
     // image. Returns false when the user aborts (the abort warning is logged); throws
     // std::invalid_argument when a typed name is not one valid entry name.
-    bool resolveNameConflict(std::string& name, const std::string& destDir, ImagePathOf imagePathOf,
-                             const NameConflictTexts& texts);
+    bool askForFreeName(std::string& name, const std::string& destDir, ImagePathOf imagePathOf,
+                        const NameConflictTexts& texts);
     bool existsInImage(const std::string& imagePath);
     // Refuses (false, two warnings) when the image holds a file \PROGRAMS; otherwise
     // creates the PROGRAMS directory of the work tree when missing.
@@ -74,16 +71,7 @@ class WinpeEditor {
     // The local path of an image path below the tree root.
     std::string localPath(const std::string& imagePath) const;
 
-    std::string treeRoot;
-    std::vector<std::string> storageDrivers;
-    std::vector<std::string> networkDrivers;
-    std::vector<std::string> binaries;
-    std::vector<std::string> startBinaries;
-    bool firewallOff;
-    std::string vncValue;
-    std::vector<std::string> packages;
-    std::vector<std::string> startPackages;
-    std::vector<std::string> directories;
-    std::vector<std::string> files;
-    ISOReader* reader;
+    EditRequest request_;
+    std::string treeRoot_;
+    ISOReader* reader_;
 };

@@ -51,8 +51,11 @@ void requireName(const std::string& name) {
     image_path::requireEntryName(name, "name for an entry of the image");
 }
 
+// What a direct add puts into the image.
+enum class AddedEntry { directory, file };
+
 int addToImage(const std::string& localPath, const std::string& imageDirectory, ISOReader* reader,
-               ISOModifier* modifier, bool directory, const AddTexts& texts) {
+               ISOModifier* modifier, AddedEntry entry, const AddTexts& texts) {
     if (reader == nullptr || modifier == nullptr) {
         return 1;
     }
@@ -77,8 +80,9 @@ int addToImage(const std::string& localPath, const std::string& imageDirectory, 
             return 1;
         }
         const std::string target = image_path::join(parent, name);
-        const int added = directory ? modifier->AddSingleDirectory(localPath, target, true)
-                                    : modifier->AddSingleFile(localPath, target, true);
+        const int added = entry == AddedEntry::directory
+                              ? modifier->AddSingleDirectory(localPath, target, true)
+                              : modifier->AddSingleFile(localPath, target, true);
         if (added != 0) {
             logWarning(texts.addFailed, name.c_str());
             return 1;
@@ -100,10 +104,11 @@ int addToImage(const std::string& localPath, const std::string& imageDirectory, 
 
 int addDirectoryToImage(const std::string& localPath, const std::string& imageDirectory,
                         ISOReader* reader, ISOModifier* modifier) {
-    return addToImage(localPath, imageDirectory, reader, modifier, true, kDirectoryTexts);
+    return addToImage(localPath, imageDirectory, reader, modifier, AddedEntry::directory,
+                      kDirectoryTexts);
 }
 
 int addFileToImage(const std::string& localPath, const std::string& imageDirectory,
                    ISOReader* reader, ISOModifier* modifier) {
-    return addToImage(localPath, imageDirectory, reader, modifier, false, kFileTexts);
+    return addToImage(localPath, imageDirectory, reader, modifier, AddedEntry::file, kFileTexts);
 }

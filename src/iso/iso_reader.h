@@ -38,10 +38,13 @@ class ISOReader : public virtual ISOManipulator {
     std::vector<std::string> DroppedFeatures();
 
   protected:
+    // Whether an extraction advances the progress marks.
+    enum class Progress { hidden, shown };
+
     virtual NodeList loadDirectory(uint32_t extent, const std::string& path);
     virtual int loadImage();
-    virtual int extractEntry(DirectoryNode* node, const std::string& target, bool showProgress);
-    virtual int extractTree(DirectoryNode* node, const std::string& destination, bool showProgress);
+    virtual int extractEntry(DirectoryNode* node, const std::string& target, Progress progress);
+    virtual int extractTree(DirectoryNode* node, const std::string& destination, Progress progress);
 
   public:
     // The node of a path without leading separator: a file's node, or the "." node at the
@@ -62,7 +65,7 @@ class ISOReader : public virtual ISOManipulator {
                                            const std::string& path);
     NodeList decodeDirectory(const std::vector<uint8_t>& data, uint32_t extent,
                              const std::string& path);
-    void copyFileData(const DirectoryNode& node, const std::string& target, bool showProgress);
+    void copyFileData(const DirectoryNode& node, const std::string& target, Progress progress);
 
     ImageSourceOpener openSource;
     // Entries left out of the tree because their records are marked hidden.

@@ -34,7 +34,7 @@ int ISOReader::RetrieveFile(const std::string& isoPath, const std::string& local
         if (node == nullptr || !node->isFile()) {
             return 1;
         }
-        return extractEntry(node, localPath, false);
+        return extractEntry(node, localPath, Progress::hidden);
     } catch (const std::exception& e) {
         printImageLine(std::string("ISOReader RetrieveFile exception: ") + e.what());
         return 1;
@@ -53,7 +53,7 @@ int ISOReader::RetrieveDir(const std::string& isoPath, const std::string& localD
         if (node == nullptr || !node->isDirectory()) {
             return 1;
         }
-        return extractTree(node, localDir, false);
+        return extractTree(node, localDir, Progress::hidden);
     } catch (const std::exception& e) {
         printImageLine(std::string("ISOReader RetrieveDir exception: ") + e.what());
         return 1;
@@ -65,12 +65,12 @@ int ISOReader::UnpackImage(const std::string& destination) {
         return 1;
     }
     printImageLine("unpack ISO image ...");
-    const int result = extractTree(root.get(), destination, true);
+    const int result = extractTree(root.get(), destination, Progress::shown);
     printImageLine(result == 1 ? "unpack ISO image failed" : "unpack ISO image succeeded");
     return result;
 }
 
-int ISOReader::extractTree(DirectoryNode* node, const std::string& destination, bool showProgress) {
+int ISOReader::extractTree(DirectoryNode* node, const std::string& destination, Progress progress) {
     if (!loaded) {
         return 1;
     }
@@ -87,17 +87,17 @@ int ISOReader::extractTree(DirectoryNode* node, const std::string& destination, 
             return 1;
         }
         const std::string target = (fs::path(destination) / localName).string();
-        if (extractEntry(node, target, showProgress) == 1) {
+        if (extractEntry(node, target, progress) == 1) {
             return 1;
         }
-        if (node->isDirectory() && extractTree(node->children.get(), target, showProgress) == 1) {
+        if (node->isDirectory() && extractTree(node->children.get(), target, progress) == 1) {
             return 1;
         }
     }
     return 0;
 }
 
-int ISOReader::extractEntry(DirectoryNode* node, const std::string& target, bool showProgress) {
+int ISOReader::extractEntry(DirectoryNode* node, const std::string& target, Progress progress) {
     if (!loaded || node == nullptr) {
         return 1;
     }
@@ -111,7 +111,7 @@ int ISOReader::extractEntry(DirectoryNode* node, const std::string& target, bool
             throw std::runtime_error("file/directory " + target + " already exists");
         }
         if (node->isFile()) {
-            copyFileData(*node, target, showProgress);
+            copyFileData(*node, target, progress);
             return 0;
         }
         if (node->isDirectory()) {
@@ -126,7 +126,7 @@ int ISOReader::extractEntry(DirectoryNode* node, const std::string& target, bool
 }
 
 void ISOReader::copyFileData(const DirectoryNode& node, const std::string& target,
-                             bool showProgress) {
+                             Progress progress) {
     std::unique_ptr<ImageSource> source = openImage();
     // A file stored in several records has its data in each record's extent, in order.
     std::vector<FileSection> pieces = node.sections;
@@ -163,7 +163,7 @@ void ISOReader::copyFileData(const DirectoryNode& node, const std::string& targe
             offset += chunk;
             written += chunk;
             remaining -= chunk;
-            if (showProgress) {
+            if (progress == Progress::shown) {
                 advanceProgress(static_cast<uint32_t>(chunk));
             }
         }

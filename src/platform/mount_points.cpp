@@ -1,46 +1,39 @@
 #include "platform/mount_points.h"
 
+#include <libmount.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <boost/filesystem.hpp>
-#include <fstream>
-#include <sstream>
+#include <memory>
 
 namespace mount_points {
 
 namespace {
 
-bool isOctal(const std::string& digits) {
-    return digits.find_first_not_of("01234567") == std::string::npos;
-}
-
-// mountinfo writes blanks, tabs, new lines and backslashes of a path as \ooo in octal.
-std::string unescape(const std::string& field) {
-    std::string path;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() && isOctal(field.substr(i + 1, 3))) {
-            path += static_cast<char>(std::stoi(field.substr(i + 1, 3), nullptr, 8));
-            i += 3;
-        } else {
-            path += field[i];
-        }
-    }
-    return path;
-}
+struct TableRelease {
+    void operator()(libmnt_table* table) const { mnt_unref_table(table); }
+};
+struct IteratorRelease {
+    void operator()(libmnt_iter* iterator) const { mnt_free_iter(iterator); }
+};
 
 }  // namespace
 
 std::vector<std::string> list() {
     std::vector<std::string> points;
-    std::ifstream info("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(info, line)) {
-        // Mount ID, parent ID, major:minor, root, then the mount point.
-        std::istringstream fields(line);
-        std::string skipped, point;
-        if (fields >> skipped >> skipped >> skipped >> skipped >> point) {
-            points.push_back(unescape(point));
+    // libmount reads the mount point field with its octal escapes of blanks, tabs, new
+    // lines and backslashes.
+    const std::unique_ptr<libmnt_table, TableRelease> table(
+        mnt_new_table_from_file("/proc/self/mountinfo"));
+    const std::unique_ptr<libmnt_iter, IteratorRelease> iterator(mnt_new_iter(MNT_ITER_FORWARD));
+    if (!table || !iterator) {
+        return points;
+    }
+    libmnt_fs* entry = nullptr;
+    while (mnt_table_next_fs(table.get(), iterator.get(), &entry) == 0) {
+        if (const char* target = mnt_fs_get_target(entry)) {
+            points.emplace_back(target);
         }
     }
     return points;

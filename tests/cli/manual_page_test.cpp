@@ -113,7 +113,7 @@ TEST(ManualPage, ListsTheHiddenOptionsUnderAHeadingOfTheirOwn) {
         RunOptions options;
         std::ostringstream help;
         EXPECT_EQ(parseCommandLine(3, argv, options, help), ParseOutcome::run) << name;
-        EXPECT_EQ(options.directories.size() + options.files.size(), 1u) << name;
+        EXPECT_EQ(options.edits.directories.size() + options.edits.files.size(), 1u) << name;
     }
 }
 

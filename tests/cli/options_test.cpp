@@ -138,16 +138,16 @@ TEST(Options, ValuesAreTakenInCommandLineOrder) {
     const RunOptions& o = parsed.options;
     EXPECT_EQ(o.imagePath, "img.iso");
     EXPECT_EQ(o.workDirectory, "WORK");
-    EXPECT_EQ(o.vncValue, "");
-    EXPECT_TRUE(o.firewallOff);
-    EXPECT_EQ(o.binaries, (std::vector<std::string>{"a.exe", "b.exe"}));
-    EXPECT_EQ(o.startBinaries, (std::vector<std::string>{"s.exe"}));
-    EXPECT_EQ(o.directories, (std::vector<std::string>{"C:\\data%\\EXTRA"}));
-    EXPECT_EQ(o.files, (std::vector<std::string>{"f1", "f2"}));
-    EXPECT_EQ(o.storageDrivers, (std::vector<std::string>{"st"}));
-    EXPECT_EQ(o.networkDrivers, (std::vector<std::string>{"n1", "n2"}));
-    EXPECT_EQ(o.packages, (std::vector<std::string>{"pk"}));
-    EXPECT_EQ(o.startPackages, (std::vector<std::string>{"sp%run.exe"}));
+    EXPECT_EQ(o.edits.vncValue, "");
+    EXPECT_TRUE(o.edits.firewallOff);
+    EXPECT_EQ(o.edits.binaries, (std::vector<std::string>{"a.exe", "b.exe"}));
+    EXPECT_EQ(o.edits.startBinaries, (std::vector<std::string>{"s.exe"}));
+    EXPECT_EQ(o.edits.directories, (std::vector<std::string>{"C:\\data%\\EXTRA"}));
+    EXPECT_EQ(o.edits.files, (std::vector<std::string>{"f1", "f2"}));
+    EXPECT_EQ(o.edits.storageDrivers, (std::vector<std::string>{"st"}));
+    EXPECT_EQ(o.edits.networkDrivers, (std::vector<std::string>{"n1", "n2"}));
+    EXPECT_EQ(o.edits.packages, (std::vector<std::string>{"pk"}));
+    EXPECT_EQ(o.edits.startPackages, (std::vector<std::string>{"sp%run.exe"}));
     EXPECT_EQ(parsed.help, "");
 }
 
@@ -158,7 +158,7 @@ TEST(Options, EachUsefulOptionAloneMakesARun) {
     }
     const Parsed firewall = parse({"-f"});
     EXPECT_EQ(firewall.outcome, ParseOutcome::run);
-    EXPECT_TRUE(firewall.options.firewallOff);
+    EXPECT_TRUE(firewall.options.edits.firewallOff);
     EXPECT_EQ(firewall.options.imagePath, "") << "useful options need no image to parse";
 }
 
@@ -177,7 +177,7 @@ TEST(Options, TheScriptOptionsParseBesideTheOthersAndChangeNoAbbreviation) {
     // --v is still --vnc, --dry-run alone asks for nothing useful.
     const Parsed vnc = parse({"--v", "pkg%vnc.exe"});
     ASSERT_EQ(vnc.outcome, ParseOutcome::run) << vnc.err;
-    EXPECT_EQ(vnc.options.vncValue, "pkg%vnc.exe");
+    EXPECT_EQ(vnc.options.edits.vncValue, "pkg%vnc.exe");
     EXPECT_EQ(parse({"-i", "x.iso", "--dry-run"}).err,
               std::string(kParseError) + "should specify at least one useful option\n");
 

@@ -212,25 +212,26 @@ TEST_F(CopyingTest, CopyDirectoryUpperCasesInnerNamesOnRequestAndRefusesExisting
     writeFile(source("drv/Disk.sys"), "d");
     writeFile(source("drv/sub/inner.inf"), "i");
     auto editor = makeEditor();
-    editor->copy_directory(source("drv"), temp_ / "plain", false);
-    editor->copy_directory(source("drv"), temp_ / "upper", true);
+    const auto kAsGiven = WinpeEditor::EntryNames::asGiven;
+    editor->copy_directory(source("drv"), temp_ / "plain", kAsGiven);
+    editor->copy_directory(source("drv"), temp_ / "upper", WinpeEditor::EntryNames::upperCased);
     EXPECT_EQ((std::vector<std::string>{"Disk.sys", "sub", "sub/inner.inf"}),
               listTree(temp_ / "plain"));
     EXPECT_EQ((std::vector<std::string>{"DISK.SYS", "SUB", "SUB/INNER.INF"}),
               listTree(temp_ / "upper"));
     try {
-        editor->copy_directory(source("drv"), temp_ / "plain", false);
+        editor->copy_directory(source("drv"), temp_ / "plain", kAsGiven);
         ADD_FAILURE() << "copied over a directory";
     } catch (const std::exception& e) {
         EXPECT_STREQ("copy_directory fails: a directory with same name exists", e.what());
     }
     try {
-        editor->copy_directory(source("drv"), temp_ / "plain/Disk.sys", false);
+        editor->copy_directory(source("drv"), temp_ / "plain/Disk.sys", kAsGiven);
         ADD_FAILURE() << "copied over a file";
     } catch (const std::exception& e) {
         EXPECT_STREQ("copy_directory fails: a file with same name exists", e.what());
     }
-    EXPECT_THROW(editor->copy_directory(source("absent"), temp_ / "x", false), std::exception);
+    EXPECT_THROW(editor->copy_directory(source("absent"), temp_ / "x", kAsGiven), std::exception);
 }
 
 }  // namespace

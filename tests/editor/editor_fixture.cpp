@@ -91,10 +91,7 @@ std::unique_ptr<WinpeEditor> EditorTest::makeEditor(const Options& o) {
     if (!reader_) {
         buildImage();
     }
-    return std::unique_ptr<WinpeEditor>(
-        new WinpeEditor(o.storageDrivers, o.networkDrivers, o.binaries, o.startBinaries, o.packages,
-                        o.startPackages, o.directories, o.files, o.vncValue, o.firewallOff,
-                        treeRoot_, reader_.get()));
+    return std::make_unique<WinpeEditor>(o, treeRoot_, reader_.get());
 }
 
 void EditorTest::answer(const std::string& text) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
+#include "editor/edit_request.h"
 #include "editor/winpe_editor.h"
 #include "iso/iso_reader.h"
 #include "support/console_capture.h"
@@ -18,8 +18,8 @@
 
 namespace editor_test {
 
-// The editor takes the values of a run's command line.
-using Options = RunOptions;
+// The editor takes the changes a run's command line asks for.
+using Options = EditRequest;
 
 // The job file, WINBOM.INI and WINPEOEM.SIF of the fixture CD, with CR LF line ends.
 extern const char* const kJobFile;

@@ -119,10 +119,8 @@ TEST_F(OptionChecksTest, EveryListIsCheckedForTheRightKindInOrder) {
 }
 
 TEST_F(OptionChecksTest, ConstructionWithoutReaderThrows) {
-    const std::vector<std::string> none;
     try {
-        WinpeEditor editor(none, none, none, none, none, none, none, none, "", false, "root",
-                           nullptr);
+        WinpeEditor editor(Options(), "root", nullptr);
         FAIL() << "no exception";
     } catch (const std::exception& e) {
         EXPECT_STREQ("null ISOReader pointer", e.what());

@@ -35,20 +35,21 @@ TEST(TextLines, SplitsAtLfAndDropsTheCrBeforeIt) {
 }
 
 TEST(TextLines, WritesCrLfAndLeavesOutAnEmptyLastLineOnRequest) {
+    using text_lines::EmptyLastLine;
     test_support::TempDir temp;
     const std::string path = temp / "f";
     test_support::writeFile(path, "old content that is longer");
-    ASSERT_TRUE(text_lines::write(path, {"a", "", "b", ""}, false));
+    ASSERT_TRUE(text_lines::write(path, {"a", "", "b", ""}, EmptyLastLine::dropped));
     EXPECT_EQ("a\r\n\r\nb\r\n", test_support::readFile(path));
-    ASSERT_TRUE(text_lines::write(path, {"a", "", "b", ""}, true));
+    ASSERT_TRUE(text_lines::write(path, {"a", "", "b", ""}, EmptyLastLine::written));
     EXPECT_EQ("a\r\n\r\nb\r\n\r\n", test_support::readFile(path));
-    ASSERT_TRUE(text_lines::write(path, {"a", "b"}, false));
+    ASSERT_TRUE(text_lines::write(path, {"a", "b"}, EmptyLastLine::dropped));
     EXPECT_EQ("a\r\nb\r\n", test_support::readFile(path));
-    ASSERT_TRUE(text_lines::write(path, {""}, false));
+    ASSERT_TRUE(text_lines::write(path, {""}, EmptyLastLine::dropped));
     EXPECT_EQ("", test_support::readFile(path));
-    ASSERT_TRUE(text_lines::write(path, {}, true));
+    ASSERT_TRUE(text_lines::write(path, {}, EmptyLastLine::written));
     EXPECT_EQ("", test_support::readFile(path));
-    EXPECT_FALSE(text_lines::write(temp / "no/such/dir/f", {"a"}, false));
+    EXPECT_FALSE(text_lines::write(temp / "no/such/dir/f", {"a"}, EmptyLastLine::dropped));
 }
 
 }  // namespace
