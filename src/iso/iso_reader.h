@@ -32,8 +32,8 @@ class ISOReader : public virtual ISOManipulator {
     // replaces such an entry (ISOModifier). The directory itself is found like any path.
     virtual bool NameTaken(const std::string& isoPath);
 
-    // What a rewrite of the image drops (Joliet, Rock Ridge, a UDF bridge, hidden
-    // entries, the System Area, boot entries it cannot carry), one text each, to be
+    // What a rewrite of the image drops (Rock Ridge, a UDF bridge, descriptors other
+    // than Joliet's, the System Area, boot entries it cannot carry), one text each, to be
     // given as warnings before a pack; empty when the image cannot be loaded.
     std::vector<std::string> DroppedFeatures();
 
@@ -65,8 +65,6 @@ class ISOReader : public virtual ISOManipulator {
     void copyFileData(const DirectoryNode& node, const std::string& target, bool showProgress);
 
     ImageSourceOpener openSource;
-    // Entries left out of the tree because their records are marked hidden.
-    std::vector<dropped_features::HiddenEntry> hiddenEntries;
     // While the tree loads: the image, the extents of the directories from the root to
     // the one being read (loop and depth checks) and the directory bytes read so far.
     ImageSource* loadingSource = nullptr;

@@ -75,7 +75,8 @@ int ISOReader::extractTree(DirectoryNode* node, const std::string& destination, 
         return 1;
     }
     for (; node != nullptr; node = node->next.get()) {
-        if (node->isDotEntry()) {
+        // Hidden entries are kept for the new image, not shown.
+        if (node->isDotEntry() || node->hidden) {
             continue;
         }
         // Names come from the image; only a plain name may become part of a local path.

@@ -10,6 +10,7 @@
 #include "iso/image_console.h"
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
+#include "iso/joliet.h"
 #include "iso/records.h"
 
 using iso_bytes::getLe32;
@@ -65,7 +66,7 @@ std::vector<std::string> ISOReader::DroppedFeatures() {
     }
     try {
         std::unique_ptr<ImageSource> source = openImage();
-        return dropped_features::find(*source, root.get(), logicalBlockSize, hiddenEntries);
+        return dropped_features::find(*source, root.get(), logicalBlockSize);
     } catch (const std::exception& e) {
         return {std::string("the new image may not keep everything of the old one: ") + e.what()};
     }
@@ -103,7 +104,6 @@ int ISOReader::loadImage() {
         {
             LoadScope scope(loadingSource, source.get());
             loadingExtents.clear();
-            hiddenEntries.clear();
             directoryBytesLoaded = 0;
             tree = loadDirectory(rootExtent, "");
         }
@@ -111,6 +111,19 @@ int ISOReader::loadImage() {
             printImageLine("load ISO image failed - invalid image internal structure");
             return 1;
         }
+        // The Joliet names are read once the ISO 9660 tree is there; a Joliet tree that
+        // is hostile fails the load like a hostile directory.
+        std::vector<uint8_t> joliet = joliet::findDescriptor(*source);
+        if (!joliet.empty()) {
+            try {
+                joliet::readNames(*source, joliet, tree.get(), logicalBlockSize);
+            } catch (const std::exception& e) {
+                printImageLine(e.what());
+                printImageLine("load ISO image failed - invalid image internal structure");
+                return 1;
+            }
+        }
+        jolietDescriptor = std::move(joliet);
         root = std::move(tree);
         loaded = true;
         printImageLine("load ISO image succeeded");
@@ -214,10 +227,7 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         const size_t recordOffset = offset;
         offset += record.length;
         const std::string& name = record.name;
-        if (record.isHidden() && record.identifierLength != 0 && !record.special) {
-            hiddenEntries.push_back({shownPath(image_path::join(path, name)), record.extent});
-        }
-        if (record.isHidden() || record.identifierLength == 0) {
+        if (record.identifierLength == 0) {
             continue;
         }
         if (continued != nullptr) {
@@ -257,6 +267,7 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         node->extent = record.extent;
         node->size = record.dataLength;
         node->inImage = true;
+        node->hidden = record.isHidden();
         DirectoryNode* added = entries.append(std::move(node));
         if (added->isDirectory()) {
             added->children = loadDirectory(record.extent, image_path::join(path, name));

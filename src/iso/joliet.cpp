@@ -1,0 +1,357 @@
+#include "iso/joliet.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "iso/byte_order.h"
+#include "iso/entry_name.h"
+#include "iso/image_source.h"
+#include "iso/limits.h"
+#include "iso/records.h"
+
+using iso_bytes::getLe32;
+namespace rec = iso_record;
+
+namespace joliet {
+
+namespace {
+
+constexpr uint64_t kCdBlock = iso_limits::kDefaultBlockSize;
+// Descriptors are looked for this far after the primary one; a set without a
+// terminator ends the search here.
+constexpr uint32_t kMaxDescriptorBlocks = 64;
+
+// One record of a Joliet directory.
+struct Record {
+    std::string identifier;  // the raw UCS-2 bytes
+    uint32_t extent = 0;
+    uint32_t dataLength = 0;
+    bool directory = false;
+    bool hidden = false;
+};
+
+// The ASCII letters of a Joliet name in upper case, other characters as '?', without
+// the ISO 9660 decorations: what the name is compared with an ISO 9660 identifier as.
+std::string comparable(const std::string& ucs2) {
+    std::string ascii;
+    for (size_t i = 0; i + 1 < ucs2.size(); i += 2) {
+        const auto high = static_cast<uint8_t>(ucs2[i]);
+        const auto low = static_cast<uint8_t>(ucs2[i + 1]);
+        ascii += high == 0 && low < 0x80 ? static_cast<char>(low) : '?';
+    }
+    return ascii;
+}
+
+class TreeReader {
+  public:
+    TreeReader(ImageSource& image, uint32_t blockSize) : image_(image), blockSize_(blockSize) {}
+
+    void read(uint32_t extent, const std::string& path, DirectoryNode* list) {
+        if (iso_limits::exceedsDirectoryDepth(ancestors_.size())) {
+            throw std::runtime_error(place(path, extent) + " lies more than " +
+                                     std::to_string(iso_limits::kMaxDirectoryDepth) +
+                                     " levels below the root");
+        }
+        if (std::find(ancestors_.begin(), ancestors_.end(), extent) != ancestors_.end()) {
+            throw std::runtime_error(place(path, extent) +
+                                     " is one of its own parent directories (directory loop)");
+        }
+        ancestors_.push_back(extent);
+        const std::vector<Record> records = decode(extent, path);
+        match(records, path, list);
+        ancestors_.pop_back();
+    }
+
+  private:
+    static std::string place(const std::string& path, uint32_t extent) {
+        return "Joliet directory \\" + path + " at block " + std::to_string(extent);
+    }
+
+    std::vector<Record> decode(uint32_t extent, const std::string& path) {
+        const uint64_t imageSize = image_.size();
+        const uint64_t start = uint64_t{extent} * blockSize_;
+        if (start >= imageSize || imageSize - start < iso_limits::kMinDirectoryRecordLength) {
+            throw std::runtime_error(place(path, extent) + " lies past the end of the image (" +
+                                     std::to_string(imageSize) + " bytes)");
+        }
+        std::vector<uint8_t> data(
+            static_cast<size_t>(std::min<uint64_t>(blockSize_, imageSize - start)));
+        image_.read(start, data.data(), data.size());
+        const uint32_t dataLength = getLe32(data.data(), rec::dir_record::kDataLength);
+        if (dataLength > imageSize - start) {
+            throw std::runtime_error(
+                place(path, extent) + ": data length " + std::to_string(dataLength) +
+                " runs past the end of the image (" + std::to_string(imageSize) + " bytes)");
+        }
+        // Sound directories occupy separate extents; more bytes than the image holds mean
+        // directories repeat or overlap.
+        bytesRead_ += std::max<uint64_t>(data.size(), dataLength);
+        if (bytesRead_ > imageSize) {
+            throw std::runtime_error(
+                place(path, extent) + ": the Joliet directories read so far exceed the image (" +
+                std::to_string(imageSize) + " bytes); directories repeat or overlap");
+        }
+        data.resize(dataLength);
+        if (dataLength > 0) {
+            image_.read(start, data.data(), dataLength);
+        }
+        std::vector<Record> records;
+        bool continues = false;  // the previous record has the Multi-Extent flag
+        for (size_t offset = 0; offset < data.size();) {
+            rec::DirectoryRecord record;
+            try {
+                record = rec::decodeDirectoryRecord(data.data(), data.size(), offset);
+            } catch (const std::exception& e) {
+                throw std::runtime_error(place(path, extent) + ": " + e.what());
+            }
+            if (record.length == 0) {
+                offset += blockSize_ - offset % blockSize_;
+                continue;
+            }
+            const size_t identifierAt = offset + rec::dir_record::kIdentifier;
+            offset += record.length;
+            // Only the first record of a file stored in several is matched.
+            const bool continuation = continues;
+            continues = record.isMultiExtent();
+            if (record.special || record.identifierLength == 0 || continuation) {
+                continue;
+            }
+            Record entry;
+            entry.identifier.assign(reinterpret_cast<const char*>(data.data() + identifierAt),
+                                    record.identifierLength);
+            entry.extent = record.extent;
+            entry.dataLength = record.dataLength;
+            entry.directory = record.isDirectory();
+            entry.hidden = record.isHidden();
+            records.push_back(std::move(entry));
+        }
+        return records;
+    }
+
+    static bool unmatched(const DirectoryNode* node) {
+        return !node->isDotEntry() && node->joliet.empty();
+    }
+
+    static uint64_t firstSize(const DirectoryNode* node) {
+        return node->isMultiExtent() ? node->sections.front().size : node->size;
+    }
+
+    // The ISO 9660 file of `list` that `record` names.
+    static DirectoryNode* fileFor(const Record& record, DirectoryNode* list) {
+        DirectoryNode* first = nullptr;
+        const std::string name = comparable(record.identifier);
+        for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+            if (!unmatched(node) || !node->isFile() || node->extent != record.extent ||
+                firstSize(node) != record.dataLength) {
+                continue;
+            }
+            // Empty files may share one extent; the name tells them apart where it can.
+            if (entry_name::same(node->identifier, name, entry_name::LetterCase::ignored)) {
+                return node;
+            }
+            if (first == nullptr) {
+                first = node;
+            }
+        }
+        return first;
+    }
+
+    // The ISO 9660 directory of `list` that the Joliet directory `record` is.
+    DirectoryNode* directoryFor(const Record& record, DirectoryNode* list,
+                                const std::vector<Record>& contents) {
+        const std::string name = comparable(record.identifier);
+        DirectoryNode* first = nullptr;
+        DirectoryNode* sharing = nullptr;
+        for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+            if (!unmatched(node) || !node->isDirectory()) {
+                continue;
+            }
+            if (entry_name::same(node->identifier, name, entry_name::LetterCase::ignored)) {
+                return node;
+            }
+            if (first == nullptr) {
+                first = node;
+            }
+            if (sharing == nullptr && sharesFile(node->children.get(), contents)) {
+                sharing = node;
+            }
+        }
+        return sharing != nullptr ? sharing : first;
+    }
+
+    static bool sharesFile(const DirectoryNode* list, const std::vector<Record>& contents) {
+        for (const Record& record : contents) {
+            if (record.directory || record.dataLength == 0) {
+                continue;
+            }
+            for (const DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+                if (node->isFile() && node->extent == record.extent) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
+    void match(const std::vector<Record>& records, const std::string& path, DirectoryNode* list) {
+        for (const Record& record : records) {
+            const std::string childPath =
+                (path.empty() ? "" : path + "\\") + shownName(record.identifier);
+            if (!record.directory) {
+                if (DirectoryNode* node = fileFor(record, list)) {
+                    node->joliet = record.identifier;
+                    node->jolietHidden = record.hidden;
+                }
+                continue;
+            }
+            if (iso_limits::exceedsDirectoryDepth(ancestors_.size())) {
+                throw std::runtime_error(place(childPath, record.extent) + " lies more than " +
+                                         std::to_string(iso_limits::kMaxDirectoryDepth) +
+                                         " levels below the root");
+            }
+            if (std::find(ancestors_.begin(), ancestors_.end(), record.extent) !=
+                ancestors_.end()) {
+                throw std::runtime_error(place(childPath, record.extent) +
+                                         " is one of its own parent directories (directory loop)");
+            }
+            ancestors_.push_back(record.extent);
+            const std::vector<Record> contents = decode(record.extent, childPath);
+            DirectoryNode* node = directoryFor(record, list, contents);
+            if (node != nullptr) {
+                node->joliet = record.identifier;
+                node->jolietHidden = record.hidden;
+            }
+            // A Joliet directory without an ISO 9660 counterpart is still read, so that a
+            // hostile one is refused wherever it lies; its entries have nothing to name.
+            match(contents, childPath, node != nullptr ? node->children.get() : nullptr);
+            ancestors_.pop_back();
+        }
+    }
+
+    ImageSource& image_;
+    uint32_t blockSize_;
+    std::vector<uint32_t> ancestors_;
+    uint64_t bytesRead_ = 0;
+};
+
+}  // namespace
+
+bool isJolietDescriptor(const uint8_t* descriptor) {
+    const uint8_t* escape = descriptor + kEscapeSequences;
+    return descriptor[rec::descriptor::kType] == 2 &&
+           std::memcmp(descriptor + rec::descriptor::kStandardId, rec::kStandardIdentifier,
+                       rec::kStandardIdentifierLength) == 0 &&
+           escape[0] == '%' && escape[1] == '/' &&
+           (escape[2] == '@' || escape[2] == 'C' || escape[2] == 'E');
+}
+
+std::vector<uint8_t> findDescriptor(ImageSource& image) {
+    std::vector<uint8_t> block(rec::kDescriptorSize);
+    for (uint32_t n = iso_limits::kPrimaryDescriptorBlock + 1;
+         n < iso_limits::kPrimaryDescriptorBlock + kMaxDescriptorBlocks; ++n) {
+        if (!image.contains(uint64_t{n} * kCdBlock, block.size())) {
+            break;
+        }
+        image.read(uint64_t{n} * kCdBlock, block.data(), block.size());
+        if (std::memcmp(block.data() + rec::descriptor::kStandardId, rec::kStandardIdentifier,
+                        rec::kStandardIdentifierLength) != 0 ||
+            block[rec::descriptor::kType] == rec::descriptor::kTerminatorType) {
+            break;
+        }
+        if (isJolietDescriptor(block.data())) {
+            return block;
+        }
+    }
+    return {};
+}
+
+void readNames(ImageSource& image, const std::vector<uint8_t>& descriptor, DirectoryNode* rootList,
+               uint32_t blockSize) {
+    const uint32_t rootExtent =
+        getLe32(descriptor.data(), rec::pvd::kRootDirectoryRecord + rec::dir_record::kExtent);
+    const uint16_t ownBlockSize =
+        iso_bytes::getLe16(descriptor.data(), rec::pvd::kLogicalBlockSize);
+    if (ownBlockSize != blockSize) {
+        throw std::runtime_error("the Joliet descriptor declares blocks of " +
+                                 std::to_string(ownBlockSize) + " bytes, the primary one " +
+                                 std::to_string(blockSize));
+    }
+    TreeReader(image, blockSize).read(rootExtent, "", rootList);
+}
+
+std::string encodeName(const std::string& name) {
+    std::string ucs2;
+    size_t characters = 0;
+    for (size_t i = 0; i < name.size();) {
+        const auto lead = static_cast<uint8_t>(name[i]);
+        uint32_t code = 0;
+        size_t length = 1;
+        if (lead < 0x80) {
+            code = lead;
+        } else if ((lead & 0xE0) == 0xC0) {
+            code = lead & 0x1Fu;
+            length = 2;
+        } else if ((lead & 0xF0) == 0xE0) {
+            code = lead & 0x0Fu;
+            length = 3;
+        } else if ((lead & 0xF8) == 0xF0) {
+            throw std::invalid_argument("the name \"" + name +
+                                        "\" holds a character outside UCS-2, which Joliet "
+                                        "names cannot hold");
+        } else {
+            throw std::invalid_argument("the name \"" + name + "\" is not valid UTF-8");
+        }
+        if (i + length > name.size()) {
+            throw std::invalid_argument("the name \"" + name + "\" is not valid UTF-8");
+        }
+        for (size_t k = 1; k < length; ++k) {
+            const auto byte = static_cast<uint8_t>(name[i + k]);
+            if ((byte & 0xC0) != 0x80) {
+                throw std::invalid_argument("the name \"" + name + "\" is not valid UTF-8");
+            }
+            code = (code << 6) | (byte & 0x3Fu);
+        }
+        if ((length == 2 && code < 0x80) || (length == 3 && code < 0x800) ||
+            (code >= 0xD800 && code <= 0xDFFF)) {
+            throw std::invalid_argument("the name \"" + name + "\" is not valid UTF-8");
+        }
+        if (code < 0x20 || std::strchr("*/:;?\\", static_cast<int>(code)) != nullptr) {
+            throw std::invalid_argument("the name \"" + name +
+                                        "\" holds a character a Joliet name cannot hold");
+        }
+        ucs2 += static_cast<char>(code >> 8);
+        ucs2 += static_cast<char>(code & 0xFF);
+        ++characters;
+        i += length;
+    }
+    if (characters == 0 || characters > kMaxNameCharacters) {
+        throw std::invalid_argument("the name \"" + name + "\" has " + std::to_string(characters) +
+                                    " characters; a Joliet name has 1 to " +
+                                    std::to_string(kMaxNameCharacters));
+    }
+    return ucs2;
+}
+
+std::string shownName(const std::string& ucs2) {
+    std::string text;
+    for (size_t i = 0; i + 1 < ucs2.size(); i += 2) {
+        const uint32_t code =
+            (uint32_t{static_cast<uint8_t>(ucs2[i])} << 8) | static_cast<uint8_t>(ucs2[i + 1]);
+        if (code < 0x20) {
+            text += '?';
+        } else if (code < 0x80) {
+            text += static_cast<char>(code);
+        } else if (code < 0x800) {
+            text += static_cast<char>(0xC0 | (code >> 6));
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            text += static_cast<char>(0xE0 | (code >> 12));
+            text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return text;
+}
+
+}  // namespace joliet
