@@ -114,7 +114,9 @@ class TreeReader {
             // Only the first record of a file stored in several is matched.
             const bool continuation = continues;
             continues = record.isMultiExtent();
-            if (record.special || record.identifierLength == 0 || continuation) {
+            // A UCS-2 name starts with a zero byte; only a one-byte 0x00 or 0x01 is "." or "..".
+            const bool dot = record.identifierLength == 1 && data[identifierAt] <= 1;
+            if (dot || record.identifierLength == 0 || continuation) {
                 continue;
             }
             Record entry;
