@@ -47,19 +47,10 @@ class TreeReader {
   public:
     TreeReader(ImageSource& image, uint32_t blockSize) : image_(image), blockSize_(blockSize) {}
 
-    void read(uint32_t extent, const std::string& path, DirectoryNode* list) {
-        if (iso_limits::exceedsDirectoryDepth(ancestors_.size())) {
-            throw std::runtime_error(place(path, extent) + " lies more than " +
-                                     std::to_string(iso_limits::kMaxDirectoryDepth) +
-                                     " levels below the root");
-        }
-        if (std::find(ancestors_.begin(), ancestors_.end(), extent) != ancestors_.end()) {
-            throw std::runtime_error(place(path, extent) +
-                                     " is one of its own parent directories (directory loop)");
-        }
-        ancestors_.push_back(extent);
-        const std::vector<Record> records = decode(extent, path);
-        match(records, path, list);
+    void read(uint32_t extent, DirectoryNode* list) {
+        enter(extent, "");
+        const std::vector<Record> records = decode(extent, "");
+        match(records, "", list);
         ancestors_.pop_back();
     }
 
@@ -139,47 +130,43 @@ class TreeReader {
         return node->isMultiExtent() ? node->sections.front().size : node->size;
     }
 
-    // The ISO 9660 file of `list` that `record` names.
-    static DirectoryNode* fileFor(const Record& record, DirectoryNode* list) {
-        DirectoryNode* first = nullptr;
+    // The ISO 9660 file of `list` that `record` names: the same extent and size, the same
+    // name too when `byName` (empty files may share one extent).
+    static DirectoryNode* fileFor(const Record& record, DirectoryNode* list, bool byName) {
         const std::string name = comparable(record.identifier);
         for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
-            if (!unmatched(node) || !node->isFile() || node->extent != record.extent ||
-                firstSize(node) != record.dataLength) {
-                continue;
-            }
-            // Empty files may share one extent; the name tells them apart where it can.
-            if (entry_name::same(node->identifier, name, entry_name::LetterCase::ignored)) {
+            if (unmatched(node) && node->isFile() && node->extent == record.extent &&
+                firstSize(node) == record.dataLength &&
+                (!byName ||
+                 entry_name::same(node->identifier, name, entry_name::LetterCase::ignored))) {
                 return node;
             }
-            if (first == nullptr) {
-                first = node;
-            }
         }
-        return first;
+        return nullptr;
     }
 
-    // The ISO 9660 directory of `list` that the Joliet directory `record` is.
-    DirectoryNode* directoryFor(const Record& record, DirectoryNode* list,
-                                const std::vector<Record>& contents) {
+    // The ISO 9660 directory of `list` that the Joliet directory `record` is: with
+    // `byName` the one of the same name, else the first that holds a file of the
+    // same extent as one of `contents`, else the first one left.
+    static DirectoryNode* directoryFor(const Record& record, DirectoryNode* list,
+                                       const std::vector<Record>& contents, bool byName) {
         const std::string name = comparable(record.identifier);
         DirectoryNode* first = nullptr;
-        DirectoryNode* sharing = nullptr;
         for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
             if (!unmatched(node) || !node->isDirectory()) {
                 continue;
             }
-            if (entry_name::same(node->identifier, name, entry_name::LetterCase::ignored)) {
+            if (byName) {
+                if (entry_name::same(node->identifier, name, entry_name::LetterCase::ignored)) {
+                    return node;
+                }
+            } else if (sharesFile(node->children.get(), contents)) {
                 return node;
-            }
-            if (first == nullptr) {
+            } else if (first == nullptr) {
                 first = node;
             }
-            if (sharing == nullptr && sharesFile(node->children.get(), contents)) {
-                sharing = node;
-            }
         }
-        return sharing != nullptr ? sharing : first;
+        return first;
     }
 
     static bool sharesFile(const DirectoryNode* list, const std::vector<Record>& contents) {
@@ -197,38 +184,60 @@ class TreeReader {
     }
 
     void match(const std::vector<Record>& records, const std::string& path, DirectoryNode* list) {
-        for (const Record& record : records) {
-            const std::string childPath =
-                (path.empty() ? "" : path + "\\") + shownName(record.identifier);
-            if (!record.directory) {
-                if (DirectoryNode* node = fileFor(record, list)) {
-                    node->joliet = record.identifier;
-                    node->jolietHidden = record.hidden;
+        // The subdirectories' records first: they are matched on what they hold.
+        std::vector<std::vector<Record>> contents(records.size());
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (records[i].directory) {
+                const std::string childPath =
+                    (path.empty() ? "" : path + "\\") + shownName(records[i].identifier);
+                enter(records[i].extent, childPath);
+                contents[i] = decode(records[i].extent, childPath);
+                ancestors_.pop_back();
+            }
+        }
+        // Same names first, so that the order of the records does not decide.
+        std::vector<DirectoryNode*> nodes(records.size(), nullptr);
+        for (const bool byName : {true, false}) {
+            for (size_t i = 0; i < records.size(); ++i) {
+                if (nodes[i] != nullptr) {
+                    continue;
                 }
+                const Record& record = records[i];
+                nodes[i] = record.directory ? directoryFor(record, list, contents[i], byName)
+                                            : fileFor(record, list, byName);
+                if (nodes[i] != nullptr) {
+                    nodes[i]->joliet = record.identifier;
+                    nodes[i]->jolietHidden = record.hidden;
+                }
+            }
+        }
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (!records[i].directory) {
                 continue;
-            }
-            if (iso_limits::exceedsDirectoryDepth(ancestors_.size())) {
-                throw std::runtime_error(place(childPath, record.extent) + " lies more than " +
-                                         std::to_string(iso_limits::kMaxDirectoryDepth) +
-                                         " levels below the root");
-            }
-            if (std::find(ancestors_.begin(), ancestors_.end(), record.extent) !=
-                ancestors_.end()) {
-                throw std::runtime_error(place(childPath, record.extent) +
-                                         " is one of its own parent directories (directory loop)");
-            }
-            ancestors_.push_back(record.extent);
-            const std::vector<Record> contents = decode(record.extent, childPath);
-            DirectoryNode* node = directoryFor(record, list, contents);
-            if (node != nullptr) {
-                node->joliet = record.identifier;
-                node->jolietHidden = record.hidden;
             }
             // A Joliet directory without an ISO 9660 counterpart is still read, so that a
             // hostile one is refused wherever it lies; its entries have nothing to name.
-            match(contents, childPath, node != nullptr ? node->children.get() : nullptr);
+            const std::string childPath =
+                (path.empty() ? "" : path + "\\") + shownName(records[i].identifier);
+            enter(records[i].extent, childPath);
+            match(contents[i], childPath, nodes[i] != nullptr ? nodes[i]->children.get() : nullptr);
             ancestors_.pop_back();
         }
+    }
+
+    // Checks the depth and loops of the directory at `extent` and makes it the innermost
+    // ancestor.
+    void enter(uint32_t extent, const std::string& path) {
+        if (iso_limits::exceedsDirectoryDepth(ancestors_.size())) {
+            throw std::runtime_error(place(path, extent) + " lies more than " +
+                                     std::to_string(iso_limits::kMaxDirectoryDepth) +
+                                     " levels below the root");
+        }
+        if (std::find(ancestors_.begin(), ancestors_.end(), extent) != ancestors_.end()) {
+            throw std::runtime_error(place(path, extent) +
+                                     " is one of its own parent directories (directory loop)");
+        }
+        ancestors_.push_back(extent);
     }
 
     ImageSource& image_;
@@ -279,7 +288,7 @@ void readNames(ImageSource& image, const std::vector<uint8_t>& descriptor, Direc
                                  std::to_string(ownBlockSize) + " bytes, the primary one " +
                                  std::to_string(blockSize));
     }
-    TreeReader(image, blockSize).read(rootExtent, "", rootList);
+    TreeReader(image, blockSize).read(rootExtent, rootList);
 }
 
 std::string encodeName(const std::string& name) {
