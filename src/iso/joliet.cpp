@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "iso/byte_order.h"
 #include "iso/entry_name.h"
@@ -31,8 +32,8 @@ struct Record {
     bool hidden = false;
 };
 
-// The ASCII letters of a Joliet name in upper case, other characters as '?', without
-// the ISO 9660 decorations: what the name is compared with an ISO 9660 identifier as.
+// The ASCII characters of a Joliet name, others as '?': what the name is compared with
+// an ISO 9660 identifier as.
 std::string comparable(const std::string& ucs2) {
     std::string ascii;
     for (size_t i = 0; i + 1 < ucs2.size(); i += 2) {
@@ -130,57 +131,103 @@ class TreeReader {
         return node->isMultiExtent() ? node->sections.front().size : node->size;
     }
 
-    // The ISO 9660 file of `list` that `record` names: the same extent and size, the same
-    // name too when `byName` (empty files may share one extent).
-    static DirectoryNode* fileFor(const Record& record, DirectoryNode* list, bool byName) {
-        const std::string name = comparable(record.identifier);
-        for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
-            if (unmatched(node) && node->isFile() && node->extent == record.extent &&
-                firstSize(node) == record.dataLength &&
-                (!byName ||
-                 entry_name::same(node->identifier, name, entry_name::LetterCase::ignored))) {
-                return node;
+    // The entries of one ISO 9660 directory list, indexed for matching: by name (letter
+    // case and decorations ignored), files by extent, and subdirectories by the extents
+    // of the files they hold.
+    struct ListIndex {
+        std::unordered_map<std::string, std::vector<DirectoryNode*>> byName;
+        std::unordered_map<uint32_t, std::vector<DirectoryNode*>> filesByExtent;
+        std::unordered_map<uint32_t, DirectoryNode*> directoryByFileExtent;
+        std::vector<DirectoryNode*> directories;
+
+        explicit ListIndex(DirectoryNode* list) {
+            for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+                if (node->isDotEntry()) {
+                    continue;
+                }
+                byName[key(node->identifier)].push_back(node);
+                if (node->isFile()) {
+                    filesByExtent[node->extent].push_back(node);
+                    continue;
+                }
+                directories.push_back(node);
+                for (const DirectoryNode* child = node->children.get(); child != nullptr;
+                     child = child->next.get()) {
+                    if (child->isFile() && child->size != 0) {
+                        directoryByFileExtent.emplace(child->extent, node);
+                    }
+                }
+            }
+        }
+    };
+
+    static std::string key(const std::string& name) {
+        std::string upper = entry_name::undecorated(name);
+        for (char& c : upper) {
+            if (c >= 'a' && c <= 'z') {
+                c = static_cast<char>(c - 'a' + 'A');
+            }
+        }
+        return upper;
+    }
+
+    static bool fits(const DirectoryNode* node, const Record& record) {
+        return unmatched(node) && node->isFile() && node->extent == record.extent &&
+               firstSize(node) == record.dataLength;
+    }
+
+    // The ISO 9660 file that `record` names: the same extent and size, the same name too
+    // when `byName` (empty files may share one extent).
+    static DirectoryNode* fileFor(const Record& record, const ListIndex& index, bool byName) {
+        const std::vector<DirectoryNode*>* candidates = nullptr;
+        if (byName) {
+            const auto found = index.byName.find(key(comparable(record.identifier)));
+            candidates = found != index.byName.end() ? &found->second : nullptr;
+        } else {
+            const auto found = index.filesByExtent.find(record.extent);
+            candidates = found != index.filesByExtent.end() ? &found->second : nullptr;
+        }
+        if (candidates != nullptr) {
+            for (DirectoryNode* node : *candidates) {
+                if (fits(node, record)) {
+                    return node;
+                }
             }
         }
         return nullptr;
     }
 
-    // The ISO 9660 directory of `list` that the Joliet directory `record` is: with
-    // `byName` the one of the same name, else the first that holds a file of the
-    // same extent as one of `contents`, else the first one left.
-    static DirectoryNode* directoryFor(const Record& record, DirectoryNode* list,
+    // The ISO 9660 directory that the Joliet directory `record` is: with `byName` the one
+    // of the same name, else the one that holds a file of the same extent as one of
+    // `contents`, else the first one left.
+    static DirectoryNode* directoryFor(const Record& record, const ListIndex& index,
                                        const std::vector<Record>& contents, bool byName) {
-        const std::string name = comparable(record.identifier);
-        DirectoryNode* first = nullptr;
-        for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
-            if (!unmatched(node) || !node->isDirectory()) {
+        if (byName) {
+            const auto found = index.byName.find(key(comparable(record.identifier)));
+            if (found != index.byName.end()) {
+                for (DirectoryNode* node : found->second) {
+                    if (unmatched(node) && node->isDirectory()) {
+                        return node;
+                    }
+                }
+            }
+            return nullptr;
+        }
+        for (const Record& content : contents) {
+            if (content.directory || content.dataLength == 0) {
                 continue;
             }
-            if (byName) {
-                if (entry_name::same(node->identifier, name, entry_name::LetterCase::ignored)) {
-                    return node;
-                }
-            } else if (sharesFile(node->children.get(), contents)) {
+            const auto found = index.directoryByFileExtent.find(content.extent);
+            if (found != index.directoryByFileExtent.end() && unmatched(found->second)) {
+                return found->second;
+            }
+        }
+        for (DirectoryNode* node : index.directories) {
+            if (unmatched(node)) {
                 return node;
-            } else if (first == nullptr) {
-                first = node;
             }
         }
-        return first;
-    }
-
-    static bool sharesFile(const DirectoryNode* list, const std::vector<Record>& contents) {
-        for (const Record& record : contents) {
-            if (record.directory || record.dataLength == 0) {
-                continue;
-            }
-            for (const DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
-                if (node->isFile() && node->extent == record.extent) {
-                    return true;
-                }
-            }
-        }
-        return false;
+        return nullptr;
     }
 
     void match(const std::vector<Record>& records, const std::string& path, DirectoryNode* list) {
@@ -196,6 +243,7 @@ class TreeReader {
             }
         }
         // Same names first, so that the order of the records does not decide.
+        const ListIndex index(list);
         std::vector<DirectoryNode*> nodes(records.size(), nullptr);
         for (const bool byName : {true, false}) {
             for (size_t i = 0; i < records.size(); ++i) {
@@ -203,8 +251,8 @@ class TreeReader {
                     continue;
                 }
                 const Record& record = records[i];
-                nodes[i] = record.directory ? directoryFor(record, list, contents[i], byName)
-                                            : fileFor(record, list, byName);
+                nodes[i] = record.directory ? directoryFor(record, index, contents[i], byName)
+                                            : fileFor(record, index, byName);
                 if (nodes[i] != nullptr) {
                     nodes[i]->joliet = record.identifier;
                     nodes[i]->jolietHidden = record.hidden;

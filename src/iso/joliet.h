@@ -34,8 +34,10 @@ std::vector<uint8_t> findDescriptor(ImageSource& image);
 
 // Reads the Joliet tree of `descriptor` and gives every entry of the ISO 9660 tree below
 // `rootList` the name of its Joliet counterpart: a file is the record with the same
-// extent and size, a directory the one of the same name (letter case ignored), else the
-// one holding a file of the same extent, else the next one in order. Entries without a
+// extent and size, of the same name (letter case and decorations ignored) where one is;
+// a directory the record of the same name, else the one holding a file of the same
+// extent, else the next one left. Names are matched first in every directory, so the
+// order of the records does not decide. Entries without a
 // counterpart keep an empty name. Throws std::runtime_error, naming the directory, for a
 // Joliet tree that loops, lies too deep, repeats directories, runs past the image or
 // holds a broken record; the tree is then not taken.
