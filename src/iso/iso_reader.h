@@ -64,7 +64,12 @@ class ISOReader : public virtual ISOManipulator {
                              const std::string& path);
     void copyFileData(const DirectoryNode& node, const std::string& target, bool showProgress);
 
+    // The warning for `jolietOnly`.
+    std::string jolietOnlyText() const;
+
     ImageSourceOpener openSource;
+    // Entries of the old Joliet tree that the ISO 9660 tree does not hold.
+    std::vector<std::string> jolietOnly;
     // While the tree loads: the image, the extents of the directories from the root to
     // the one being read (loop and depth checks) and the directory bytes read so far.
     ImageSource* loadingSource = nullptr;

@@ -66,10 +66,30 @@ std::vector<std::string> ISOReader::DroppedFeatures() {
     }
     try {
         std::unique_ptr<ImageSource> source = openImage();
-        return dropped_features::find(*source, root.get(), logicalBlockSize);
+        std::vector<std::string> dropped =
+            dropped_features::find(*source, root.get(), logicalBlockSize);
+        if (!jolietOnly.empty()) {
+            dropped.push_back(jolietOnlyText());
+        }
+        return dropped;
     } catch (const std::exception& e) {
         return {std::string("the new image may not keep everything of the old one: ") + e.what()};
     }
+}
+
+std::string ISOReader::jolietOnlyText() const {
+    // Named up to this many; the rest are counted.
+    constexpr size_t kMaxNamed = 8;
+    std::string text = "the new image will not keep " + std::to_string(jolietOnly.size()) +
+                       " entr" + (jolietOnly.size() == 1 ? "y" : "ies") +
+                       " of the old image's Joliet tree that its ISO 9660 tree does not hold: ";
+    for (size_t i = 0; i < jolietOnly.size() && i < kMaxNamed; ++i) {
+        text += (i == 0 ? "" : ", ") + printableName(jolietOnly[i]);
+    }
+    if (jolietOnly.size() > kMaxNamed) {
+        text += " and " + std::to_string(jolietOnly.size() - kMaxNamed) + " more";
+    }
+    return text;
 }
 
 std::unique_ptr<ImageSource> ISOReader::openImage() const {
@@ -114,9 +134,10 @@ int ISOReader::loadImage() {
         // The Joliet names are read once the ISO 9660 tree is there; a Joliet tree that
         // is hostile fails the load like a hostile directory.
         std::vector<uint8_t> joliet = joliet::findDescriptor(*source);
+        jolietOnly.clear();
         if (!joliet.empty()) {
             try {
-                joliet::readNames(*source, joliet, tree.get(), logicalBlockSize);
+                jolietOnly = joliet::readNames(*source, joliet, tree.get(), logicalBlockSize);
             } catch (const std::exception& e) {
                 printImageLine(e.what());
                 printImageLine("load ISO image failed - invalid image internal structure");

@@ -259,6 +259,13 @@ class TreeReader {
                 }
             }
         }
+        // Below an entry already named, nothing more is.
+        for (size_t i = 0; i < records.size() && list != nullptr; ++i) {
+            if (nodes[i] == nullptr) {
+                unmatched_.push_back("\\" + (path.empty() ? "" : path + "\\") +
+                                     shownName(records[i].identifier));
+            }
+        }
         for (size_t i = 0; i < records.size(); ++i) {
             if (!records[i].directory) {
                 continue;
@@ -291,6 +298,10 @@ class TreeReader {
     ImageSource& image_;
     uint32_t blockSize_;
     std::vector<uint32_t> ancestors_;
+    std::vector<std::string> unmatched_;
+
+  public:
+    std::vector<std::string> takeUnmatched() { return std::move(unmatched_); }
     uint64_t bytesRead_ = 0;
 };
 
@@ -325,8 +336,8 @@ std::vector<uint8_t> findDescriptor(ImageSource& image) {
     return {};
 }
 
-void readNames(ImageSource& image, const std::vector<uint8_t>& descriptor, DirectoryNode* rootList,
-               uint32_t blockSize) {
+std::vector<std::string> readNames(ImageSource& image, const std::vector<uint8_t>& descriptor,
+                                   DirectoryNode* rootList, uint32_t blockSize) {
     const uint32_t rootExtent =
         getLe32(descriptor.data(), rec::pvd::kRootDirectoryRecord + rec::dir_record::kExtent);
     const uint16_t ownBlockSize =
@@ -336,7 +347,9 @@ void readNames(ImageSource& image, const std::vector<uint8_t>& descriptor, Direc
                                  std::to_string(ownBlockSize) + " bytes, the primary one " +
                                  std::to_string(blockSize));
     }
-    TreeReader(image, blockSize).read(rootExtent, rootList);
+    TreeReader reader(image, blockSize);
+    reader.read(rootExtent, rootList);
+    return reader.takeUnmatched();
 }
 
 std::string encodeName(const std::string& name) {

@@ -41,8 +41,10 @@ std::vector<uint8_t> findDescriptor(ImageSource& image);
 // counterpart keep an empty name. Throws std::runtime_error, naming the directory, for a
 // Joliet tree that loops, lies too deep, repeats directories, runs past the image or
 // holds a broken record; the tree is then not taken.
-void readNames(ImageSource& image, const std::vector<uint8_t>& descriptor, DirectoryNode* rootList,
-               uint32_t blockSize);
+// Returns the Joliet entries that have no counterpart ("\\DIR\\NAME", the topmost of a
+// subtree only): the new image does not have them.
+std::vector<std::string> readNames(ImageSource& image, const std::vector<uint8_t>& descriptor,
+                                   DirectoryNode* rootList, uint32_t blockSize);
 
 // The Joliet name of a local name (UTF-8): UCS-2 big-endian, at most kMaxNameCharacters
 // characters, none of them a control character or one of * / : ; ? \. Throws

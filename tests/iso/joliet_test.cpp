@@ -71,7 +71,8 @@ struct JolietImage {
                     {ucs2("nil.txt"), 51, 0, 0},
                     {ucs2("A long name.txt"), 50, 5, 0},
                     {ucs2("empty.txt"), 51, 0, 0},
-                    {ucs2("secret.txt"), 52, 3, 1}});
+                    {ucs2("secret.txt"), 52, 3, 1},
+                    {ucs2("z only in Joliet.txt"), 54, 1, 0}});
         mini.directory(kJolietDir, kJolietRoot, {{ucs2("b long.txt"), 53, 3, 0}});
     }
     void jolietRoot(const std::vector<MiniImage::Entry>& entries, uint32_t dataLength = 0) {
@@ -160,6 +161,12 @@ TEST(JolietNames, OldNamesAreMatchedByExtentSizeAndNameWhateverTheirOrder) {
     const DirectoryNode* dir = entry(root, "DIR");
     EXPECT_EQ(dir->joliet, ucs2("Subdirectory"));
     EXPECT_EQ(entry(dir->children.get(), "B.TXT")->joliet, ucs2("b long.txt"));
+    // The Joliet entry without an ISO 9660 record is named as dropped, and nothing else.
+    std::vector<std::string> dropped;
+    captureStdout([&] { dropped = loaded.reader->DroppedFeatures(); });
+    EXPECT_EQ(dropped, std::vector<std::string>{
+                           "the new image will not keep 1 entry of the old image's Joliet tree "
+                           "that its ISO 9660 tree does not hold: \\z only in Joliet.txt"});
     // Hidden entries are in the tree but not found.
     EXPECT_FALSE(loaded.reader->FileExists("\\SECRET.TXT"));
     EXPECT_TRUE(loaded.reader->FileExists("\\A.TXT"));
