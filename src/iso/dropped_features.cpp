@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "iso/boot_plan.h"
-#include "iso/byte_order.h"
 #include "iso/image_source.h"
+#include "iso/joliet.h"
 #include "iso/limits.h"
 #include "iso/records.h"
 
@@ -25,13 +25,6 @@ bool hasIdentifier(const uint8_t* block, const char* id) {
     return std::memcmp(block + 1, id, 5) == 0;
 }
 
-bool isJoliet(const uint8_t* descriptor) {
-    // Escape sequences %/@, %/C or %/E at byte 88 mark UCS-2 names.
-    const uint8_t* escape = descriptor + 88;
-    return escape[0] == '%' && escape[1] == '/' &&
-           (escape[2] == '@' || escape[2] == 'C' || escape[2] == 'E');
-}
-
 void volumeDescriptors(ImageSource& image, std::vector<std::string>& dropped,
                        uint32_t& terminator) {
     uint8_t block[rec::kDescriptorSize];
@@ -49,7 +42,7 @@ void volumeDescriptors(ImageSource& image, std::vector<std::string>& dropped,
         switch (block[0]) {
             case 2:
                 // The Joliet tree is written anew for the new image.
-                if (!isJoliet(block)) {
+                if (!joliet::isJolietDescriptor(block)) {
                     dropped.push_back(std::string(kLead) +
                                       "the old image's supplementary volume descriptor" + where);
                 }
