@@ -1,7 +1,7 @@
 // What of an old image a rewrite does not keep: the new image holds the ISO 9660 tree,
-// hidden entries included, its Joliet tree and the boot records, and nothing else. One text per
-// thing, naming it, for the warnings given before a pack (and for a run that only shows what it
-// would do).
+// hidden entries included, its Joliet tree and the boot records, and nothing else. One
+// text per thing, naming it, for the warnings given before a pack (and for a run that
+// only shows what it would do).
 #pragma once
 
 #include <cstdint>
