@@ -240,6 +240,24 @@ TEST(JolietPack, NamesHiddenMarksAndDataSurviveAPackAndAReplacementKeepsItsName)
     EXPECT_EQ(entry(root, "NEW.TXT")->joliet, ucs2("new file, long name.txt"));
     EXPECT_EQ(entry(root, "A.TXT")->joliet, ucs2("A long name.txt"));
     EXPECT_TRUE(entry(root, "SECRET.TXT")->hidden);
+    // A local name that cannot be a Joliet name fails the pack before a byte is written.
+    const std::string tooLong(65, 'n');
+    test_support::writeFile(local / tooLong, "x");
+    ISOModifier refusing("memory.iso",
+                         memoryImageOpener(image.bytes().data(), image.bytes().size()));
+    MemoryImageSink nothing;
+    const std::string printed = captureStdout([&] {
+        ASSERT_EQ(refusing.AddSingleFile(local / tooLong, "\\LONG.TXT", false), 0);
+        EXPECT_EQ(refusing.PackImageTo(nothing, ""), 1);
+    });
+    EXPECT_TRUE(test_support::contains(
+        printed,
+        "load source directory & boot image file failed - the entry \"\\LONG.TXT\" gets "
+        "no Joliet name: the name \"" +
+            tooLong + "\" has 65 characters"))
+        << printed;
+    EXPECT_TRUE(nothing.bytes().empty());
+
     // The Joliet descriptor sits before the terminator, which moved one block on.
     EXPECT_EQ(packed[17 * 2048], 2);
     EXPECT_EQ(packed[18 * 2048], rec::descriptor::kTerminatorType);
