@@ -1,5 +1,6 @@
 #include "image_round_trip.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -68,8 +69,25 @@ std::vector<uint8_t> fileData(const Image& image, const DirectoryNode& node) {
     return data;
 }
 
+// The Joliet names of a list, sorted, each with its hidden mark: the Joliet tree holds
+// them in its own order, and which of several empty files of one extent takes which
+// name is not fixed.
+std::vector<std::string> jolietNames(const DirectoryNode* list) {
+    std::vector<std::string> names;
+    for (const DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+        if (!node->joliet.empty()) {
+            names.push_back(node->joliet + (node->jolietHidden ? "H" : "V"));
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 void compareLists(const DirectoryNode* before, const Image& old, const DirectoryNode* after,
                   const Image& packed, const std::string& path) {
+    if (jolietNames(before) != jolietNames(after)) {
+        mismatch(path, "the Joliet names differ");
+    }
     while (before != nullptr || after != nullptr) {
         if (before != nullptr && before->isDotEntry()) {
             before = before->next.get();
@@ -89,6 +107,9 @@ void compareLists(const DirectoryNode* before, const Image& old, const Directory
         }
         if (before->type != after->type) {
             mismatch(entry, "changed its kind");
+        }
+        if (before->hidden != after->hidden) {
+            mismatch(entry, "changed its hidden mark");
         }
         if (before->isFile()) {
             if (before->size != after->size) {

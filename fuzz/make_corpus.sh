@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Rebuilds the seed corpus of the image reader's fuzz target: small images made by
-# xorriso and genisoimage (plain, bootable, nested, a directory over several blocks).
+# xorriso and genisoimage (plain, bootable, nested, a directory over several blocks, Joliet
+# names and a hidden file).
 set -euo pipefail
 cd "$(dirname "$0")"
 work=$(mktemp -d)
@@ -19,4 +20,7 @@ $mk -o corpus/boot.iso -b boot.bin -no-emul-boot -boot-load-size 4 -c boot.cat "
 $mk -o corpus/many.iso "$work/m"
 genisoimage -quiet -untranslated-filenames -iso-level 4 -no-pad -o corpus/geniso.iso \
   -b boot.bin -no-emul-boot -boot-load-size 4 -c boot.cat "$work/t"
+printf 'z' >"$work/t/PROGRAMS/A long Joliet name.txt"
+genisoimage -quiet -J -untranslated-filenames -no-pad -hidden EMPTY.TXT -o corpus/joliet.iso \
+  "$work/t"
 ls -l corpus

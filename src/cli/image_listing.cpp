@@ -60,7 +60,7 @@ uint64_t bootImageBytes(const boot_catalog::Entry& entry, ImageSource& source) {
 void forEachImageEntry(const DirectoryNode* list, const std::string& parent,
                        const std::function<void(const DirectoryNode&, const std::string&)>& visit) {
     for (const DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
-        if (node->isDotEntry()) {
+        if (node->isDotEntry() || node->hidden) {
             continue;
         }
         // An entry read from the image is found by its name; one added from a local file

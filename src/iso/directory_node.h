@@ -72,6 +72,15 @@ struct DirectoryNode {
     // image writes them again one after the other, the Multi-Extent flag on all but the
     // last. Empty for every other entry.
     std::vector<FileSection> sections;
+    // The record of an entry of the image is marked hidden; the new image marks it so too.
+    // Look-ups and extraction pass such an entry by.
+    bool hidden = false;
+    // The entry's Joliet identifier (UCS-2 big-endian bytes): the one it had in the old
+    // image's Joliet tree, or the one of the entry it replaced. Empty for an entry of an
+    // image without Joliet, or left out of the old Joliet tree; an added entry gets one
+    // from its local name when the new image is laid out.
+    std::string joliet;
+    bool jolietHidden = false;  // its Joliet record is marked hidden
     DirectoryNode() = default;
     DirectoryNode(const DirectoryNode&) = delete;
     DirectoryNode& operator=(const DirectoryNode&) = delete;

@@ -2,15 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
 
 #include "iso/boot_plan.h"
-#include "iso/byte_order.h"
 #include "iso/image_source.h"
+#include "iso/joliet.h"
 #include "iso/limits.h"
 #include "iso/records.h"
 
-using iso_bytes::getLe32;
 namespace rec = iso_record;
 
 namespace dropped_features {
@@ -22,18 +20,9 @@ constexpr char kLead[] = "the new image will not keep ";
 // Volume descriptors are looked for this far after the primary one: real images have a
 // handful, and a hostile one without a terminator ends the search here.
 constexpr uint32_t kMaxDescriptorBlocks = 64;
-// Hidden entries are named up to this many; the rest are counted.
-constexpr size_t kMaxNamedHidden = 8;
 
 bool hasIdentifier(const uint8_t* block, const char* id) {
     return std::memcmp(block + 1, id, 5) == 0;
-}
-
-bool isJoliet(const uint8_t* descriptor) {
-    // Escape sequences %/@, %/C or %/E at byte 88 mark UCS-2 names.
-    const uint8_t* escape = descriptor + 88;
-    return escape[0] == '%' && escape[1] == '/' &&
-           (escape[2] == '@' || escape[2] == 'C' || escape[2] == 'E');
 }
 
 void volumeDescriptors(ImageSource& image, std::vector<std::string>& dropped,
@@ -52,12 +41,11 @@ void volumeDescriptors(ImageSource& image, std::vector<std::string>& dropped,
         const std::string where = " (volume descriptor at block " + std::to_string(n) + ")";
         switch (block[0]) {
             case 2:
-                dropped.push_back(std::string(kLead) +
-                                  (isJoliet(block) ? "the Joliet names of the old image; entries "
-                                                     "keep their ISO 9660 names"
-                                                   : "the old image's supplementary volume "
-                                                     "descriptor") +
-                                  where);
+                // The Joliet tree is written anew for the new image.
+                if (!joliet::isJolietDescriptor(block)) {
+                    dropped.push_back(std::string(kLead) +
+                                      "the old image's supplementary volume descriptor" + where);
+                }
                 break;
             case 3:
                 dropped.push_back(std::string(kLead) + "the old image's volume partition" + where);
@@ -171,39 +159,10 @@ void systemArea(ImageSource& image, std::vector<std::string>& dropped) {
                       "): the new image will not boot from a USB stick");
 }
 
-void hiddenEntries(const std::vector<HiddenEntry>& hidden, const boot_plan::Plan* plan,
-                   uint32_t catalogBlock, uint32_t blockSize, std::vector<std::string>& dropped) {
-    // The catalog and the boot images are written anew, hidden or not.
-    std::set<uint64_t> boot{uint64_t{catalogBlock} * kCdBlock};
-    if (plan != nullptr) {
-        for (const boot_catalog::Entry* entry : plan->catalog.entries()) {
-            boot.insert(uint64_t{entry->loadRba} * kCdBlock);
-        }
-    }
-    std::vector<std::string> names;
-    for (const HiddenEntry& entry : hidden) {
-        if (boot.count(uint64_t{entry.extent} * blockSize) == 0) {
-            names.push_back(entry.path);
-        }
-    }
-    if (names.empty()) {
-        return;
-    }
-    std::string text = std::string(kLead) + std::to_string(names.size()) + " hidden entr" +
-                       (names.size() == 1 ? "y" : "ies") + " of the old image: ";
-    for (size_t i = 0; i < names.size() && i < kMaxNamedHidden; ++i) {
-        text += (i == 0 ? "" : ", ") + names[i];
-    }
-    if (names.size() > kMaxNamedHidden) {
-        text += " and " + std::to_string(names.size() - kMaxNamedHidden) + " more";
-    }
-    dropped.push_back(text);
-}
-
 }  // namespace
 
-std::vector<std::string> find(ImageSource& image, const DirectoryNode* rootList, uint32_t blockSize,
-                              const std::vector<HiddenEntry>& hidden) {
+std::vector<std::string> find(ImageSource& image, const DirectoryNode* rootList,
+                              uint32_t blockSize) {
     std::vector<std::string> dropped;
     uint32_t terminator = 0;
     volumeDescriptors(image, dropped, terminator);
@@ -212,18 +171,11 @@ std::vector<std::string> find(ImageSource& image, const DirectoryNode* rootList,
     systemArea(image, dropped);
 
     boot_plan::Plan plan;
-    bool bootable = false;
-    uint32_t catalogBlock = 0;
     try {
         plan = boot_plan::makePlan(image, rootList, blockSize);
-        bootable = true;
-        uint8_t record[rec::kDescriptorSize];
-        image.read(iso_limits::kBootRecordOffset, record, sizeof record);
-        catalogBlock = getLe32(record, rec::boot_record::kCatalogPointer);
     } catch (const std::exception&) {
         // An image without a readable catalog has no boot entries to lose.
     }
-    hiddenEntries(hidden, bootable ? &plan : nullptr, catalogBlock, blockSize, dropped);
     for (const std::string& text : plan.notCarried) {
         dropped.push_back(kLead + text);
     }

@@ -1,6 +1,7 @@
-// What of an old image a rewrite does not keep: the new image holds the ISO 9660 tree
-// and the boot records, and nothing else. One text per thing, naming it, for the
-// warnings given before a pack (and for a run that only shows what it would do).
+// What of an old image a rewrite does not keep: the new image holds the ISO 9660 tree,
+// hidden entries included, its Joliet tree and the boot records, and nothing else. One
+// text per thing, naming it, for the warnings given before a pack (and for a run that
+// only shows what it would do).
 #pragma once
 
 #include <cstdint>
@@ -12,19 +13,13 @@ class ImageSource;
 
 namespace dropped_features {
 
-// An entry the reader left out of its tree because its record is marked hidden.
-struct HiddenEntry {
-    std::string path;  // "\DIR\NAME"
-    uint32_t extent = 0;
-};
-
 // Each thing of `image` (whose tree, as the reader loaded it, is `rootList`) that a
-// rewrite drops: supplementary and partition volume descriptors (Joliet among them),
-// a UDF bridge, Rock Ridge and other System Use entries, `hidden` entries, a System Area
+// rewrite drops: supplementary volume descriptors other than Joliet's, partition
+// descriptors, a UDF bridge, Rock Ridge and other System Use entries, a System Area
 // that is not zero, and boot catalog entries or boot info tables that cannot be carried
 // over. Every text starts "the new image will not keep". Throws std::runtime_error only
 // when the image cannot be read at all.
-std::vector<std::string> find(ImageSource& image, const DirectoryNode* rootList, uint32_t blockSize,
-                              const std::vector<HiddenEntry>& hidden);
+std::vector<std::string> find(ImageSource& image, const DirectoryNode* rootList,
+                              uint32_t blockSize);
 
 }  // namespace dropped_features

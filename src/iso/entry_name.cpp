@@ -46,7 +46,7 @@ bool same(const std::string& a, const std::string& b, LetterCase letterCase) {
 
 DirectoryNode* findInList(DirectoryNode* list, const std::string& name, LetterCase letterCase) {
     for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
-        if (!node->isDotEntry() && same(node->name, name, letterCase)) {
+        if (!node->isDotEntry() && !node->hidden && same(node->name, name, letterCase)) {
             return node;
         }
     }

@@ -24,7 +24,8 @@ std::string undecorated(const std::string& name);
 // decorations. Bytes above 0x7F are compared as they are.
 bool same(const std::string& a, const std::string& b, LetterCase letterCase);
 
-// The first entry of `list` other than "." and ".." whose name is `name`; null if none.
+// The first entry of `list` other than ".", ".." and hidden ones whose name is `name`; null if
+// none.
 DirectoryNode* findInList(DirectoryNode* list, const std::string& name, LetterCase letterCase);
 
 }  // namespace entry_name

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "iso/directory_node.h"
 #include "iso/limits.h"
@@ -21,6 +22,9 @@ class ISOManipulator {
     void advanceProgress(uint32_t bytes);
 
     NodeList root;  // the root directory's list, starting with its "." node
+    // The old image's Joliet descriptor (2048 bytes) when it has one, else empty: the new
+    // image then gets a Joliet tree of its own.
+    std::vector<uint8_t> jolietDescriptor;
     uint16_t logicalBlockSize = iso_limits::kDefaultBlockSize;
     uint16_t virtualSectorSize = iso_limits::kVirtualSectorSize;
     uint32_t totalBytes = 0;

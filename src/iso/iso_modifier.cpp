@@ -97,7 +97,8 @@ ISOModifier::Insertion ISOModifier::prepareInsertion(const std::string& localPat
                                                     entry_name::LetterCase::ignored)) {
             continue;
         }
-        if (!overwrite) {
+        // A hidden entry is not shown, so nobody is asked about it: the add takes its place.
+        if (!overwrite && !node->hidden) {
             return Insertion();
         }
         if (before == nullptr) {
@@ -113,6 +114,8 @@ ISOModifier::Insertion ISOModifier::prepareInsertion(const std::string& localPat
                              entry_name::LetterCase::exact)) {
             insertion.identifier = old->identifier;
         }
+        // The Joliet name stays, whatever the spelling of the add.
+        insertion.joliet = old->joliet;
         // The replaced data is not copied, so the progress display no longer counts it.
         totalBytes -= fileBytesBelow(*old);
         break;  // `old` goes with its whole subtree here
@@ -152,6 +155,7 @@ int ISOModifier::AddSingleFile(const std::string& localPath, const std::string& 
         node->size = size;
         node->inImage = false;
         node->checked = std::move(checked);
+        node->joliet = insertion.joliet;
         totalBytes += static_cast<uint32_t>(size);
         insertAfter(*insertion.previous, std::move(node));
         return 0;
@@ -175,6 +179,7 @@ int ISOModifier::AddSingleDirectory(const std::string& localPath, const std::str
         node->identifier = insertion.identifier;
         node->size = 0;
         node->inImage = false;
+        node->joliet = insertion.joliet;
         node->children = ISOWriter::loadSourceDirectory(localPath);
         if (node->children == nullptr) {
             // A directory without its entry list would make a broken image; it is not added.

@@ -65,6 +65,7 @@ class ISOModifier : public ISOReader, public ISOWriter {
         std::string identifier;
         std::string localParent;
         std::string localName;
+        std::string joliet;  // the Joliet name of the entry replaced, if it had one
     };
     Insertion prepareInsertion(const std::string& localPath, const std::string& isoPath,
                                bool overwrite);

@@ -32,8 +32,8 @@ class ISOReader : public virtual ISOManipulator {
     // replaces such an entry (ISOModifier). The directory itself is found like any path.
     virtual bool NameTaken(const std::string& isoPath);
 
-    // What a rewrite of the image drops (Joliet, Rock Ridge, a UDF bridge, hidden
-    // entries, the System Area, boot entries it cannot carry), one text each, to be
+    // What a rewrite of the image drops (Rock Ridge, a UDF bridge, descriptors other
+    // than Joliet's, the System Area, boot entries it cannot carry), one text each, to be
     // given as warnings before a pack; empty when the image cannot be loaded.
     std::vector<std::string> DroppedFeatures();
 
@@ -67,9 +67,12 @@ class ISOReader : public virtual ISOManipulator {
                              const std::string& path);
     void copyFileData(const DirectoryNode& node, const std::string& target, Progress progress);
 
+    // The warning for `jolietOnly`.
+    std::string jolietOnlyText() const;
+
     ImageSourceOpener openSource;
-    // Entries left out of the tree because their records are marked hidden.
-    std::vector<dropped_features::HiddenEntry> hiddenEntries;
+    // Entries of the old Joliet tree that the ISO 9660 tree does not hold.
+    std::vector<std::string> jolietOnly;
     // While the tree loads: the image, the extents of the directories from the root to
     // the one being read (loop and depth checks) and the directory bytes read so far.
     ImageSource* loadingSource = nullptr;

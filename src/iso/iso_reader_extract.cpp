@@ -60,12 +60,35 @@ int ISOReader::RetrieveDir(const std::string& isoPath, const std::string& localD
     }
 }
 
+namespace {
+
+// Bytes of the hidden files below `list` (all of them below a hidden directory), modulo
+// 2^32 like `totalBytes`.
+uint32_t hiddenFileBytes(const DirectoryNode* list, bool insideHidden) {
+    uint32_t sum = 0;
+    for (const DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+        const bool hidden = insideHidden || node->hidden;
+        if (node->isFile() && hidden) {
+            sum += static_cast<uint32_t>(node->size);
+        } else if (node->isDirectory() && !node->isDotEntry()) {
+            sum += hiddenFileBytes(node->children.get(), hidden);
+        }
+    }
+    return sum;
+}
+
+}  // namespace
+
 int ISOReader::UnpackImage(const std::string& destination) {
     if (loadImage() != 0) {
         return 1;
     }
     printImageLine("unpack ISO image ...");
+    // Hidden entries are not extracted, so the progress marks count without them.
+    const uint32_t hidden = hiddenFileBytes(root.get(), false);
+    totalBytes -= hidden;
     const int result = extractTree(root.get(), destination, Progress::shown);
+    totalBytes += hidden;
     printImageLine(result == 1 ? "unpack ISO image failed" : "unpack ISO image succeeded");
     return result;
 }
@@ -75,7 +98,8 @@ int ISOReader::extractTree(DirectoryNode* node, const std::string& destination, 
         return 1;
     }
     for (; node != nullptr; node = node->next.get()) {
-        if (node->isDotEntry()) {
+        // Hidden entries are kept for the new image, not shown.
+        if (node->isDotEntry() || node->hidden) {
             continue;
         }
         // Names come from the image; only a plain name may become part of a local path.

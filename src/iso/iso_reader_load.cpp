@@ -10,6 +10,7 @@
 #include "iso/image_console.h"
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
+#include "iso/joliet.h"
 #include "iso/records.h"
 
 using iso_bytes::getLe32;
@@ -65,10 +66,30 @@ std::vector<std::string> ISOReader::DroppedFeatures() {
     }
     try {
         std::unique_ptr<ImageSource> source = openImage();
-        return dropped_features::find(*source, root.get(), logicalBlockSize, hiddenEntries);
+        std::vector<std::string> dropped =
+            dropped_features::find(*source, root.get(), logicalBlockSize);
+        if (!jolietOnly.empty()) {
+            dropped.push_back(jolietOnlyText());
+        }
+        return dropped;
     } catch (const std::exception& e) {
         return {std::string("the new image may not keep everything of the old one: ") + e.what()};
     }
+}
+
+std::string ISOReader::jolietOnlyText() const {
+    // Named up to this many; the rest are counted.
+    constexpr size_t kMaxNamed = 8;
+    std::string text = "the new image will not keep " + std::to_string(jolietOnly.size()) +
+                       " entr" + (jolietOnly.size() == 1 ? "y" : "ies") +
+                       " of the old image's Joliet tree that its ISO 9660 tree does not hold: ";
+    for (size_t i = 0; i < jolietOnly.size() && i < kMaxNamed; ++i) {
+        text += (i == 0 ? "" : ", ") + printableName(jolietOnly[i]);
+    }
+    if (jolietOnly.size() > kMaxNamed) {
+        text += " and " + std::to_string(jolietOnly.size() - kMaxNamed) + " more";
+    }
+    return text;
 }
 
 std::unique_ptr<ImageSource> ISOReader::openImage() const {
@@ -103,7 +124,6 @@ int ISOReader::loadImage() {
         {
             LoadScope scope(loadingSource, source.get());
             loadingExtents.clear();
-            hiddenEntries.clear();
             directoryBytesLoaded = 0;
             tree = loadDirectory(rootExtent, "");
         }
@@ -111,6 +131,20 @@ int ISOReader::loadImage() {
             printImageLine("load ISO image failed - invalid image internal structure");
             return 1;
         }
+        // The Joliet names are read once the ISO 9660 tree is there; a Joliet tree that
+        // is hostile fails the load like a hostile directory.
+        std::vector<uint8_t> joliet = joliet::findDescriptor(*source);
+        jolietOnly.clear();
+        if (!joliet.empty()) {
+            try {
+                jolietOnly = joliet::readNames(*source, joliet, tree.get(), logicalBlockSize);
+            } catch (const std::exception& e) {
+                printImageLine(e.what());
+                printImageLine("load ISO image failed - invalid image internal structure");
+                return 1;
+            }
+        }
+        jolietDescriptor = std::move(joliet);
         root = std::move(tree);
         loaded = true;
         printImageLine("load ISO image succeeded");
@@ -214,10 +248,7 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         const size_t recordOffset = offset;
         offset += record.length;
         const std::string& name = record.name;
-        if (record.isHidden() && record.identifierLength != 0 && !record.special) {
-            hiddenEntries.push_back({shownPath(image_path::join(path, name)), record.extent});
-        }
-        if (record.isHidden() || record.identifierLength == 0) {
+        if (record.identifierLength == 0) {
             continue;
         }
         if (continued != nullptr) {
@@ -257,6 +288,7 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         node->extent = record.extent;
         node->size = record.dataLength;
         node->inImage = true;
+        node->hidden = record.isHidden();
         DirectoryNode* added = entries.append(std::move(node));
         if (added->isDirectory()) {
             added->children = loadDirectory(record.extent, image_path::join(path, name));

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "iso/image_output.h"
+#include "iso/joliet_tree.h"
 
 namespace {
 
@@ -73,9 +74,18 @@ iso_layout::ImageLayout ISOWriter::planLayout(const std::string& bootImagePath,
             printImageLine(std::string(kLoadFailed) + "IO exception: " + e.what());
         }
     }
-    return iso_layout::planImage(pathTableSize, directoryBlocks, fileBlocks, hasBootImage,
-                                 bootImageBytes, kWriteBlockSize, virtualSectorSize,
-                                 bootPlan.carriedBytes, bootPlan.carryCatalog);
+    // The Joliet tree follows everything else, so that without one nothing moves.
+    jolietTree.reset();
+    if (!jolietDescriptor.empty()) {
+        jolietTree = std::make_unique<joliet::Tree>(root.get());
+    }
+    iso_layout::ImageLayout layout = iso_layout::planImage(
+        pathTableSize, directoryBlocks, fileBlocks, hasBootImage, bootImageBytes, kWriteBlockSize,
+        virtualSectorSize, bootPlan.carriedBytes, bootPlan.carryCatalog, jolietTree != nullptr);
+    if (jolietTree) {
+        iso_layout::placeJoliet(layout, jolietTree->pathTableSize(), jolietTree->directoryBlocks());
+    }
+    return layout;
 }
 
 uint64_t ISOWriter::PlannedImageBytes(const std::string& bootImagePath) {

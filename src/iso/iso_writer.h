@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@
 
 namespace local_tree {
 struct Entry;
+}
+namespace joliet {
+class Tree;
 }
 
 class ImageSink;
@@ -156,4 +160,6 @@ class ISOWriter : public virtual ISOManipulator {
                           ImageSink& out);
     // Bytes written over the loader copies at the end of the emit.
     std::vector<boot_plan::Patch> pendingPatches;
+    // The new image's Joliet tree, laid out with the rest; null without Joliet.
+    std::unique_ptr<joliet::Tree> jolietTree;
 };

@@ -12,6 +12,7 @@
 #include "iso/image_sink.h"
 #include "iso/iso_dates.h"
 #include "iso/iso_writer.h"
+#include "iso/joliet_tree.h"
 #include "iso/limits.h"
 #include "iso/records.h"
 
@@ -73,8 +74,16 @@ int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::strin
                                  rootRecord);
              CreateNewPVD(layout.volumeSpaceSize, layout.pathTableSize, layout.typeLPathTableBlock,
                           layout.typeMPathTableBlock, rootRecord, descriptor);
-             return writePrimaryVolumeDescriptor(descriptor, layout.primaryDescriptorBlock, out) ==
-                    0;
+             if (writePrimaryVolumeDescriptor(descriptor, layout.primaryDescriptorBlock, out) !=
+                 0) {
+                 return false;
+             }
+             return !jolietTree || writeOrReport([&] {
+                 uint8_t joliet[iso_record::kDescriptorSize];
+                 jolietTree->makeDescriptor(jolietDescriptor, layout, joliet);
+                 out.writeAt(byteOffset(layout.jolietDescriptorBlock, kWriteBlockSize), joliet,
+                             sizeof joliet);
+             });
          }},
         {"write boot record", nullptr, true,
          [&] {
@@ -105,7 +114,9 @@ int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::strin
              return writeTypeLPathTable(root.get(), layout.typeLPathTableBlock,
                                         layout.directoryStart, out) != 0 &&
                     writeTypeMPathTable(root.get(), layout.typeMPathTableBlock,
-                                        layout.directoryStart, out) != 0;
+                                        layout.directoryStart, out) != 0 &&
+                    (!jolietTree ||
+                     writeOrReport([&] { jolietTree->writePathTables(layout, out); }));
          }},
         {"write directory record and files", "write directory record and file", false,
          [&] {
@@ -116,6 +127,8 @@ int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::strin
              }
              return writeDirectoryTree(root.get(), 1, layout.directoryStart, layout.fileStart,
                                        out) == 0 &&
+                    (!jolietTree ||
+                     writeOrReport([&] { jolietTree->writeDirectories(layout, out); })) &&
                     finishImage(layout, out) == 0;
          }},
     };
@@ -188,6 +201,7 @@ void ISOWriter::makeDirectoryRecord(DirectoryNode* node, uint16_t volumeSequence
     fields.isDirectory = node->isDirectory();
     fields.volumeSequenceNumber = volumeSequenceNumber;
     fields.recordingDate = date;
+    fields.hidden = node->hidden;
     if (node->name == ".") {
         fields.kind = iso_record::DirectoryRecordFields::Kind::Self;
     } else if (node->name == "..") {
@@ -234,6 +248,7 @@ void ISOWriter::writeSections(const DirectoryNode& node, uint16_t volumeSequence
         fields.extent = placed.areaExtent + fileStart;
         fields.dataLength = placed.dataLength;
         fields.multiExtent = i + 1 < node.sections.size();
+        fields.hidden = node.hidden;
         fields.volumeSequenceNumber = volumeSequenceNumber;
         fields.recordingDate = date;
         fields.identifier = node.identifier;

@@ -208,7 +208,8 @@ uint32_t layoutDirectory(uint32_t parentSize, uint32_t parentExtent, DirectoryNo
 
 ImageLayout planImage(uint32_t pathTableSize, uint64_t directoryBlocks, uint64_t fileBlocks,
                       bool hasBootImage, uint64_t bootImageBytes, uint32_t blockSize,
-                      uint32_t virtualSectorSize, uint64_t carriedBootBytes, bool ownSectorCounts) {
+                      uint32_t virtualSectorSize, uint64_t carriedBootBytes, bool ownSectorCounts,
+                      bool joliet) {
     ImageLayout layout;
     layout.blockSize = blockSize;
     layout.pathTableSize = pathTableSize;
@@ -222,7 +223,7 @@ ImageLayout planImage(uint32_t pathTableSize, uint64_t directoryBlocks, uint64_t
                          std::to_string(sectors) + " virtual sectors; the boot catalog counts " +
                          "at most " + std::to_string(iso_limits::kMaxBootSectorCount));
     }
-    const uint64_t descriptors = hasBootImage ? 3 : 2;
+    const uint64_t descriptors = (hasBootImage ? 3 : 2) + (joliet ? 1 : 0);
     // The descriptors, the terminator among them, then the boot catalog when there is one.
     const uint64_t typeL =
         iso_limits::kPrimaryDescriptorBlock + descriptors + (hasBootImage ? 1 : 0);
@@ -247,7 +248,8 @@ ImageLayout planImage(uint32_t pathTableSize, uint64_t directoryBlocks, uint64_t
     layout.bootRecordBlock = hasBootImage ? iso_limits::kBootRecordBlock : 0;
     layout.terminatorBlock =
         static_cast<uint32_t>(iso_limits::kPrimaryDescriptorBlock + descriptors - 1);
-    layout.bootCatalogBlock = hasBootImage ? iso_limits::kBootCatalogBlock : 0;
+    layout.bootCatalogBlock = hasBootImage ? iso_limits::kBootCatalogBlock + (joliet ? 1 : 0) : 0;
+    layout.jolietDescriptorBlock = joliet ? layout.terminatorBlock - 1 : 0;
     layout.typeLPathTableBlock = static_cast<uint32_t>(typeL);
     layout.typeMPathTableBlock = static_cast<uint32_t>(typeL + pathTableBlocks);
     layout.directoryStart = static_cast<uint32_t>(directoryStart);
@@ -255,6 +257,25 @@ ImageLayout planImage(uint32_t pathTableSize, uint64_t directoryBlocks, uint64_t
     layout.fileStart = static_cast<uint32_t>(fileStart);
     layout.volumeSpaceSize = static_cast<uint32_t>(total);
     return layout;
+}
+
+void placeJoliet(ImageLayout& layout, uint32_t pathTableSize, uint64_t directoryBlocks) {
+    const uint64_t pathTableBlocks = pathTableSize / layout.blockSize + 1;
+    const uint64_t typeL = layout.volumeSpaceSize;
+    const uint64_t directoryStart = typeL + 2 * pathTableBlocks;
+    const uint64_t total = directoryStart + directoryBlocks;
+    if (total > iso_limits::kMaxBlocks) {
+        throw LimitError("the image with its Joliet tree would take " + std::to_string(total) +
+                         " blocks of " + std::to_string(layout.blockSize) +
+                         " bytes; an image holds at most " +
+                         std::to_string(iso_limits::kMaxBlocks));
+    }
+    layout.jolietPathTableBlocks = static_cast<uint32_t>(pathTableBlocks);
+    layout.jolietTypeLPathTableBlock = static_cast<uint32_t>(typeL);
+    layout.jolietTypeMPathTableBlock = static_cast<uint32_t>(typeL + pathTableBlocks);
+    layout.jolietDirectoryStart = static_cast<uint32_t>(directoryStart);
+    layout.jolietDirectoryBlocks = static_cast<uint32_t>(directoryBlocks);
+    layout.volumeSpaceSize = static_cast<uint32_t>(total);
 }
 
 }  // namespace iso_layout

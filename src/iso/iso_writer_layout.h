@@ -89,16 +89,32 @@ struct ImageLayout {
     uint32_t bootImageStart = 0;
     uint32_t fileStart = 0;
     uint32_t volumeSpaceSize = 0;  // blocks of the whole image
+    // Joliet, when the image has it: its descriptor right before the terminator, its
+    // path tables and directories after everything else. All 0 without Joliet.
+    uint32_t jolietDescriptorBlock = 0;
+    uint32_t jolietPathTableBlocks = 0;  // per table
+    uint32_t jolietTypeLPathTableBlock = 0;
+    uint32_t jolietTypeMPathTableBlock = 0;
+    uint32_t jolietDirectoryStart = 0;
+    uint32_t jolietDirectoryBlocks = 0;
 };
 
 // The image layout from the sizes of its parts. `bootImageBytes` is the size of the boot
 // image file (used only with a boot image); `carriedBootBytes` (whole blocks) those of
 // the catalog's other images that follow it. Throws LimitError when the image would have
 // more than 2^32 - 1 blocks or, unless the catalog keeps each entry's own Sector Count
-// (`ownSectorCounts`), the boot image more sectors than the catalog can count.
+// (`ownSectorCounts`), the boot image more sectors than the catalog can count. With
+// `joliet` one more descriptor goes before the terminator, which moves the terminator and
+// everything after it one block on.
 ImageLayout planImage(uint32_t pathTableSize, uint64_t directoryBlocks, uint64_t fileBlocks,
                       bool hasBootImage, uint64_t bootImageBytes, uint32_t blockSize,
                       uint32_t virtualSectorSize, uint64_t carriedBootBytes = 0,
-                      bool ownSectorCounts = false);
+                      bool ownSectorCounts = false, bool joliet = false);
+
+// Places the Joliet path tables (`pathTableSize` bytes each) and directories
+// (`directoryBlocks`) after everything `layout` (planned with `joliet`) holds, and grows
+// its Volume Space Size. Throws LimitError when the image would have more than 2^32 - 1
+// blocks.
+void placeJoliet(ImageLayout& layout, uint32_t pathTableSize, uint64_t directoryBlocks);
 
 }  // namespace iso_layout

@@ -218,7 +218,8 @@ uint32_t encodeDirectoryRecord(const DirectoryRecordFields& fields, uint8_t* buf
     }
     buffer[dir_record::kFlags] =
         static_cast<uint8_t>((fields.isDirectory ? dir_record::kFlagDirectory : 0) |
-                             (fields.multiExtent ? dir_record::kFlagMultiExtent : 0));
+                             (fields.multiExtent ? dir_record::kFlagMultiExtent : 0) |
+                             (fields.hidden ? dir_record::kFlagHidden : 0));
     putBoth16(buffer, dir_record::kVolumeSequenceNumber, fields.volumeSequenceNumber);
     buffer[dir_record::kIdentifierLength] = static_cast<uint8_t>(identifierLength);
     if (fields.kind == DirectoryRecordFields::Kind::Self) {

@@ -314,6 +314,7 @@ struct DirectoryRecordFields {
     uint32_t dataLength = 0;
     bool isDirectory = false;
     bool multiExtent = false;  // a further record of the same file follows
+    bool hidden = false;       // the Existence bit: readers do not list the entry
     uint16_t volumeSequenceNumber = 1;
     const uint8_t* recordingDate = nullptr;  // 7 bytes, or zeros when null
     enum class Kind { Self, Parent, Named } kind = Kind::Named;

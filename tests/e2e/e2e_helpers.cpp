@@ -65,8 +65,10 @@ std::string readFromImage(const std::string& image, const std::string& isoPath) 
     return test_support::readFile(temp / "file");
 }
 
-std::vector<std::string> listImage(const std::string& image) {
-    std::istringstream lines(mustRun("isoinfo -f -i " + shellQuote(image)));
+std::vector<std::string> listImage(const std::string& image, const std::string& isoinfoOption) {
+    std::istringstream lines(mustRun("isoinfo " + isoinfoOption +
+                                     (isoinfoOption.empty() ? "" : " ") + "-f -i " +
+                                     shellQuote(image)));
     std::vector<std::string> paths;
     for (std::string line; std::getline(lines, line);) {
         if (!line.empty()) {

@@ -37,8 +37,9 @@ void makeSampleCd(const std::string& tree, const std::string& image);
 // Throws when iso-read can not read it.
 std::string readFromImage(const std::string& image, const std::string& isoPath);
 
-// Every file and directory path of `image` as isoinfo -f lists them, sorted.
-std::vector<std::string> listImage(const std::string& image);
+// Every file and directory path of `image` as isoinfo -f lists them, sorted; in the
+// namespace `isoinfoOption` chooses ("-J": the Joliet names).
+std::vector<std::string> listImage(const std::string& image, const std::string& isoinfoOption = "");
 
 // Output of a shell command that must succeed (throws otherwise).
 std::string mustRun(const std::string& command);

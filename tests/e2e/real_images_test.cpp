@@ -207,7 +207,8 @@ TEST_F(RealImage, GenisoimageDefaultNamesAreFoundChangedAndListedOnce) {
         << listing;
 }
 
-TEST_F(RealImage, JolietRockRidgeHiddenEntriesAndAnMbrAreNamedBeforeThePack) {
+// Rock Ridge and the MBR are named; Joliet and the hidden entry are kept, so they are not.
+TEST_F(RealImage, RockRidgeAndAnMbrAreNamedBeforeThePackJolietAndHiddenEntriesAreNot) {
     writeFile(hostFile("DOCS/A long file name.txt"), "long\n");
     writeFile(hostFile("DOCS/SECRET.TXT"), "hidden\n");
     fs::create_symlink("README.TXT", hostFile("DOCS/LINK.TXT"));
@@ -223,12 +224,9 @@ TEST_F(RealImage, JolietRockRidgeHiddenEntriesAndAnMbrAreNamedBeforeThePack) {
     const e2e::ProgramRun run = runFirewall();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     const std::vector<std::string> expected = {
-        "Warning: the new image will not keep the Joliet names of the old image",
         "Warning: the new image will not keep the Rock Ridge entries of the old image",
         "Warning: the new image will not keep the System Area of the old image (an MBR): the new "
-        "image will not boot from a USB stick\n",
-        "Warning: the new image will not keep 1 hidden entry of the old image: "
-        "\\DOCS\\SECRET.TXT;1\n"};
+        "image will not boot from a USB stick\n"};
     for (const std::string& line : expected) {
         EXPECT_TRUE(contains(run.err, line)) << line << "\n" << run.err;
     }
@@ -236,6 +234,81 @@ TEST_F(RealImage, JolietRockRidgeHiddenEntriesAndAnMbrAreNamedBeforeThePack) {
     // The pack then goes on.
     EXPECT_TRUE(contains(run.out, "Log: pack image file back succeeded\n")) << run.out;
     EXPECT_NE(readFromImage(image(), "/WINBOM.INI;1").find("WinPEFirewall=off"), std::string::npos);
+}
+
+// The old Joliet names stay, an added entry gets its local name, the file a run edits
+// keeps its Joliet name, the hidden entry stays hidden with its bytes, and every
+// unchanged file reads the same through the Joliet names, for both makers.
+TEST_F(RealImage, JolietNamesAndHiddenEntriesSurviveARun) {
+    writeFile(hostFile("DOCS/A long file name.txt"), "long\n");
+    writeFile(hostFile("DOCS/SECRET.TXT"), "hidden\n");
+    writeFile(temp / "add/New tools/Another long name.txt", "added\n");
+    const std::string pristine = tree() + ".pristine";
+    fs::create_directory(pristine);
+    e2e::mustRun("cp -a " + shellQuote(tree()) + "/. " + shellQuote(pristine));
+    // xorriso leaves a hidden file out instead of marking it: only genisoimage marks one.
+    const struct {
+        std::string maker;
+        bool hides;
+    } makers[] = {{"genisoimage", true}, {"xorriso -as mkisofs", false}};
+    for (const auto& m : makers) {
+        SCOPED_TRACE(m.maker);
+        fs::remove_all(tree());
+        e2e::mustRun("cp -a " + shellQuote(pristine) + " " + shellQuote(tree()));
+        remake(m.maker, std::string("-R -J ") + (m.hides ? "-hidden SECRET.TXT " : "") +
+                            "-b BOOT/HELLO.BIN -no-emul-boot -boot-load-size 4 -c BOOT/BOOT.CAT");
+        const std::vector<std::string> before = e2e::listImage(image(), "-J");
+        ASSERT_NE(std::find(before.begin(), before.end(), "/DOCS/A long file name.txt"),
+                  before.end());
+        const e2e::ProgramRun run =
+            runProgram(temp.path(), {"-i", "cd.iso", "-f", "-X", "add/New tools%\\DOCS"}, "", "",
+                       "TMPDIR=" + shellQuote(temp.path()));
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_FALSE(contains(run.err, "Joliet")) << run.err;
+        EXPECT_FALSE(contains(run.err, "hidden")) << run.err;
+
+        std::vector<std::string> expected = before;
+        expected.push_back("/DOCS/New tools");
+        expected.push_back("/DOCS/New tools/Another long name.txt");
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(e2e::listImage(image(), "-J"), expected);
+        const std::string old = image() + ".bak";
+        for (const std::string& path : before) {
+            const std::string extract = "isoinfo -J -x " + shellQuote(path) + " -i ";
+            if (path == "/WINBOM.INI") {
+                continue;
+            }
+            EXPECT_EQ(e2e::mustRun(extract + shellQuote(image())),
+                      e2e::mustRun(extract + shellQuote(old)))
+                << path;
+        }
+        EXPECT_TRUE(contains(e2e::mustRun("isoinfo -J -x /WINBOM.INI -i " + shellQuote(image())),
+                             "WinPEFirewall=off"));
+        EXPECT_EQ(e2e::mustRun("isoinfo -J -x '/DOCS/New tools/Another long name.txt' -i " +
+                               shellQuote(image())),
+                  "added\n");
+        // The hidden mark (flags 01 after the extent) in both trees, and the bytes.
+        for (const std::string joliet : {"", "-J "}) {
+            if (!m.hides) {
+                break;
+            }
+            const std::string listing =
+                e2e::mustRun("isoinfo " + joliet + "-l -i " + shellQuote(image()));
+            const std::regex secret(R"(\[ *\d+ 01\]  SECRET\.TXT)");
+            EXPECT_TRUE(std::regex_search(listing, secret)) << joliet << listing;
+        }
+        EXPECT_EQ(e2e::mustRun("isoinfo -J -x /DOCS/SECRET.TXT -i " + shellQuote(image())),
+                  "hidden\n");
+        const std::string verify = e2e::mustRun("isovfy " + shellQuote(image()));
+        EXPECT_TRUE(contains(verify, "No errors found")) << verify;
+        // 7-Zip reads the Joliet tree where there is one.
+        if (test_support::haveTool("7z")) {
+            const std::string listing = e2e::mustRun("7z l " + shellQuote(image()));
+            EXPECT_TRUE(contains(listing, "DOCS/A long file name.txt")) << listing;
+            EXPECT_TRUE(contains(listing, "DOCS/New tools/Another long name.txt")) << listing;
+        }
+        fs::remove(old);
+    }
 }
 
 // A local name that differs from an image entry only in letter case is a clash: the

@@ -249,6 +249,32 @@ TEST(WriterLayout, ImageBlocksWithAndWithoutBootImage) {
     EXPECT_EQ(8u, odd.bootSectorCount);
 }
 
+// With Joliet its descriptor takes the terminator's block and everything after moves one
+// on; its path tables and directories follow the last file block.
+TEST(WriterLayout, JolietTakesADescriptorBlockAndFollowsEverythingElse) {
+    for (const bool hasBoot : {false, true}) {
+        const ImageLayout without = iso_layout::planImage(10, 3, 7, hasBoot, 2048, 2048, 512);
+        ImageLayout with =
+            iso_layout::planImage(10, 3, 7, hasBoot, 2048, 2048, 512, 0, false, true);
+        EXPECT_EQ(without.terminatorBlock, with.jolietDescriptorBlock) << hasBoot;
+        EXPECT_EQ(without.terminatorBlock + 1, with.terminatorBlock) << hasBoot;
+        EXPECT_EQ(without.descriptorCount + 1, with.descriptorCount) << hasBoot;
+        EXPECT_EQ(hasBoot ? 20u : 0u, with.bootCatalogBlock);
+        EXPECT_EQ(without.typeLPathTableBlock + 1, with.typeLPathTableBlock) << hasBoot;
+        EXPECT_EQ(without.fileStart + 1, with.fileStart) << hasBoot;
+        EXPECT_EQ(without.volumeSpaceSize + 1, with.volumeSpaceSize) << hasBoot;
+        const uint32_t end = with.volumeSpaceSize;
+        iso_layout::placeJoliet(with, 2048, 4);  // tables of exactly a block take two each
+        EXPECT_EQ(end, with.jolietTypeLPathTableBlock);
+        EXPECT_EQ(end + 2, with.jolietTypeMPathTableBlock);
+        EXPECT_EQ(end + 4, with.jolietDirectoryStart);
+        EXPECT_EQ(end + 8, with.volumeSpaceSize);
+        EXPECT_EQ(0u, without.jolietDescriptorBlock);
+    }
+    ImageLayout full = iso_layout::planImage(10, 3, 7, false, 0, 2048, 512, 0, false, true);
+    EXPECT_THROW(iso_layout::placeJoliet(full, 10, iso_limits::kMaxBlocks), iso_layout::LimitError);
+}
+
 TEST(WriterLayout, WhatTheFormatCannotHoldIsRefused) {
     // Identifiers: 221 bytes fit, 222 do not, an empty one never.
     NodeList longest = listOf(nodes(fileNode(nameOfLength(221, 'L'), 1)));
