@@ -7,29 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/open_file.h"
+
 namespace local_file {
-
-// An open file descriptor, closed when the object goes away.
-class OpenFile {
-  public:
-    OpenFile() = default;
-    explicit OpenFile(int fd) : fd_(fd) {}
-    ~OpenFile();
-    OpenFile(OpenFile&& other) noexcept : fd_(other.release()) {}
-    OpenFile& operator=(OpenFile&& other) noexcept;
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-
-    int fd() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_ = -1;
-};
 
 // "a FIFO", "a socket", "a character device", "a block device", "a directory", ... for
 // a file mode that is not a regular file's.
@@ -45,6 +25,12 @@ OpenFile openForReading(const std::string& path, uint64_t& size, const char* wha
 // for writing with the permission bits `mode`. Throws std::runtime_error "cannot create
 // <path>: <reason>".
 OpenFile createNew(const std::string& path, unsigned mode);
+
+// Opens the work-tree file `path` for writing from its start, emptied, creating it with
+// the permission bits `mode` when it is missing. As with createNew, a link standing
+// there is never followed, and nothing but a regular file is written to: both are
+// refused with std::runtime_error "cannot create <path>: <reason>".
+OpenFile rewrite(const std::string& path, unsigned mode = 0644);
 
 // Copies everything from the current offset of `in` to its end to the current offset of
 // `out`, in the kernel where it can. `source` and `target` name the two in errors. Stops

@@ -135,7 +135,7 @@ void listDirectory(Walk& walk, int directory, const checked_file::Route& route,
             }
             if (walk.depth == Depth::whole) {
                 // Opened as it was seen: the entry itself, or what the link leads to.
-                const local_file::OpenFile below =
+                const OpenFile below =
                     linked ? checked_file::openDirectory(entry.route, path)
                            : checked_file::openDirectoryAt(directory, name, status, path);
                 walk.chain.push_back(resolved);
@@ -160,7 +160,7 @@ void listDirectory(Walk& walk, int directory, const checked_file::Route& route,
 
 std::vector<Entry> scan(const std::string& top, Depth depth, const NameCheck& checkName,
                         const SizeCheck& checkSize) {
-    local_file::OpenFile directory;
+    OpenFile directory;
     const checked_file::Route start = checked_file::startAtDirectory(top, directory);
     Walk walk{start->name, depth, checkName, checkSize, start, {}, {start->name}};
     if (::fstat(directory.fd(), &walk.topStatus) != 0) {
