@@ -55,15 +55,12 @@ std::string followLink(const Walk& walk, const std::string& path) {
 
 // The names in the open directory `directory`, in the order the file system lists them.
 std::vector<std::string> namesIn(int directory, const std::string& shown) {
-    const int copy = ::fcntl(directory, F_DUPFD_CLOEXEC, 0);
-    DIR* listing = copy < 0 ? nullptr : ::fdopendir(copy);
+    OpenFile copy(::fcntl(directory, F_DUPFD_CLOEXEC, 0));
+    DIR* listing = copy.isOpen() ? ::fdopendir(copy.fd()) : nullptr;
     if (listing == nullptr) {
-        const int error = errno;
-        if (copy >= 0) {
-            ::close(copy);
-        }
-        throw std::runtime_error("can not list directory " + shown + ": " + std::strerror(error));
+        throw std::runtime_error("can not list directory " + shown + ": " + std::strerror(errno));
     }
+    copy.release();  // the listing owns it from here on
     std::vector<std::string> names;
     for (;;) {
         errno = 0;
