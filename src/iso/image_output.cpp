@@ -1,9 +1,5 @@
 #include "iso/image_output.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +8,7 @@
 #include "iso/image_source.h"
 #include "iso/limits.h"
 #include "platform/interrupt.h"
+#include "platform/local_file.h"
 
 namespace {
 
@@ -53,27 +50,8 @@ void ImageOutput::closeSource() {
 
 void ImageOutput::create(const std::string& outputPath) {
     path = outputPath;
-    struct stat status;
-    if (::lstat(outputPath.c_str(), &status) == 0) {
-        if (S_ISDIR(status.st_mode)) {
-            throw std::runtime_error("can not create " + outputPath + ": " + errorText(EISDIR));
-        }
-        if (::unlink(outputPath.c_str()) != 0 && errno != ENOENT) {
-            throw std::runtime_error("can not remove what stands at " + outputPath + ": " +
-                                     errorText(errno));
-        }
-    }
-    // Something planted between the removal and this call makes it fail, never followed.
-    imageFile = OpenFile(
-        ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!imageFile.isOpen()) {
-        throw std::runtime_error("can not create " + outputPath + ": " + errorText(errno));
-    }
+    imageFile = local_file::createAfresh(outputPath, 0600, created);
     copier.setTarget(imageFile.fd(), outputPath);
-    if (::fstat(imageFile.fd(), &status) != 0) {
-        throw std::runtime_error("can not query " + outputPath + ": " + errorText(errno));
-    }
-    created = file_identity::of(status);
 }
 
 void ImageOutput::writeAt(uint64_t offset, const void* data, size_t size) {
@@ -197,15 +175,7 @@ void ImageOutput::copyRange(const CopySource& from, uint64_t sourceOffset, uint6
 
 void ImageOutput::extendTo(uint64_t size) {
     flushCopies();
-    struct stat status;
-    if (!imageFile.isOpen() || ::fstat(imageFile.fd(), &status) != 0) {
-        throw std::runtime_error("can not query the size of " + path + ": " + errorText(errno));
-    }
-    if (static_cast<uint64_t>(status.st_size) < size &&
-        ::ftruncate(imageFile.fd(), static_cast<off_t>(size)) != 0) {
-        throw std::runtime_error("extending " + path + " to " + std::to_string(size) +
-                                 " bytes failed: " + errorText(errno));
-    }
+    local_file::extendTo(imageFile.fd(), path, size);
 }
 
 void ImageOutput::close() {

@@ -183,6 +183,42 @@ OpenFile rewrite(const std::string& path, unsigned mode) {
     return file;
 }
 
+OpenFile createAfresh(const std::string& path, unsigned mode, FileIdentity& identity) {
+    struct stat status;
+    if (::lstat(path.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) {
+            throw std::runtime_error("can not create " + path + ": " + errorText(EISDIR));
+        }
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+            throw std::runtime_error("can not remove what stands at " + path + ": " +
+                                     errorText(errno));
+        }
+    }
+    // Something planted between the removal and this call makes it fail, never followed.
+    OpenFile file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                         static_cast<mode_t>(mode)));
+    if (!file.isOpen()) {
+        throw std::runtime_error("can not create " + path + ": " + errorText(errno));
+    }
+    if (::fstat(file.fd(), &status) != 0) {
+        throw std::runtime_error("can not query " + path + ": " + errorText(errno));
+    }
+    identity = file_identity::of(status);
+    return file;
+}
+
+void extendTo(int fd, const std::string& path, uint64_t size) {
+    struct stat status;
+    if (::fstat(fd, &status) != 0) {
+        throw std::runtime_error("can not query the size of " + path + ": " + errorText(errno));
+    }
+    if (static_cast<uint64_t>(status.st_size) < size &&
+        ::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        throw std::runtime_error("extending " + path + " to " + std::to_string(size) +
+                                 " bytes failed: " + errorText(errno));
+    }
+}
+
 void copyFile(const std::string& source, const std::string& target) {
     uint64_t size = 0;
     const OpenFile in = openForReading(source, size);
