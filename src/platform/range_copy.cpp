@@ -100,9 +100,9 @@ void RangeCopier::zeroGapsInKernelCopy(int source, uint64_t sourceStart, uint64_
         if (gap > gap_.size()) {
             throw std::logic_error("gap of " + std::to_string(gap) + " bytes between two files");
         }
-        const ssize_t got =
-            ::pread(source, gap_.data(), gap, static_cast<off_t>(sourceStart + gapStart));
-        if (got == static_cast<ssize_t>(gap) &&
+        const file_io::Transfer got =
+            file_io::readAt(source, sourceStart + gapStart, gap_.data(), gap);
+        if (!got.failed() && got.done == gap &&
             std::all_of(gap_.begin(), gap_.begin() + static_cast<std::ptrdiff_t>(gap),
                         [](uint8_t byte) { return byte == 0; })) {
             continue;
