@@ -49,9 +49,8 @@ std::vector<const Step*> stepsOf(const Route& route) {
 
 // Opens the directory `name` of the directory `at` without following a link and checks
 // it against `expected`; the reason of a failure names `what`.
-OpenFile openCheckedDirectory(int at, const std::string& name,
-                                          const FileIdentity& expected, const std::string& what,
-                                          std::string& reason) {
+OpenFile openCheckedDirectory(int at, const std::string& name, const FileIdentity& expected,
+                              const std::string& what, std::string& reason) {
     OpenFile directory(::openat(at, name.c_str(), kDirectoryFlags));
     struct stat status;
     if (directory.fd() < 0) {
@@ -77,7 +76,7 @@ OpenFile openCheckedDirectory(int at, const std::string& name,
 OpenFile walk(const std::vector<const Step*>& steps, size_t end, std::string& reason) {
     const Step& start = *steps.front();
     OpenFile directory = openCheckedDirectory(AT_FDCWD, start.name, start.identity,
-                                                          "the directory " + start.name, reason);
+                                              "the directory " + start.name, reason);
     for (size_t i = 1; i < end && directory.fd() >= 0; ++i) {
         const Step& step = *steps[i];
         directory = openCheckedDirectory(directory.fd(), step.name, step.identity,
@@ -151,7 +150,7 @@ Route follow(const Route& route, const std::string& relative, const std::string&
 }
 
 OpenFile openDirectoryAt(int parent, const std::string& name, const struct stat& status,
-                                     const std::string& shown) {
+                         const std::string& shown) {
     std::string reason;
     OpenFile directory =
         openCheckedDirectory(parent, name, file_identity::of(status), "it", reason);

@@ -52,7 +52,7 @@ Route follow(const Route& route, const std::string& relative, const std::string&
 // Opens the directory `name` of the open directory `parent` without following a link and
 // checks that it is the directory `status` describes. `shown` names it in errors.
 OpenFile openDirectoryAt(int parent, const std::string& name, const struct stat& status,
-                                     const std::string& shown);
+                         const std::string& shown);
 
 // Opens the directory at the end of `route` for listing. Throws std::runtime_error
 // "can not list directory <shown>: ..." when it, or one on its way, is not the one the
