@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 
 #include "base/console_log.h"
 #include "platform/file_identity.h"
