@@ -113,12 +113,12 @@ std::string freshBackupName(const std::string& backupPath, int attempt) {
 
 // A copy of the old image at the fresh name of `pending`, with the old image's owner,
 // attributes and mode, flushed to disk.
-void copyBackup(const local_file::OpenFile& source, const std::string& imagePath,
-                const struct stat& old, const std::string& backupPath, PendingBackup& pending) {
-    local_file::OpenFile target;
+void copyBackup(const OpenFile& source, const std::string& imagePath, const struct stat& old,
+                const std::string& backupPath, PendingBackup& pending) {
+    OpenFile target;
     for (int attempt = 0; attempt < kBackupNameTries && target.fd() < 0; ++attempt) {
         const std::string name = freshBackupName(backupPath, attempt);
-        target = local_file::OpenFile(
+        target = OpenFile(
             ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (target.fd() >= 0) {
             pending.name(name);
@@ -143,8 +143,8 @@ void copyBackup(const local_file::OpenFile& source, const std::string& imagePath
 // hard link when the file system allows one, otherwise a full copy. A link as the image
 // is followed: the backup is its target. The copy may take long and stops when the run
 // is interrupted; the old backup is not touched.
-void makeBackup(const local_file::OpenFile& source, const std::string& imagePath,
-                const struct stat& old, const std::string& backupPath, PendingBackup& pending) {
+void makeBackup(const OpenFile& source, const std::string& imagePath, const struct stat& old,
+                const std::string& backupPath, PendingBackup& pending) {
     int linkError = EEXIST;
     for (int attempt = 0; attempt < kBackupNameTries && linkError == EEXIST; ++attempt) {
         const std::string name = freshBackupName(backupPath, attempt);
@@ -166,7 +166,7 @@ void makeBackup(const local_file::OpenFile& source, const std::string& imagePath
 }
 
 void flushDirectory(const std::string& directory) {
-    const local_file::OpenFile fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const OpenFile fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.fd() >= 0) {
         ::fsync(fd.fd());
     }
@@ -185,8 +185,7 @@ void checkStillWritten(const std::string& newImagePath, const FileIdentity& writ
 
 void swapInNewImage(const std::string& imagePath, const std::string& newImagePath,
                     const std::string& backupPath, const FileIdentity& written) {
-    const local_file::OpenFile fresh(
-        ::open(newImagePath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    const OpenFile fresh(::open(newImagePath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (fresh.fd() < 0) {
         fail("can not open the new image", newImagePath, errno);
     }
@@ -205,7 +204,7 @@ void swapInNewImage(const std::string& imagePath, const std::string& newImagePat
         }
     }
     uint64_t size = 0;
-    local_file::OpenFile source;
+    OpenFile source;
     try {
         source = local_file::openForReading(imagePath, size, "old image");
     } catch (const std::runtime_error& e) {

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 
 #include "base/console_log.h"
 #include "platform/file_identity.h"
@@ -48,9 +47,12 @@ std::vector<FileIdentity> directoriesHolding(const std::string& path) {
     if (::stat(path.c_str(), &status) == 0) {
         if (S_ISDIR(status.st_mode)) {
             add(path);
-        } else if (char* target = ::realpath(path.c_str(), nullptr)) {
-            add(fs::path(target).parent_path().string());
-            std::free(target);
+        } else {
+            boost::system::error_code error;
+            const fs::path target = fs::canonical(path, error);
+            if (!error) {
+                add(target.parent_path().string());
+            }
         }
     }
     // The nearest existing directory of the path as written.

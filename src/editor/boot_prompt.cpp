@@ -1,6 +1,7 @@
 // Patching BOOTFIX.BIN, the boot loader's "press any key" routine, to return at once.
 #include <boost/filesystem.hpp>
-#include <fstream>
+#include <stdexcept>
+#include <string>
 
 #include "base/console_log.h"
 #include "editor/cd_files.h"
@@ -13,13 +14,16 @@ namespace {
 
 // The x86 far return: the patched routine returns before it asks.
 const char kFarReturn = static_cast<char>(0xCB);
-// Bytes copied at a time from the saved routine.
-const size_t kCopyPieceSize = 2048;
 
 bool startsWithFarReturn(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    uint64_t size = 0;
     char first = 0;
-    return in.get(first) && first == kFarReturn;
+    try {
+        const OpenFile in = local_file::openForReading(path, size);
+        return file_io::readAt(in.fd(), 0, &first, 1).done == 1 && first == kFarReturn;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -36,32 +40,31 @@ int WinpeEditor::disablePressAnyKey() {
         const std::string backup = bootFix + ".bak";
         local_file::copyFile(bootFix, backup);
         {
-            std::ofstream out(bootFix, std::ios::binary | std::ios::trunc);
-            if (!out) {
+            OpenFile out;
+            try {
+                out = local_file::rewrite(bootFix);
+            } catch (const std::runtime_error&) {
                 logInfo(
                     "disabling the \"press an key\" option failed - unable to open BOOTFIX.BIN");
                 return 1;
             }
-            out.put(kFarReturn);
-            uintmax_t remaining = fs::file_size(backup);
-            std::ifstream in(backup, std::ios::binary);
-            if (!in) {
+            std::string patched(1, kFarReturn);
+            uint64_t size = 0;
+            OpenFile in;
+            try {
+                in = local_file::openForReading(backup, size);
+            } catch (const std::runtime_error&) {
                 logWarning("disabling the \"press any key\" option failed -");
                 logWarning(" unable to open backup file BOOTFIX.BIN.bak");
                 return 1;
             }
-            char piece[kCopyPieceSize];
-            while (remaining > 0) {
-                const size_t count =
-                    remaining < kCopyPieceSize ? static_cast<size_t>(remaining) : kCopyPieceSize;
-                if (!in.read(piece, static_cast<std::streamsize>(count))) {
-                    throw std::runtime_error("can not read " + backup);
-                }
-                out.write(piece, static_cast<std::streamsize>(count));
-                remaining -= count;
+            patched.resize(1 + static_cast<size_t>(size));
+            if (file_io::readSome(in.fd(), &patched[1], patched.size() - 1).done != size) {
+                throw std::runtime_error("can not read " + backup);
             }
-            out.close();
-            if (out.fail()) {
+            if (file_io::writeAll(out.fd(), patched.data(), patched.size()).done !=
+                    patched.size() ||
+                !out.close()) {
                 throw std::runtime_error("can not write " + bootFix);
             }
         }

@@ -93,7 +93,7 @@ int WinpeEditor::addNetworkDriver(std::string source) {
         }
         for (const Copy& copy : copies) {
             uint64_t size = 0;
-            const local_file::OpenFile file = checked_file::openFile(copy.route, copy.from, size);
+            const OpenFile file = checked_file::openFile(copy.route, copy.from, size);
             local_file::copyOpenFile(file.fd(), copy.from, copy.to);
         }
         logInfo("adding network driver %s succeeded", name.c_str());

@@ -51,7 +51,7 @@ void copyEntries(const std::string& source, const std::string& destination,
         } else {
             // The file the listing checked, or the copy fails naming it.
             uint64_t size = 0;
-            const local_file::OpenFile file = checked_file::openFile(entry.route, from, size);
+            const OpenFile file = checked_file::openFile(entry.route, from, size);
             local_file::copyOpenFile(file.fd(), from, to);
         }
     }
@@ -119,7 +119,7 @@ std::string WinpeEditor::addFile(const std::string& source, const std::string& d
             return "";
         }
         uint64_t size = 0;
-        const local_file::OpenFile file = local_file::openForReading(source, size);
+        const OpenFile file = local_file::openForReading(source, size);
         image_path::requireLocalFileSize(source, size);
         local_file::copyOpenFile(file.fd(), source, targetDir + "/" + name);
         logInfo("adding file %s succeeded", name.c_str());

@@ -1,10 +1,6 @@
 #include "editor/text_lines.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <fstream>
 #include <limits>
 #include <stdexcept>
 
@@ -68,7 +64,7 @@ bool operator==(const Lines& a, const Lines& b) {
 
 bool read(const std::string& path, Lines& lines) {
     uint64_t size = 0;
-    local_file::OpenFile file;
+    OpenFile file;
     try {
         file = local_file::openForReading(path, size);
     } catch (const std::exception&) {
@@ -83,21 +79,11 @@ bool read(const std::string& path, Lines& lines) {
         return false;
     }
     std::string text(static_cast<size_t>(size), '\0');
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t count = ::read(file.fd(), &text[done], text.size() - done);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return false;
-        }
-        if (count == 0) {
-            text.resize(done);  // the file shrank meanwhile
-            break;
-        }
-        done += static_cast<size_t>(count);
+    const file_io::Transfer got = file_io::readSome(file.fd(), &text[0], text.size());
+    if (got.failed()) {
+        return false;
     }
+    text.resize(got.done);  // shorter when the file shrank meanwhile
     std::vector<Lines::Span> spans;
     spans.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1 +
                   kInsertedLines);
@@ -122,21 +108,23 @@ bool read(const std::string& path, Lines& lines) {
 }
 
 bool write(const std::string& path, const Lines& lines, EmptyLastLine emptyLast) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        return false;
-    }
     size_t count = lines.size();
     if (emptyLast == EmptyLastLine::dropped && count > 0 && lines[count - 1].empty()) {
         --count;
     }
+    std::string text;
     for (size_t i = 0; i < count; ++i) {
-        const std::string_view line = lines[i];
-        out.write(line.data(), static_cast<std::streamsize>(line.size()));
-        out.write("\r\n", 2);
+        text += lines[i];
+        text += "\r\n";
     }
-    out.close();
-    return !out.fail();
+    OpenFile out;
+    try {
+        out = local_file::rewrite(path);
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+    const file_io::Transfer put = file_io::writeAll(out.fd(), text.data(), text.size());
+    return put.done == text.size() && out.close();
 }
 
 }  // namespace text_lines

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "iso/image_console.h"
 #include "iso/limits.h"
 #include "iso/records.h"
+#include "platform/local_file.h"
 
 using iso_bytes::getLe16;
 using iso_bytes::getLe32;
@@ -119,22 +119,18 @@ bool ISOBootImageReader::isBootCD() {
 int ISOBootImageReader::ExtractBootImage(const std::string& path) {
     printImageLine("extract boot image ...");
     try {
-        std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
-        if (!out) {
-            throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
-        }
+        OpenFile out = local_file::rewrite(path);
         if (!bootImage) {
             printImageLine("extract boot image failed - image hasn't been loaded");
             return 1;
         }
-        out.write(reinterpret_cast<const char*>(bootImage.get()),
-                  static_cast<std::streamsize>(bootImageSize));
-        if (!out) {
-            throw std::runtime_error("writing " + std::to_string(bootImageSize) + " bytes to " +
-                                     path + " failed: " + std::strerror(errno));
+        const file_io::Transfer put = file_io::writeAll(out.fd(), bootImage.get(), bootImageSize);
+        if (put.done < bootImageSize) {
+            throw std::runtime_error(
+                "writing " + std::to_string(bootImageSize) + " bytes to " + path +
+                " failed: " + std::strerror(put.failed() ? put.error : ENOSPC));
         }
-        out.close();
-        if (!out) {
+        if (!out.close()) {
             throw std::runtime_error("writing " + path + " failed: " + std::strerror(errno));
         }
         printImageLine("extract boot image succeeded");

@@ -1,7 +1,7 @@
 // The file a new image is written to: writes at absolute 64-bit byte positions and
-// copies of file data in large pieces, in the kernel where it can (a local file, or an
-// image source that is a file; data of an image in memory moves through a buffer). Every failure
-// throws std::runtime_error saying what was written where and why it failed.
+// copies of file data, made by range_copy (from a local file, or an image source that
+// is a file; data of an image in memory moves through a buffer). Every failure throws
+// std::runtime_error saying what was written where and why it failed.
 //
 // The bytes of an image do not depend on the order of its writes, so small writes can be
 // gathered: a staged region (the directory area) is built in memory and written in one
@@ -18,16 +18,15 @@
 
 #include "iso/image_sink.h"
 #include "platform/file_identity.h"
+#include "platform/open_file.h"
+#include "platform/range_copy.h"
 
 class ImageOutput : public ImageSink {
   public:
-    // The ways file data may move. `fastest`: in the kernel where source and image offsets
-    // line up, through a pipe elsewhere, through a buffer where the kernel refuses both.
-    // The others leave out the faster ways, so that tests can reach every way.
-    enum class CopyPaths { fastest, pipeOrBuffer, bufferOnly };
+    // The ways file data may move (see range_copy::Ways).
+    using CopyPaths = range_copy::Ways;
 
-    explicit ImageOutput(CopyPaths copyPaths = CopyPaths::fastest) : paths(copyPaths) {}
-    ~ImageOutput() override;
+    explicit ImageOutput(CopyPaths copyPaths = CopyPaths::fastest);
     ImageOutput(const ImageOutput&) = delete;
     ImageOutput& operator=(const ImageOutput&) = delete;
 
@@ -37,7 +36,7 @@ class ImageOutput : public ImageSink {
     // afresh. Bytes never written read as zeros; copies rely on that (the holes of a
     // sparse source are not written), so every range of the image is filled only once.
     void create(const std::string& path);
-    bool isOpen() const { return fd >= 0; }
+    bool isOpen() const { return imageFile.isOpen(); }
     // The file that `create` made, to recognise it again at its path.
     const FileIdentity& identity() const { return created; }
 
@@ -75,34 +74,11 @@ class ImageOutput : public ImageSink {
     // copy), an image source lends its own; -1 for a source without one.
     int openSource(const CopySource& source);
     void closeSource();
-    // [start, end) of the data of each file of a run, relative to the run's start.
-    using FileSpans = std::vector<std::pair<uint64_t, uint64_t>>;
+    using FileSpans = range_copy::FileSpans;
 
     // Copies `size` bytes; with `files`, the bytes outside them are made zeros.
     void copyRange(const CopySource& source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
                    const std::function<void(uint32_t)>& piece, const FileSpans* files);
-    void zeroGapsInKernelCopy(int source, uint64_t sourceStart, uint64_t start,
-                              const FileSpans& files);
-    // Copies only the data of a sparse source, leaving its holes unwritten; returns false
-    // when the range holds no hole (or the file system does not say), and nothing moved.
-    bool copyAroundHoles(const CopySource& from, int source, uint64_t sourceOffset, uint64_t offset,
-                         uint64_t size, const std::function<void(uint32_t)>& piece);
-    void zeroGapsInBuffer(uint64_t relative, size_t size, const FileSpans& files, size_t& nextFile);
-    // The kernel-side copy; returns false when this pair of files does not allow it.
-    bool copyInKernel(int source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
-                      const std::function<void(uint32_t)>& piece, const std::string& sourcePath);
-    // Moves the data through a pipe with splice; returns false when the kernel refuses
-    // before anything moved.
-    bool copyThroughPipe(int source, uint64_t sourceOffset, uint64_t offset, uint64_t size,
-                         const std::function<void(uint32_t)>& piece, const std::string& sourcePath);
-    bool openPipe();
-    void closePipe();
-    // Through a buffer, read with pread from `sourceFd`, or through the image source of
-    // `source` when `sourceFd` is -1.
-    void copyThroughBuffer(int sourceFd, uint64_t sourceOffset, uint64_t offset, uint64_t size,
-                           const std::function<void(uint32_t)>& piece, const CopySource& source,
-                           const FileSpans* files);
-    void writeThrough(uint64_t offset, const uint8_t* bytes, size_t size);
 
     // Copies waiting to be made as one: the data of each file, relative to the run's start.
     struct CopyRun {
@@ -114,20 +90,16 @@ class ImageOutput : public ImageSink {
         std::function<void(uint32_t)> progress;
     };
 
-    int fd = -1;
+    OpenFile imageFile;
     bool runWaiting = false;
     CopyRun run;
     std::string path;
     FileIdentity created;
-    CopyPaths paths;
-    bool kernelCopy = true;
-    bool pipeCopy = true;
-    int pipeEnds[2] = {-1, -1};  // read end, write end
-    std::vector<uint8_t> buffer;
-    // The source of the last copy, kept open for the next one from the same source; the
-    // descriptor is closed here only when it was opened here.
-    int openSourceFd = -1;
-    bool ownsSourceFd = false;
+    range_copy::RangeCopier copier;
+    // The source of the last copy, kept open for the next one from the same source;
+    // `ownedSource` holds it when it was opened here, an image source lends its own.
+    int sourceFd = -1;
+    OpenFile ownedSource;
     CopySource openSourceKey = CopySource(std::string());
     // The staged region, when there is one.
     uint64_t stagedOffset = 0;

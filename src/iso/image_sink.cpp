@@ -1,9 +1,6 @@
 #include "iso/image_sink.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -11,18 +8,14 @@
 #include "iso/limits.h"
 #include "platform/interrupt.h"
 #include "platform/local_file.h"
+#include "platform/range_copy.h"
 
-local_file::OpenFile openLocalSource(const CopySource& source) {
+OpenFile openLocalSource(const CopySource& source) {
     uint64_t size = 0;
     if (source.route) {
         return checked_file::openFile(source.route, source.name, size);
     }
     return local_file::openForReading(source.name, size, "source file");
-}
-
-std::string sourceEndsEarlyText(const std::string& source, uint64_t at) {
-    return "source file " + source + " ends at byte " + std::to_string(at) +
-           ", before the data of the entry";
 }
 
 uint8_t* MemoryImageSink::reserve(uint64_t offset, uint64_t size) {
@@ -50,7 +43,7 @@ void MemoryImageSink::writeAt(uint64_t offset, const void* data, size_t size) {
 
 void MemoryImageSink::copyFrom(const CopySource& source, uint64_t sourceOffset, uint64_t offset,
                                uint64_t size, const std::function<void(uint32_t)>& piece) {
-    local_file::OpenFile file;
+    OpenFile file;
     if (source.image == nullptr) {
         file = openLocalSource(source);
     }
@@ -66,24 +59,17 @@ void MemoryImageSink::copyFrom(const CopySource& source, uint64_t sourceOffset, 
         if (source.image != nullptr) {
             source.image->read(sourceOffset + done, target + done, want);
         } else {
-            size_t got = 0;
-            while (got < want) {
-                const ssize_t n = ::pread(file.fd(), target + done + got, want - got,
-                                          static_cast<off_t>(sourceOffset + done + got));
-                if (n < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (n < 0) {
-                    throw std::runtime_error("reading " + std::to_string(want - got) +
-                                             " bytes at byte " +
-                                             std::to_string(sourceOffset + done + got) + " of " +
-                                             source.name + " failed: " + std::strerror(errno));
-                }
-                if (n == 0) {
-                    throw std::runtime_error(
-                        sourceEndsEarlyText(source.name, sourceOffset + done + got));
-                }
-                got += static_cast<size_t>(n);
+            const uint64_t at = sourceOffset + done;
+            const file_io::Transfer got = file_io::readAt(file.fd(), at, target + done, want);
+            if (got.failed()) {
+                throw std::runtime_error("reading " + std::to_string(want - got.done) +
+                                         " bytes at byte " + std::to_string(at + got.done) +
+                                         " of " + source.name +
+                                         " failed: " + std::strerror(got.error));
+            }
+            if (got.done < want) {
+                throw std::runtime_error(
+                    range_copy::sourceEndsEarlyText(source.name, at + got.done));
             }
         }
         done += want;

@@ -39,10 +39,7 @@ struct CopySource {
 };
 
 // Opens the local file of `source` (not an image) for reading.
-local_file::OpenFile openLocalSource(const CopySource& source);
-
-// The failure text of a copy whose source ends at byte `at`, before the data it should hold.
-std::string sourceEndsEarlyText(const std::string& source, uint64_t at);
+OpenFile openLocalSource(const CopySource& source);
 
 class ImageSink {
   public:

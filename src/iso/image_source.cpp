@@ -1,8 +1,5 @@
 #include "iso/image_source.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -19,22 +16,14 @@ void FileImageSource::read(uint64_t offset, void* buffer, size_t count) {
     if (!contains(offset, count)) {
         throw std::runtime_error(shortReadText(path_, offset, count, size_));
     }
-    char* at = static_cast<char*>(buffer);
-    while (count > 0) {
-        const ssize_t got = ::pread(file_.fd(), at, count, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            throw std::runtime_error("reading image " + path_ + " at byte " +
-                                     std::to_string(offset) + " failed: " + std::strerror(errno));
-        }
-        if (got == 0) {
-            throw std::runtime_error(shortReadText(path_, offset, count, size_));
-        }
-        at += got;
-        offset += static_cast<uint64_t>(got);
-        count -= static_cast<size_t>(got);
+    const file_io::Transfer got = file_io::readAt(file_.fd(), offset, buffer, count);
+    if (got.failed()) {
+        throw std::runtime_error("reading image " + path_ + " at byte " +
+                                 std::to_string(offset + got.done) +
+                                 " failed: " + std::strerror(got.error));
+    }
+    if (got.done < count) {
+        throw std::runtime_error(shortReadText(path_, offset + got.done, count - got.done, size_));
     }
 }
 

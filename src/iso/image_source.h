@@ -49,7 +49,7 @@ class FileImageSource : public ImageSource {
   private:
     std::string path_;
     uint64_t size_ = 0;  // before file_, whose opening sets it
-    local_file::OpenFile file_;
+    OpenFile file_;
 };
 
 // Bytes held by the caller; they must outlive the source.

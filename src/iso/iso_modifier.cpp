@@ -143,7 +143,7 @@ int ISOModifier::AddSingleFile(const std::string& localPath, const std::string& 
         // the pack, and without waiting for a writer; so is a file too large for the
         // image. The pack opens the file that was checked here, or fails.
         uint64_t size = 0;
-        local_file::OpenFile file;
+        OpenFile file;
         checked_file::Route checked = checked_file::startAtFile(
             (fs::path(insertion.localParent) / insertion.localName).string(), file, size);
         image_path::requireLocalFileSize(localPath, size);

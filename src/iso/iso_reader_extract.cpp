@@ -2,13 +2,13 @@
 #include <boost/filesystem.hpp>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 
 #include "iso/entry_name.h"
 #include "iso/image_console.h"
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
+#include "platform/local_file.h"
 
 namespace fs = boost::filesystem;
 
@@ -167,10 +167,7 @@ void ISOReader::copyFileData(const DirectoryNode& node, const std::string& targe
                                      std::to_string(source->size()) + " bytes)");
         }
     }
-    std::ofstream out(target, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out) {
-        throw std::runtime_error("cannot create " + target + ": " + std::strerror(errno));
-    }
+    OpenFile out = local_file::rewrite(target);
     uint8_t buffer[kCopyChunk];
     uint64_t written = 0;
     for (const FileSection& piece : pieces) {
@@ -179,10 +176,11 @@ void ISOReader::copyFileData(const DirectoryNode& node, const std::string& targe
         while (remaining > 0) {
             const size_t chunk = remaining < kCopyChunk ? remaining : kCopyChunk;
             source->read(offset, buffer, chunk);
-            out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(chunk));
-            if (!out) {
+            const file_io::Transfer put = file_io::writeAll(out.fd(), buffer, chunk);
+            if (put.done < chunk) {
                 throw std::runtime_error("writing " + target + " failed at byte " +
-                                         std::to_string(written) + ": " + std::strerror(errno));
+                                         std::to_string(written + put.done) + ": " +
+                                         std::strerror(put.failed() ? put.error : ENOSPC));
             }
             offset += chunk;
             written += chunk;
@@ -192,8 +190,7 @@ void ISOReader::copyFileData(const DirectoryNode& node, const std::string& targe
             }
         }
     }
-    out.close();
-    if (!out) {
+    if (!out.close()) {
         throw std::runtime_error("writing " + target + " failed: " + std::strerror(errno));
     }
 }

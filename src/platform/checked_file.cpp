@@ -49,10 +49,9 @@ std::vector<const Step*> stepsOf(const Route& route) {
 
 // Opens the directory `name` of the directory `at` without following a link and checks
 // it against `expected`; the reason of a failure names `what`.
-local_file::OpenFile openCheckedDirectory(int at, const std::string& name,
-                                          const FileIdentity& expected, const std::string& what,
-                                          std::string& reason) {
-    local_file::OpenFile directory(::openat(at, name.c_str(), kDirectoryFlags));
+OpenFile openCheckedDirectory(int at, const std::string& name, const FileIdentity& expected,
+                              const std::string& what, std::string& reason) {
+    OpenFile directory(::openat(at, name.c_str(), kDirectoryFlags));
     struct stat status;
     if (directory.fd() < 0) {
         int error = errno;
@@ -69,15 +68,15 @@ local_file::OpenFile openCheckedDirectory(int at, const std::string& name,
     } else {
         return directory;
     }
-    return local_file::OpenFile();
+    return OpenFile();
 }
 
 // Opens the directories of `steps` from the first up to the one before `end`; returns
 // the last one opened, or a closed file with `reason` set.
-local_file::OpenFile walk(const std::vector<const Step*>& steps, size_t end, std::string& reason) {
+OpenFile walk(const std::vector<const Step*>& steps, size_t end, std::string& reason) {
     const Step& start = *steps.front();
-    local_file::OpenFile directory = openCheckedDirectory(AT_FDCWD, start.name, start.identity,
-                                                          "the directory " + start.name, reason);
+    OpenFile directory = openCheckedDirectory(AT_FDCWD, start.name, start.identity,
+                                              "the directory " + start.name, reason);
     for (size_t i = 1; i < end && directory.fd() >= 0; ++i) {
         const Step& step = *steps[i];
         directory = openCheckedDirectory(directory.fd(), step.name, step.identity,
@@ -88,13 +87,13 @@ local_file::OpenFile walk(const std::vector<const Step*>& steps, size_t end, std
 
 }  // namespace
 
-Route startAtDirectory(const std::string& path, local_file::OpenFile& directory) {
+Route startAtDirectory(const std::string& path, OpenFile& directory) {
     boost::system::error_code error;
     const fs::path resolved = fs::canonical(path, error);
     if (error) {
         throw listFailure(path, error.message());
     }
-    directory = local_file::OpenFile(::open(resolved.c_str(), kDirectoryFlags));
+    directory = OpenFile(::open(resolved.c_str(), kDirectoryFlags));
     struct stat status;
     if (directory.fd() < 0 || ::fstat(directory.fd(), &status) != 0) {
         throw listFailure(path, std::strerror(errno));
@@ -103,7 +102,7 @@ Route startAtDirectory(const std::string& path, local_file::OpenFile& directory)
         Step{nullptr, resolved.string(), file_identity::of(status)});
 }
 
-Route startAtFile(const std::string& path, local_file::OpenFile& file, uint64_t& size) {
+Route startAtFile(const std::string& path, OpenFile& file, uint64_t& size) {
     file = local_file::openForReading(path, size);
     struct stat status;
     if (::fstat(file.fd(), &status) != 0) {
@@ -130,7 +129,7 @@ Route follow(const Route& route, const std::string& relative, const std::string&
     }
     const std::vector<const Step*> steps = stepsOf(route);
     std::string reason;
-    local_file::OpenFile directory = walk(steps, steps.size(), reason);
+    OpenFile directory = walk(steps, steps.size(), reason);
     Route followed = route;
     for (size_t i = 0; i < names.size() && directory.fd() >= 0; ++i) {
         if (::fstatat(directory.fd(), names[i].c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -150,10 +149,10 @@ Route follow(const Route& route, const std::string& relative, const std::string&
     throw std::runtime_error("symbolic link " + shown + " can not be followed: " + reason);
 }
 
-local_file::OpenFile openDirectoryAt(int parent, const std::string& name, const struct stat& status,
-                                     const std::string& shown) {
+OpenFile openDirectoryAt(int parent, const std::string& name, const struct stat& status,
+                         const std::string& shown) {
     std::string reason;
-    local_file::OpenFile directory =
+    OpenFile directory =
         openCheckedDirectory(parent, name, file_identity::of(status), "it", reason);
     if (directory.fd() < 0) {
         throw listFailure(shown, reason);
@@ -161,21 +160,21 @@ local_file::OpenFile openDirectoryAt(int parent, const std::string& name, const 
     return directory;
 }
 
-local_file::OpenFile openDirectory(const Route& route, const std::string& shown) {
+OpenFile openDirectory(const Route& route, const std::string& shown) {
     const std::vector<const Step*> steps = stepsOf(route);
     std::string reason;
-    local_file::OpenFile directory = walk(steps, steps.size(), reason);
+    OpenFile directory = walk(steps, steps.size(), reason);
     if (directory.fd() < 0) {
         throw listFailure(shown, reason);
     }
     return directory;
 }
 
-local_file::OpenFile openFile(const Route& route, const std::string& shown, uint64_t& size) {
+OpenFile openFile(const Route& route, const std::string& shown, uint64_t& size) {
     const std::vector<const Step*> steps = stepsOf(route);
     const Step& last = *steps.back();
     std::string reason;
-    local_file::OpenFile directory;
+    OpenFile directory;
     if (steps.size() > 1) {
         directory = walk(steps, steps.size() - 1, reason);
         if (directory.fd() < 0) {
@@ -194,7 +193,7 @@ local_file::OpenFile openFile(const Route& route, const std::string& shown, uint
     if (file_identity::of(status) != last.identity) {
         throw fileFailure(shown, "it is no longer the file that was checked");
     }
-    local_file::OpenFile file(::openat(at, last.name.c_str(), kFileFlags));
+    OpenFile file(::openat(at, last.name.c_str(), kFileFlags));
     if (file.fd() < 0 || ::fstat(file.fd(), &status) != 0) {
         throw fileFailure(shown, openReason("it", errno));
     }

@@ -32,11 +32,11 @@ using Route = std::shared_ptr<const Step>;
 // The first step of a route: the directory `path` (a link there is followed, it is given
 // by the user), opened. Throws std::runtime_error "can not list directory <path>: ...".
 // `directory` receives the opened directory.
-Route startAtDirectory(const std::string& path, local_file::OpenFile& directory);
+Route startAtDirectory(const std::string& path, OpenFile& directory);
 
 // The first step of a route to the regular file `path` (a link there is followed),
 // opened for reading like local_file::openForReading; `size` receives its size.
-Route startAtFile(const std::string& path, local_file::OpenFile& file, uint64_t& size);
+Route startAtFile(const std::string& path, OpenFile& file, uint64_t& size);
 
 // `route` one entry further down: `name` in the directory at its end, seen as `status`.
 Route extend(const Route& route, const std::string& name, const struct stat& status);
@@ -51,17 +51,17 @@ Route follow(const Route& route, const std::string& relative, const std::string&
 
 // Opens the directory `name` of the open directory `parent` without following a link and
 // checks that it is the directory `status` describes. `shown` names it in errors.
-local_file::OpenFile openDirectoryAt(int parent, const std::string& name, const struct stat& status,
-                                     const std::string& shown);
+OpenFile openDirectoryAt(int parent, const std::string& name, const struct stat& status,
+                         const std::string& shown);
 
 // Opens the directory at the end of `route` for listing. Throws std::runtime_error
 // "can not list directory <shown>: ..." when it, or one on its way, is not the one the
 // check saw.
-local_file::OpenFile openDirectory(const Route& route, const std::string& shown);
+OpenFile openDirectory(const Route& route, const std::string& shown);
 
 // Opens the regular file at the end of `route` for reading, without waiting on it.
 // Throws std::runtime_error "cannot open local file <shown>: <reason>", the reason saying
 // what is no longer as checked. `size` receives its size.
-local_file::OpenFile openFile(const Route& route, const std::string& shown, uint64_t& size);
+OpenFile openFile(const Route& route, const std::string& shown, uint64_t& size);
 
 }  // namespace checked_file

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/file_identity.h"
 
@@ -17,14 +18,14 @@ DirectoryLock::~DirectoryLock() {
 
 DirectoryLock::Outcome DirectoryLock::acquire(const std::string& directory) {
     release();
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    OpenFile file(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const int fd = file.fd();
     if (fd < 0) {
         throw std::runtime_error("can not open the work directory " + directory + ": " +
                                  std::strerror(errno));
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
-        ::close(fd);
         if (error == EWOULDBLOCK) {
             return Outcome::busy;
         }
@@ -34,16 +35,12 @@ DirectoryLock::Outcome DirectoryLock::acquire(const std::string& directory) {
     struct stat opened;
     if (::fstat(fd, &opened) != 0 ||
         file_identity::of(opened) != file_identity::ofTarget(directory)) {
-        ::close(fd);
         return Outcome::busy;
     }
-    fd_ = fd;
+    file_ = std::move(file);
     return Outcome::locked;
 }
 
 void DirectoryLock::release() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    file_ = OpenFile();
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/open_file.h"
+
 class DirectoryLock {
   public:
     enum class Outcome {
@@ -23,5 +25,5 @@ class DirectoryLock {
     void release();
 
   private:
-    int fd_ = -1;
+    OpenFile file_;
 };

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "platform/file_identity.h"
 
@@ -20,31 +21,26 @@ ImageLock::Outcome ImageLock::acquire(const std::string& imagePath) {
     if (imagePath.empty() || ::stat(imagePath.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return Outcome::unlocked;
     }
-    const int fd = ::open(imagePath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    OpenFile file(::open(imagePath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const int fd = file.fd();
     if (fd < 0) {
         return Outcome::unlocked;
     }
     struct stat opened;
     if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-        ::close(fd);
         return Outcome::unlocked;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
-        ::close(fd);
         return error == EWOULDBLOCK ? Outcome::busy : Outcome::unlocked;
     }
     if (file_identity::of(opened) != file_identity::ofTarget(imagePath)) {
-        ::close(fd);
         return Outcome::busy;
     }
-    fd_ = fd;
+    file_ = std::move(file);
     return Outcome::locked;
 }
 
 void ImageLock::release() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    file_ = OpenFile();
 }

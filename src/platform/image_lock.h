@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/open_file.h"
+
 class ImageLock {
   public:
     enum class Outcome {
@@ -25,5 +27,5 @@ class ImageLock {
     void release();
 
   private:
-    int fd_ = -1;
+    OpenFile file_;
 };

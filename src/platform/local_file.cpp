@@ -80,47 +80,21 @@ void copyContents(int in, int out, const std::string& source, const std::string&
     std::vector<char> buffer(kBufferedCopyPiece);
     for (;;) {
         interrupt::throwIfRequested();
-        const ssize_t count = ::read(in, buffer.data(), buffer.size());
-        if (count == 0) {
-            return;
+        const file_io::Transfer got = file_io::readSome(in, buffer.data(), buffer.size());
+        if (got.failed()) {
+            throw copyFailure(source, target, got.error);
         }
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw copyFailure(source, target, errno);
+        const file_io::Transfer put = file_io::writeAll(out, buffer.data(), got.done);
+        if (put.done < got.done) {
+            throw copyFailure(source, target, put.failed() ? put.error : ENOSPC);
         }
-        const char* data = buffer.data();
-        size_t left = static_cast<size_t>(count);
-        while (left > 0) {
-            const ssize_t written = ::write(out, data, left);
-            if (written < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                throw copyFailure(source, target, errno);
-            }
-            data += written;
-            left -= static_cast<size_t>(written);
+        if (got.done > 0) {
+            progress_line::advance(static_cast<uint64_t>(got.done));
         }
-        progress_line::advance(static_cast<uint64_t>(count));
+        if (got.done < buffer.size()) {
+            return;  // the end of the file
+        }
     }
-}
-
-OpenFile::~OpenFile() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
-
-OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = other.release();
-    }
-    return *this;
 }
 
 std::string kindOf(unsigned mode) {
@@ -179,6 +153,72 @@ OpenFile createNew(const std::string& path, unsigned mode) {
     return file;
 }
 
+OpenFile rewrite(const std::string& path, unsigned mode) {
+    auto refused = [&path](const std::string& reason) {
+        return std::runtime_error("cannot create " + path + ": " + reason);
+    };
+    struct stat status;
+    if (::lstat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        throw refused("it is " + kindOf(status.st_mode) + ", not a regular file");
+    }
+    // Non-blocking, so that a FIFO put in its place meanwhile does not wait for a reader;
+    // emptied only once it is known to be a regular file.
+    OpenFile file(::open(path.c_str(),
+                         O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                         static_cast<mode_t>(mode)));
+    if (file.fd() < 0) {
+        throw refused(errorText(errno));
+    }
+    if (::fstat(file.fd(), &status) != 0) {
+        throw refused(errorText(errno));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throw refused("it is " + kindOf(status.st_mode) + ", not a regular file");
+    }
+    const int flags = ::fcntl(file.fd(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.fd(), F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        ::ftruncate(file.fd(), 0) != 0) {
+        throw refused(errorText(errno));
+    }
+    return file;
+}
+
+OpenFile createAfresh(const std::string& path, unsigned mode, FileIdentity& identity) {
+    struct stat status;
+    if (::lstat(path.c_str(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) {
+            throw std::runtime_error("can not create " + path + ": " + errorText(EISDIR));
+        }
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+            throw std::runtime_error("can not remove what stands at " + path + ": " +
+                                     errorText(errno));
+        }
+    }
+    // Something planted between the removal and this call makes it fail, never followed.
+    OpenFile file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                         static_cast<mode_t>(mode)));
+    if (!file.isOpen()) {
+        throw std::runtime_error("can not create " + path + ": " + errorText(errno));
+    }
+    if (::fstat(file.fd(), &status) != 0) {
+        throw std::runtime_error("can not query " + path + ": " + errorText(errno));
+    }
+    identity = file_identity::of(status);
+    return file;
+}
+
+void extendTo(int fd, const std::string& path, uint64_t size) {
+    struct stat status;
+    if (::fstat(fd, &status) != 0) {
+        throw std::runtime_error("can not query the size of " + path + ": " + errorText(errno));
+    }
+    if (static_cast<uint64_t>(status.st_size) < size &&
+        ::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        throw std::runtime_error("extending " + path + " to " + std::to_string(size) +
+                                 " bytes failed: " + errorText(errno));
+    }
+}
+
 void copyFile(const std::string& source, const std::string& target) {
     uint64_t size = 0;
     const OpenFile in = openForReading(source, size);
@@ -194,7 +234,7 @@ void copyOpenFile(int in, const std::string& source, const std::string& target) 
     }
     try {
         copyContents(in, out.fd(), source, target);
-        if (::close(out.release()) != 0) {
+        if (!out.close()) {
             throw copyFailure(source, target, errno);
         }
     } catch (...) {

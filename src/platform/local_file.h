@@ -7,29 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_identity.h"
+#include "platform/open_file.h"
+
 namespace local_file {
-
-// An open file descriptor, closed when the object goes away.
-class OpenFile {
-  public:
-    OpenFile() = default;
-    explicit OpenFile(int fd) : fd_(fd) {}
-    ~OpenFile();
-    OpenFile(OpenFile&& other) noexcept : fd_(other.release()) {}
-    OpenFile& operator=(OpenFile&& other) noexcept;
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-
-    int fd() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_ = -1;
-};
 
 // "a FIFO", "a socket", "a character device", "a block device", "a directory", ... for
 // a file mode that is not a regular file's.
@@ -45,6 +26,23 @@ OpenFile openForReading(const std::string& path, uint64_t& size, const char* wha
 // for writing with the permission bits `mode`. Throws std::runtime_error "cannot create
 // <path>: <reason>".
 OpenFile createNew(const std::string& path, unsigned mode);
+
+// Opens the work-tree file `path` for writing from its start, emptied, creating it with
+// the permission bits `mode` when it is missing. As with createNew, a link standing
+// there is never followed, and nothing but a regular file is written to: both are
+// refused with std::runtime_error "cannot create <path>: <reason>".
+OpenFile rewrite(const std::string& path, unsigned mode = 0644);
+
+// Makes `path` afresh as an empty file with the permission bits `mode`. Whatever stands
+// at the path, except a directory, is removed first as an entry: a link there is never
+// followed, a FIFO never opened. `identity` receives the new file's identity. Throws
+// std::runtime_error "can not create <path>: <reason>" (also for a directory), "can not
+// remove what stands at <path>: <reason>" or "can not query <path>: <reason>".
+OpenFile createAfresh(const std::string& path, unsigned mode, FileIdentity& identity);
+
+// Makes the open file `fd`, which `path` names in errors, at least `size` bytes long; the
+// added bytes read as zeros.
+void extendTo(int fd, const std::string& path, uint64_t size);
 
 // Copies everything from the current offset of `in` to its end to the current offset of
 // `out`, in the kernel where it can. `source` and `target` name the two in errors. Stops

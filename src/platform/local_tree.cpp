@@ -55,15 +55,12 @@ std::string followLink(const Walk& walk, const std::string& path) {
 
 // The names in the open directory `directory`, in the order the file system lists them.
 std::vector<std::string> namesIn(int directory, const std::string& shown) {
-    const int copy = ::fcntl(directory, F_DUPFD_CLOEXEC, 0);
-    DIR* listing = copy < 0 ? nullptr : ::fdopendir(copy);
+    OpenFile copy(::fcntl(directory, F_DUPFD_CLOEXEC, 0));
+    DIR* listing = copy.isOpen() ? ::fdopendir(copy.fd()) : nullptr;
     if (listing == nullptr) {
-        const int error = errno;
-        if (copy >= 0) {
-            ::close(copy);
-        }
-        throw std::runtime_error("can not list directory " + shown + ": " + std::strerror(error));
+        throw std::runtime_error("can not list directory " + shown + ": " + std::strerror(errno));
     }
+    copy.release();  // the listing owns it from here on
     std::vector<std::string> names;
     for (;;) {
         errno = 0;
@@ -135,7 +132,7 @@ void listDirectory(Walk& walk, int directory, const checked_file::Route& route,
             }
             if (walk.depth == Depth::whole) {
                 // Opened as it was seen: the entry itself, or what the link leads to.
-                const local_file::OpenFile below =
+                const OpenFile below =
                     linked ? checked_file::openDirectory(entry.route, path)
                            : checked_file::openDirectoryAt(directory, name, status, path);
                 walk.chain.push_back(resolved);
@@ -160,7 +157,7 @@ void listDirectory(Walk& walk, int directory, const checked_file::Route& route,
 
 std::vector<Entry> scan(const std::string& top, Depth depth, const NameCheck& checkName,
                         const SizeCheck& checkSize) {
-    local_file::OpenFile directory;
+    OpenFile directory;
     const checked_file::Route start = checked_file::startAtDirectory(top, directory);
     Walk walk{start->name, depth, checkName, checkSize, start, {}, {start->name}};
     if (::fstat(directory.fd(), &walk.topStatus) != 0) {

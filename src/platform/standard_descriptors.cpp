@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "platform/open_file.h"
+
 namespace standard_descriptors {
 
 void makeValid() {
@@ -14,10 +16,11 @@ void makeValid() {
         }
         // The lowest free number is taken, which is `fd` itself since the lower ones are
         // open by now.
-        const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-        if (opened >= 0 && opened != fd) {
-            ::dup2(opened, fd);
-            ::close(opened);
+        OpenFile opened(::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY));
+        if (opened.fd() == fd) {
+            opened.release();  // it stays open as `fd`
+        } else if (opened.isOpen()) {
+            ::dup2(opened.fd(), fd);
         }
     }
 }

@@ -56,7 +56,7 @@ const local_tree::Entry& entryAt(const std::vector<local_tree::Entry>& entries,
 
 std::string readThrough(const checked_file::Route& route, const std::string& shown) {
     uint64_t size = 0;
-    const local_file::OpenFile file = checked_file::openFile(route, shown, size);
+    const OpenFile file = checked_file::openFile(route, shown, size);
     std::string bytes(size, '\0');
     EXPECT_EQ(static_cast<ssize_t>(size), ::pread(file.fd(), &bytes[0], size, 0));
     return bytes;
@@ -88,7 +88,7 @@ TEST_F(CheckedFileTest, FilesAsListedOpenAlongTheirRoutes) {
     EXPECT_EQ("x\n", readThrough(entryAt(listing, "link").route, "pkg/link"));
     // A file named by the user: the link there is followed, once.
     fs::create_symlink(top + "/README.TXT", temp / "named");
-    local_file::OpenFile file;
+    OpenFile file;
     uint64_t size = 0;
     const checked_file::Route named = checked_file::startAtFile(temp / "named", file, size);
     EXPECT_EQ(7u, size);

@@ -112,4 +112,27 @@ TEST(LocalFile, RefusesEverythingButARegularFileWithoutBlocking) {
               "cannot open local file " + temp / "none" + ": No such file or directory");
 }
 
+TEST(LocalFile, RewriteEmptiesAFileButNeverFollowsALinkNorWritesAnythingElse) {
+    test_support::TempDir temp;
+    test_support::writeFile(temp / "file", "longer old text");
+    fs::create_symlink("file", temp / "link");
+    ASSERT_EQ(::mkfifo((temp / "fifo").c_str(), 0600), 0);
+    fs::create_directory(temp / "dir");
+    const struct {
+        const char* name;
+        const char* kind;
+    } refused[] = {{"link", "a symbolic link"}, {"fifo", "a FIFO"}, {"dir", "a directory"}};
+    for (const auto& c : refused) {
+        EXPECT_EQ(failureOf([&] { local_file::rewrite(temp / c.name); }),
+                  "cannot create " + temp / c.name + ": it is " + c.kind + ", not a regular file");
+    }
+    EXPECT_EQ(test_support::readFile(temp / "file"), "longer old text");
+    for (const char* name : {"file", "new"}) {
+        OpenFile out = local_file::rewrite(temp / name);
+        EXPECT_EQ(file_io::writeAll(out.fd(), "new", 3).done, 3u);
+        EXPECT_TRUE(out.close());
+        EXPECT_EQ(test_support::readFile(temp / name), "new") << name;
+    }
+}
+
 }  // namespace
