@@ -9,6 +9,7 @@
 #include "iso/image_source.h"
 #include "iso/limits.h"
 #include "iso/records.h"
+#include "iso/system_area.h"
 
 using iso_bytes::getLe32;
 namespace rec = iso_record;
@@ -152,25 +153,6 @@ void systemUse(ImageSource& image, std::vector<std::string>& dropped) {
     }
 }
 
-void systemArea(ImageSource& image, std::vector<std::string>& dropped) {
-    std::vector<uint8_t> area(iso_limits::kSystemAreaBlocks * kCdBlock);
-    if (!image.contains(0, area.size())) {
-        return;
-    }
-    image.read(0, area.data(), area.size());
-    if (std::all_of(area.begin(), area.end(), [](uint8_t b) { return b == 0; })) {
-        return;
-    }
-    const bool mbr = area[510] == 0x55 && area[511] == 0xAA;
-    const bool gpt = std::memcmp(area.data() + 512, "EFI PART", 8) == 0;
-    const std::string what = mbr && gpt ? "an MBR and a GPT"
-                             : mbr      ? "an MBR"
-                             : gpt      ? "a GPT"
-                                        : "boot code or data";
-    dropped.push_back(std::string(kLead) + "the System Area of the old image (" + what +
-                      "): the new image will not boot from a USB stick");
-}
-
 void hiddenEntries(const std::vector<HiddenEntry>& hidden, const boot_plan::Plan* plan,
                    uint32_t catalogBlock, uint32_t blockSize, std::vector<std::string>& dropped) {
     // The catalog and the boot images are written anew, hidden or not.
@@ -209,7 +191,6 @@ std::vector<std::string> find(ImageSource& image, const DirectoryNode* rootList,
     volumeDescriptors(image, dropped, terminator);
     udfBridge(image, terminator, dropped);
     systemUse(image, dropped);
-    systemArea(image, dropped);
 
     boot_plan::Plan plan;
     bool bootable = false;
@@ -222,6 +203,11 @@ std::vector<std::string> find(ImageSource& image, const DirectoryNode* rootList,
         catalogBlock = getLe32(record, rec::boot_record::kCatalogPointer);
     } catch (const std::exception&) {
         // An image without a readable catalog has no boot entries to lose.
+    }
+    // The System Area is carried over when what it points at is carried with it.
+    for (const std::string& text :
+         system_area::makePlan(image, rootList, blockSize, bootable ? &plan : nullptr).notKept) {
+        dropped.push_back(kLead + text);
     }
     hiddenEntries(hidden, bootable ? &plan : nullptr, catalogBlock, blockSize, dropped);
     for (const std::string& text : plan.notCarried) {

@@ -253,6 +253,19 @@ void ISOModifier::planBoot() {
     }
 }
 
+void ISOModifier::planSystemArea(bool hasBootImage) {
+    if (oldImage == nullptr) {
+        return;
+    }
+    try {
+        systemAreaPlan = system_area::makePlan(*oldImage, root.get(), sourceBlockSize(),
+                                               hasBootImage ? &bootPlan : nullptr);
+    } catch (const std::exception&) {
+        // An old System Area that can not be read is written as zeros, as any other.
+        systemAreaPlan = system_area::Plan();
+    }
+}
+
 NodeList ISOModifier::loadSourceDirectory(const std::string&) {
     return std::move(root);
 }

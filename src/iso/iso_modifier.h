@@ -47,6 +47,8 @@ class ISOModifier : public ISOReader, public ISOWriter {
     // Carries the old image's boot catalog over, and finds the loader whose boot info
     // table must name its new block.
     void planBoot() override;
+    // Carries the old image's System Area over when it holds what can be repatched.
+    void planSystemArea(bool hasBootImage) override;
     // The tree of the image, with every change made so far.
     NodeList loadSourceDirectory(const std::string& directory) override;
     // The new descriptor keeps the identifiers of the old image's descriptor; throws when

@@ -57,6 +57,8 @@ iso_layout::ImageLayout ISOWriter::planLayout(const std::string& bootImagePath,
     if (hasBootImage) {
         planBoot();
     }
+    systemAreaPlan = system_area::Plan();
+    planSystemArea(hasBootImage);
     const uint32_t pathTableSize = numberDirectories(root.get());
     uint64_t directoryBlocks = 0;
     uint64_t fileBlocks = 0;
@@ -73,9 +75,16 @@ iso_layout::ImageLayout ISOWriter::planLayout(const std::string& bootImagePath,
             printImageLine(std::string(kLoadFailed) + "IO exception: " + e.what());
         }
     }
-    return iso_layout::planImage(pathTableSize, directoryBlocks, fileBlocks, hasBootImage,
-                                 bootImageBytes, kWriteBlockSize, virtualSectorSize,
-                                 bootPlan.carriedBytes, bootPlan.carryCatalog);
+    iso_layout::ImageLayout layout = iso_layout::planImage(
+        pathTableSize, directoryBlocks, fileBlocks, hasBootImage, bootImageBytes, kWriteBlockSize,
+        virtualSectorSize, bootPlan.carriedBytes, bootPlan.carryCatalog);
+    // A carried GPT keeps its backup in the image's last blocks.
+    if (uint64_t{layout.volumeSpaceSize} + systemAreaPlan.tailBlocks > iso_limits::kMaxBlocks) {
+        throw iso_layout::LimitError("the image with its backup GPT would have more than " +
+                                     std::to_string(iso_limits::kMaxBlocks) + " blocks");
+    }
+    layout.volumeSpaceSize += systemAreaPlan.tailBlocks;
+    return layout;
 }
 
 uint64_t ISOWriter::PlannedImageBytes(const std::string& bootImagePath) {

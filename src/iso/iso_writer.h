@@ -16,6 +16,7 @@
 #include "iso/boot_plan.h"
 #include "iso/iso_manipulator.h"
 #include "iso/iso_writer_layout.h"
+#include "iso/system_area.h"
 #include "platform/file_identity.h"
 
 namespace local_tree {
@@ -64,6 +65,10 @@ class ISOWriter : public virtual ISOManipulator {
     // Decides, once the tree is loaded, how the boot records are written (`bootPlan`).
     // The writer writes its own fixed catalog; the modifier carries the old image's over.
     virtual void planBoot() {}
+    // Decides, once the boot records are planned, what the System Area holds
+    // (`systemAreaPlan`): the writer writes zeros; the modifier carries the old one over.
+    // `hasBootImage`: the new image has boot records.
+    virtual void planSystemArea(bool /*hasBootImage*/) {}
 
     // Gives every directory its path table number; returns the Path Table Size.
     virtual uint32_t numberDirectories(DirectoryNode* rootList);
@@ -130,6 +135,8 @@ class ISOWriter : public virtual ISOManipulator {
     ImageSource* oldImage = nullptr;
     // How this pack writes its boot records (set by planBoot).
     boot_plan::Plan bootPlan;
+    // What the System Area of this pack holds (set by planSystemArea).
+    system_area::Plan systemAreaPlan;
 
   private:
     FileIdentity writtenImage_;
@@ -156,4 +163,8 @@ class ISOWriter : public virtual ISOManipulator {
                           ImageSink& out);
     // Bytes written over the loader copies at the end of the emit.
     std::vector<boot_plan::Patch> pendingPatches;
+    // The System Area this pack writes; empty: zeros.
+    std::vector<uint8_t> systemAreaBytes;
+    // The carried System Area repatched for `layout`, and its backup GPT queued.
+    void repatchSystemArea(const iso_layout::ImageLayout& layout);
 };

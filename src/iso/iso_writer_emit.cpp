@@ -64,6 +64,7 @@ int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::strin
             bootPlan, byteOffset(layout.bootImageStart, kWriteBlockSize), written,
             iso_layout::imageExtent(*bootPlan.tableFile, layout.directoryStart, layout.fileStart));
     }
+    repatchSystemArea(layout);
     const EmitStep steps[] = {
         {"write system reserved sector", nullptr, false, [&] { return writeSystemArea(out) == 0; }},
         {"write primary volume descriptor", nullptr, false,
@@ -335,8 +336,34 @@ uint32_t ISOWriter::writePathTable(DirectoryNode* rootList, uint32_t tableBlock,
     return complete ? static_cast<uint32_t>(written) : 0;
 }
 
+void ISOWriter::repatchSystemArea(const iso_layout::ImageLayout& layout) {
+    systemAreaBytes.clear();
+    if (!systemAreaPlan.keep) {
+        return;
+    }
+    const system_area::CarriedStarts carried = system_area::carriedStarts(
+        root.get(), sourceBlockSize(), layout.hasBootImage ? &bootPlan : nullptr);
+    system_area::Written written = system_area::repatch(
+        systemAreaPlan, uint64_t{layout.volumeSpaceSize} * kWriteBlockSize, [&](uint64_t old) {
+            const auto it = carried.find(old);
+            if (it == carried.end()) {
+                throw std::logic_error("the System Area names byte " + std::to_string(old) +
+                                       " of the old image, which the new image does not hold");
+            }
+            return system_area::newOffset(it->second, bootPlan, layout);
+        });
+    systemAreaBytes = std::move(written.area);
+    if (!written.tail.empty()) {
+        pendingPatches.push_back({written.tailOffset, std::move(written.tail)});
+    }
+}
+
 int ISOWriter::writeSystemArea(ImageSink& out) {
     return resultOf(writeOrReport([&] {
+        if (!systemAreaBytes.empty()) {
+            out.writeAt(0, systemAreaBytes.data(), systemAreaBytes.size());
+            return;
+        }
         const std::vector<uint8_t> zeros(kWriteBlockSize, 0);
         for (uint64_t block = 0; block < iso_limits::kSystemAreaBlocks; ++block) {
             out.writeAt(byteOffset(block, kWriteBlockSize), zeros.data(), zeros.size());
