@@ -133,10 +133,10 @@ bool planMbr(Plan& plan, uint64_t oldVolumeSectors, const CarriedStarts& carried
         }
         const uint64_t start = getLe32(entry, mbr::kStartLba);
         const uint64_t count = getLe32(entry, mbr::kSectorCount);
-        if (start < oldVolumeSectors && start + count >= oldVolumeSectors) {
-            plan.references.push_back({Reference::Kind::mbrSpanning, i, 0, 0});
-        } else if (carried.count(start * kSector) != 0) {
+        if (carried.count(start * kSector) != 0) {
             plan.references.push_back({Reference::Kind::mbrMoved, i, 0, start * kSector});
+        } else if (start < oldVolumeSectors && start + count >= oldVolumeSectors) {
+            plan.references.push_back({Reference::Kind::mbrSpanning, i, 0, 0});
         } else {
             return false;
         }
