@@ -20,10 +20,11 @@ struct HiddenEntry {
 
 // Each thing of `image` (whose tree, as the reader loaded it, is `rootList`) that a
 // rewrite drops: supplementary and partition volume descriptors (Joliet among them),
-// a UDF bridge, Rock Ridge and other System Use entries, `hidden` entries, a System Area
+// a UDF bridge, `hidden` entries, a System Area
 // that is not zero and not repatched (or the parts of one that are not), and boot
-// catalog entries or boot info tables that cannot be carried over. Every text starts "the new image will not keep". Throws std::runtime_error only
-// when the image cannot be read at all.
+// catalog entries or boot info tables that cannot be carried over. Every text starts
+// "the new image will not keep". Throws std::runtime_error only when the image cannot
+// be read at all.
 std::vector<std::string> find(ImageSource& image, const DirectoryNode* rootList, uint32_t blockSize,
                               const std::vector<HiddenEntry>& hidden);
 

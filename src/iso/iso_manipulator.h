@@ -22,6 +22,9 @@ class ISOManipulator {
 
     NodeList root;  // the root directory's list, starting with its "." node
     uint16_t logicalBlockSize = iso_limits::kDefaultBlockSize;
+    // The entries' System Use fields hold SUSP entries (the root's "." field starts with
+    // SP): the writer may then continue them in areas of their own.
+    bool systemUseIsSusp = false;
     uint16_t virtualSectorSize = iso_limits::kVirtualSectorSize;
     uint32_t totalBytes = 0;
     uint32_t bytesDone = 0;

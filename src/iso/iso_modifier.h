@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "iso/iso_reader.h"
 #include "iso/iso_writer.h"
@@ -67,7 +68,15 @@ class ISOModifier : public ISOReader, public ISOWriter {
         std::string identifier;
         std::string localParent;
         std::string localName;
+        // Of the entry the new one replaces.
+        std::vector<uint8_t> oldSystemUse;
+        std::string oldIdentifier;
+        int32_t oldType = kNodeFile;
     };
+    // When the image uses Rock Ridge: the PX, NM and TF of the local file for `node` and
+    // everything below it; an entry that replaces one of its kind keeps the old entry's
+    // fields with new times (and the new name when it is spelt otherwise).
+    void giveRockRidge(DirectoryNode& node, const Insertion& insertion);
     Insertion prepareInsertion(const std::string& localPath, const std::string& isoPath,
                                bool overwrite);
 

@@ -70,6 +70,10 @@ class ISOWriter : public virtual ISOManipulator {
     // `hasBootImage`: the new image has boot records.
     virtual void planSystemArea(bool /*hasBootImage*/) {}
 
+    // Numbers the System Use continuation areas of the laid out tree (into each node's
+    // placement); returns the blocks they take.
+    uint32_t placeContinuationAreas();
+
     // Gives every directory its path table number; returns the Path Table Size.
     virtual uint32_t numberDirectories(DirectoryNode* rootList);
 
@@ -165,6 +169,11 @@ class ISOWriter : public virtual ISOManipulator {
     std::vector<boot_plan::Patch> pendingPatches;
     // The System Area this pack writes; empty: zeros.
     std::vector<uint8_t> systemAreaBytes;
+    // The first block of the System Use continuation areas of this pack.
+    uint32_t continuationStart = 0;
+    // Adds the System Use field of `node` to its encoded record and writes its
+    // continuation areas.
+    void writeSystemUse(const DirectoryNode& node, uint8_t* record, ImageSink& out);
     // The carried System Area repatched for `layout`, and its backup GPT queued.
     void repatchSystemArea(const iso_layout::ImageLayout& layout);
 };

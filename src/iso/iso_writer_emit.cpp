@@ -14,6 +14,7 @@
 #include "iso/iso_writer.h"
 #include "iso/limits.h"
 #include "iso/records.h"
+#include "iso/system_use.h"
 
 namespace {
 
@@ -65,6 +66,7 @@ int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::strin
             iso_layout::imageExtent(*bootPlan.tableFile, layout.directoryStart, layout.fileStart));
     }
     repatchSystemArea(layout);
+    continuationStart = layout.continuationStart;
     const EmitStep steps[] = {
         {"write system reserved sector", nullptr, false, [&] { return writeSystemArea(out) == 0; }},
         {"write primary volume descriptor", nullptr, false,
@@ -209,6 +211,7 @@ int ISOWriter::writeEntry(DirectoryNode* node, uint16_t volumeSequenceNumber,
         const Placement& placed = node->placement;
         uint8_t record[iso_record::dir_record::kBufferSize];
         makeDirectoryRecord(node, volumeSequenceNumber, directoryStart, fileStart, record);
+        writeSystemUse(*node, record, out);
         out.writeAt(byteOffset(uint64_t(directoryStart) + placed.recordBlock, kWriteBlockSize) +
                         placed.recordOffset,
                     record, placed.recordLength);
@@ -219,6 +222,27 @@ int ISOWriter::writeEntry(DirectoryNode* node, uint16_t volumeSequenceNumber,
                          out);
         }
     }));
+}
+
+void ISOWriter::writeSystemUse(const DirectoryNode& node, uint8_t* record, ImageSink& out) {
+    if (node.systemUse.empty()) {
+        return;
+    }
+    const size_t base = record[iso_record::dir_record::kLength];
+    system_use::Split split = system_use::split(node.systemUse, base, kWriteBlockSize);
+    const uint32_t first = continuationStart + node.placement.continuationBlock;
+    system_use::encode(split, first, base, record + base);
+    const size_t length = base + system_use::fieldLength(split, base);
+    if (length != node.placement.recordLength) {
+        throw std::logic_error("the record of " + node.name + " is " + std::to_string(length) +
+                               " bytes, laid out as " +
+                               std::to_string(node.placement.recordLength));
+    }
+    record[iso_record::dir_record::kLength] = static_cast<uint8_t>(length);
+    for (size_t i = 0; i < split.areas.size(); ++i) {
+        out.writeAt(byteOffset(uint64_t{first} + i, kWriteBlockSize), split.areas[i].data(),
+                    split.areas[i].size());
+    }
 }
 
 void ISOWriter::writeSections(const DirectoryNode& node, uint16_t volumeSequenceNumber,

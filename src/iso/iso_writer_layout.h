@@ -89,6 +89,9 @@ struct ImageLayout {
     uint32_t bootImageStart = 0;
     uint32_t fileStart = 0;
     uint32_t volumeSpaceSize = 0;  // blocks of the whole image
+    // System Use continuation areas, after everything else but a backup GPT.
+    uint32_t continuationStart = 0;
+    uint32_t continuationBlocks = 0;
 };
 
 // The image layout from the sizes of its parts. `bootImageBytes` is the size of the boot
