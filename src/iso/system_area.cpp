@@ -100,10 +100,6 @@ std::string partitionName(const uint8_t* entry) {
     return name;
 }
 
-bool isBootImage(const Carried& carried) {
-    return carried.kind != Carried::Kind::file;
-}
-
 // The MBR's boot address and partitions; false when something in it points at what the
 // program cannot follow.
 bool planMbr(Plan& plan, uint64_t oldVolumeSectors, const CarriedStarts& carried) {
@@ -115,7 +111,7 @@ bool planMbr(Plan& plan, uint64_t oldVolumeSectors, const CarriedStarts& carried
         for (const uint64_t delta : {uint64_t{0}, uint64_t{4}}) {
             const auto it =
                 address >= delta ? carried.find((address - delta) * kSector) : carried.end();
-            if (it != carried.end() && isBootImage(it->second)) {
+            if (it != carried.end() && it->second.bootImage) {
                 plan.references.push_back(
                     {Reference::Kind::bootAddress, 0, delta, (address - delta) * kSector});
                 found = true;
@@ -281,14 +277,14 @@ CarriedStarts carriedStarts(const DirectoryNode* rootList, uint32_t blockSize,
     if (boot != nullptr) {
         if (boot->catalog.initial.loadRba != 0) {
             starts[uint64_t{boot->catalog.initial.loadRba} * kCdBlock] = {
-                Carried::Kind::defaultBootImage, 0, nullptr};
+                Carried::Kind::defaultBootImage, 0, nullptr, true};
         }
         for (size_t i = 0; i < boot->images.size(); ++i) {
             const boot_plan::SectionImage& image = boot->images[i];
             const uint32_t loadRba =
                 boot->catalog.sections.at(image.section).entries.at(image.entry).loadRba;
             starts.emplace(uint64_t{loadRba} * kCdBlock,
-                           Carried{Carried::Kind::sectionImage, i, nullptr});
+                           Carried{Carried::Kind::sectionImage, i, nullptr, true});
         }
     }
     // Directories nest at most kMaxDirectoryDepth levels, so the walk down is bounded.
@@ -301,8 +297,8 @@ CarriedStarts carriedStarts(const DirectoryNode* rootList, uint32_t blockSize,
                 lists.push_back(node->children.get());
             } else if (node->isFile() && node->inImage && node->size > 0 &&
                        !node->isMultiExtent()) {
-                starts.emplace(uint64_t{node->extent} * blockSize,
-                               Carried{Carried::Kind::file, 0, node});
+                Carried& carried = starts[uint64_t{node->extent} * blockSize];
+                carried = Carried{Carried::Kind::file, 0, node, carried.bootImage};
             }
         }
     }

@@ -35,13 +35,16 @@ struct Carried {
     enum class Kind { defaultBootImage, sectionImage, file } kind = Kind::file;
     size_t image = 0;
     const DirectoryNode* file = nullptr;
+    bool bootImage = false;  // a boot catalog entry's image starts here
 };
 // By the byte offset at which the content starts in the old image.
 using CarriedStarts = std::map<uint64_t, Carried>;
 
 // What the new image holds of the old one: every file of the tree below `rootList` (its
 // blocks `blockSize` bytes) and, when the new image has boot records (`boot` not null),
-// every image of the catalog. A boot image wins over a file at the same place.
+// every image of the catalog. A file wins over a boot image at the same place: the file
+// holds the whole loader (GRUB's core follows its El Torito sectors), the boot image's
+// copy perhaps only its Sector Count.
 CarriedStarts carriedStarts(const DirectoryNode* rootList, uint32_t blockSize,
                             const boot_plan::Plan* boot);
 

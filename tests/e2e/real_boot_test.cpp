@@ -106,6 +106,35 @@ TEST_F(SampleCdTest, AnIsohybridCdBootsFromADiskAfterARun) {
     EXPECT_TRUE(contains(console, banner)) << console;
 }
 
+// grub-mkrescue's CD loads GRUB's modules by their Rock Ridge names (/boot/grub/i386-pc):
+// after a run it boots to its configuration from the CD and, through GRUB's hybrid MBR,
+// from a raw disk.
+TEST_F(SampleCdTest, AGrubMkrescueCdBootsFullyFromCdAndDiskAfterARun) {
+    if (!test_support::haveTool("qemu-system-x86_64") || !test_support::haveTool("grub-mkrescue") ||
+        !fs::exists("/usr/lib/grub/i386-pc") || !test_support::haveTool("mformat")) {
+        GTEST_SKIP() << "qemu-system-x86, grub-pc-bin or mtools is not installed "
+                        "(scripts/setup installs them)";
+    }
+    // The sample's \BOOT goes: beside GRUB's /boot it would make xorriso map the names.
+    fs::remove_all(tree() + "/BOOT");
+    test_support::writeFile(tree() + "/boot/grub/grub.cfg",
+                            "serial --unit=0 --speed=115200\nterminal_input serial\n"
+                            "terminal_output serial\necho WINPE-GRUB-OK\nhalt\n");
+    fs::remove(image());
+    e2e::mustRun("grub-mkrescue -o " + shellQuote(image()) + " " + shellQuote(tree()) + " 2>&1");
+    const std::string said = "WINPE-GRUB-OK";
+    ASSERT_TRUE(contains(serialConsole(image(), 60), said)) << "the CD does not boot at all";
+    ASSERT_TRUE(contains(diskConsole(image(), 60), said)) << "the disk does not boot at all";
+
+    const e2e::ProgramRun run = runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
+                                           "TMPDIR=" + shellQuote(temp.path()));
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::string cd = serialConsole(image(), 60);
+    EXPECT_TRUE(contains(cd, said)) << cd;
+    const std::string disk = diskConsole(image(), 60);
+    EXPECT_TRUE(contains(disk, said)) << disk;
+}
+
 namespace {
 
 const char kOvmfCode[] = "/usr/share/OVMF/OVMF_CODE_4M.fd";

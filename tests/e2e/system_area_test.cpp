@@ -60,7 +60,7 @@ class HybridImage : public SampleCdTest {
 
 }  // namespace
 
-TEST_F(HybridImage, AnIsohybridMbrNamesTheBootImagesNewSectorAndSpansTheNewImage) {
+TEST_F(HybridImage, AnIsohybridMbrNamesTheLoadersNewSectorAndSpansTheNewImage) {
     makeIsohybrid("");
     const uint32_t oldLba = bootEntries(image()).at(0).lba;
     ASSERT_EQ(le32(original, 432), oldLba * 4);
@@ -72,7 +72,9 @@ TEST_F(HybridImage, AnIsohybridMbrNamesTheBootImagesNewSectorAndSpansTheNewImage
     const std::vector<BootEntry> entries = bootEntries(image());
     ASSERT_FALSE(entries.empty());
     ASSERT_NE(entries[0].lba, oldLba) << "the boot image did not move; the test proves nothing";
-    EXPECT_EQ(le32(bytes, 432), entries[0].lba * 4);
+    // It names the loader file, which holds the whole loader (the boot image's copy holds
+    // its Sector Count).
+    EXPECT_EQ(le32(bytes, 432), extentOf(image(), "/ISOLINUX/ISOLINUX.BIN") * 4);
     EXPECT_EQ(le32(bytes, 436), 0u);
     // The boot code and the disk signature are the old ones.
     EXPECT_EQ(bytes.substr(0, 432), original.substr(0, 432));
@@ -135,7 +137,7 @@ TEST_F(HybridImage, AGptWithAnEfiPartitionFollowsTheEfiImageWithNoNewSgdiskProbl
         << report;
     EXPECT_EQ(bytes.substr(uint64_t(efiLba) * 2048, efiImage.size()), efiImage);
     // The MBR still boots isolinux at its new place.
-    EXPECT_EQ(le32(bytes, 432), bootEntries(image()).at(0).lba * 4);
+    EXPECT_EQ(le32(bytes, 432), extentOf(image(), "/ISOLINUX/ISOLINUX.BIN") * 4);
 }
 
 TEST_F(HybridImage, ASystemAreaThatNamesNothingOfTheImageIsZeroedWithTheWarning) {
@@ -185,7 +187,8 @@ TEST_F(HybridImage, GrubMkrescuesMbrAndGptFollowTheirImages) {
     const std::vector<BootEntry> entries = bootEntries(image());
     ASSERT_FALSE(entries.empty());
     ASSERT_NE(entries[0].lba, oldLba);
-    EXPECT_EQ(le32(bytes, 432), entries[0].lba * 4 + 4);
+    // GRUB's core follows the loader's El Torito sectors in the file.
+    EXPECT_EQ(le32(bytes, 432), extentOf(image(), "/BOOT/GRUB/I386_PC/ELTORITO.IMG") * 4 + 4);
     // The protective partition spans the new image from sector 1.
     EXPECT_EQ(le32(bytes, 446 + 8), 1u);
     EXPECT_EQ(le32(bytes, 446 + 12), bytes.size() / 512 - 1);

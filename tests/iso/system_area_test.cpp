@@ -29,8 +29,8 @@ uint64_t getLe64(const uint8_t* at) {
 
 system_area::CarriedStarts carried() {
     system_area::CarriedStarts starts;
-    starts[kBootImage] = {system_area::Carried::Kind::defaultBootImage, 0, nullptr};
-    starts[kEfiImage] = {system_area::Carried::Kind::sectionImage, 0, nullptr};
+    starts[kBootImage] = {system_area::Carried::Kind::defaultBootImage, 0, nullptr, true};
+    starts[kEfiImage] = {system_area::Carried::Kind::sectionImage, 0, nullptr, true};
     return starts;
 }
 
