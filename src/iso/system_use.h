@@ -17,7 +17,7 @@ namespace system_use {
 constexpr size_t kEntryHeader = 4;  // signature, length, version
 constexpr size_t kContinuationLength = 28;
 // Continuation areas followed from one record; a chain longer than this is refused.
-constexpr unsigned kMaxContinuationAreas = 32;
+constexpr unsigned kMaxContinuationAreas = 64;
 constexpr size_t kMaxRecordLength = 255;
 
 // Whether the root's "." field (`field`) starts with the SUSP indicator SP.
