@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,8 @@ class ISOWriter : public virtual ISOManipulator {
     std::vector<uint8_t> systemAreaBytes;
     // The first block of the System Use continuation areas of this pack.
     uint32_t continuationStart = 0;
+    // The new block of each directory of the old image, by its old block.
+    std::map<uint32_t, uint32_t> movedDirectories;
     // Adds the System Use field of `node` to its encoded record and writes its
     // continuation areas.
     void writeSystemUse(const DirectoryNode& node, uint8_t* record, ImageSink& out);

@@ -67,6 +67,25 @@ int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::strin
     }
     repatchSystemArea(layout);
     continuationStart = layout.continuationStart;
+    movedDirectories.clear();
+    if (systemUseIsSusp) {
+        // Directories nest at most kMaxDirectoryDepth levels: the walk is bounded.
+        std::vector<DirectoryNode*> lists{root.get()};
+        while (!lists.empty()) {
+            DirectoryNode* list = lists.back();
+            lists.pop_back();
+            for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+                if (node->isDirectory() && node->inImage && node->name != "..") {
+                    movedDirectories.emplace(
+                        node->extent,
+                        iso_layout::imageExtent(*node, layout.directoryStart, layout.fileStart));
+                }
+                if (node->isDirectory() && !node->isDotEntry()) {
+                    lists.push_back(node->children.get());
+                }
+            }
+        }
+    }
     const EmitStep steps[] = {
         {"write system reserved sector", nullptr, false, [&] { return writeSystemArea(out) == 0; }},
         {"write primary volume descriptor", nullptr, false,
@@ -229,7 +248,14 @@ void ISOWriter::writeSystemUse(const DirectoryNode& node, uint8_t* record, Image
         return;
     }
     const size_t base = record[iso_record::dir_record::kLength];
-    system_use::Split split = system_use::split(node.systemUse, base, kWriteBlockSize);
+    // Links of relocated directories name the directories' new blocks.
+    system_use::Split split = system_use::split(
+        system_use::withDirectoryLinks(node.systemUse,
+                                       [&](uint32_t old) {
+                                           const auto it = movedDirectories.find(old);
+                                           return it != movedDirectories.end() ? it->second : old;
+                                       }),
+        base, kWriteBlockSize);
     const uint32_t first = continuationStart + node.placement.continuationBlock;
     system_use::encode(split, first, base, record + base);
     const size_t length = base + system_use::fieldLength(split, base);

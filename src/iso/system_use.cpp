@@ -8,6 +8,7 @@
 
 #include "iso/byte_order.h"
 #include "iso/image_source.h"
+#include "iso/limits.h"
 
 using iso_bytes::getLe32;
 using iso_bytes::putBoth32;
@@ -143,9 +144,9 @@ std::vector<uint8_t> gather(ImageSource& image, const uint8_t* field, size_t siz
         const std::string area_text = where + ": the System Use continuation area at block " +
                                       std::to_string(block) + ", byte " + std::to_string(offset) +
                                       " (" + std::to_string(length) + " bytes)";
-        if (areas + 1 > kMaxContinuationAreas) {
+        if (areas + 1 > iso_limits::kMaxContinuationAreas) {
             throw std::runtime_error(where + ": more than " +
-                                     std::to_string(kMaxContinuationAreas) +
+                                     std::to_string(iso_limits::kMaxContinuationAreas) +
                                      " System Use continuation areas follow one another");
         }
         if (!visited.insert({block, offset}).second) {
@@ -223,6 +224,18 @@ void encode(Split& split, uint32_t firstBlock, size_t base, uint8_t* field) {
         putContinuation(area.data() + at, firstBlock + static_cast<uint32_t>(i + 1),
                         static_cast<uint32_t>(areaLength(i + 1)));
     }
+}
+
+std::vector<uint8_t> withDirectoryLinks(const std::vector<uint8_t>& entries,
+                                        const std::function<uint32_t(uint32_t)>& moved) {
+    std::vector<uint8_t> out = entries;
+    forEachEntry(entries.data(), entries.size(), [&](const uint8_t* entry, size_t length) {
+        if ((is(entry, "CL") || is(entry, "PL")) && length >= 12) {
+            putBoth32(out.data() + (entry - entries.data()), 4, moved(getLe32(entry, 4)));
+        }
+        return true;
+    });
+    return out;
 }
 
 bool hasRockRidge(const std::vector<uint8_t>& entries) {

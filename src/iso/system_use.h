@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,6 @@ namespace system_use {
 
 constexpr size_t kEntryHeader = 4;  // signature, length, version
 constexpr size_t kContinuationLength = 28;
-// Continuation areas followed from one record; a chain longer than this is refused.
-constexpr unsigned kMaxContinuationAreas = 64;
 constexpr size_t kMaxRecordLength = 255;
 
 // Whether the root's "." field (`field`) starts with the SUSP indicator SP.
@@ -48,6 +47,11 @@ size_t fieldLength(const Split& split, size_t base);
 // Writes the record's field at `field` (fieldLength bytes), its CE naming `firstBlock`,
 // and fills in the CE of each area for the one after it (areas at consecutive blocks).
 void encode(Split& split, uint32_t firstBlock, size_t base, uint8_t* field);
+
+// `entries` with the directory blocks of their CL and PL entries (Rock Ridge's links of
+// relocated directories) replaced by `moved(old)`.
+std::vector<uint8_t> withDirectoryLinks(const std::vector<uint8_t>& entries,
+                                        const std::function<uint32_t(uint32_t)>& moved);
 
 // Rock Ridge.
 // Whether the entries hold Rock Ridge (RR, PX or NM).

@@ -35,6 +35,9 @@ TEST_P(RockRidgeImage, NamesLinksAndModesSurviveAndAddedEntriesGetTheirOwn) {
     writeFile(tree() + "/lower/deeper/notes.md", "notes\n");
     fs::create_symlink("../WINBOM.INI", tree() + "/DOCS/link.ini");
     fs::permissions(tree() + "/DOCS/A long file name.txt", fs::perms(0640));
+    // Deeper than ISO 9660 allows: genisoimage relocates it, linked by Rock Ridge CL/PL.
+    const std::string deep = "/d1/d2/d3/d4/d5/d6/d7/d8/d9/d10/deep.txt";
+    writeFile(tree() + deep, "deep\n");
     remake();
     const std::string before = rockRidgeListing();
     ASSERT_TRUE(contains(before, "A long file name.txt")) << before;
@@ -59,6 +62,9 @@ TEST_P(RockRidgeImage, NamesLinksAndModesSurviveAndAddedEntriesGetTheirOwn) {
     EXPECT_TRUE(std::regex_search(links, std::regex("\\nl[rwx-]{9} .*'link\\.ini' -> "
                                                     "'\\.\\./WINBOM\\.INI'")))
         << links;
+    const std::string found =
+        e2e::mustRun("xorriso -indev " + shellQuote(image()) + " -find / -name deep.txt 2>&1");
+    EXPECT_TRUE(contains(found, "'" + deep + "'")) << found;
     // Unchanged files read back by their Rock Ridge names, byte for byte.
     EXPECT_EQ(readFromImage(image(), "/lower/deeper/notes.md"), "notes\n");
     EXPECT_EQ(readFromImage(image(), "/DOCS/A long file name.txt"), "long\n");
