@@ -36,6 +36,9 @@ struct Placement {
     // list, the number of the directory the list belongs to.
     uint16_t parentNumber = 0;
     uint16_t directoryNumber = 0;  // a directory's own path table number
+    // First of the System Use continuation areas of the entry's record (one block each),
+    // counted from the first continuation block of the image.
+    uint32_t continuationBlock = 0;
 };
 
 // One record of a file that an image stores in several records, because its size does not
@@ -81,6 +84,10 @@ struct DirectoryNode {
     // from its local name when the new image is laid out.
     std::string joliet;
     bool jolietHidden = false;  // its Joliet record is marked hidden
+    // The SUSP entries (Rock Ridge among them) of the entry's record and its continuation
+    // areas, without the CE entries; for an image without SUSP the record's System Use
+    // field as it was. Written into the new record.
+    std::vector<uint8_t> systemUse;
     DirectoryNode() = default;
     DirectoryNode(const DirectoryNode&) = delete;
     DirectoryNode& operator=(const DirectoryNode&) = delete;

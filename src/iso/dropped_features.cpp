@@ -8,6 +8,7 @@
 #include "iso/joliet.h"
 #include "iso/limits.h"
 #include "iso/records.h"
+#include "iso/system_area.h"
 
 namespace rec = iso_record;
 
@@ -81,84 +82,6 @@ void udfBridge(ImageSource& image, uint32_t terminator, std::vector<std::string>
     }
 }
 
-// System Use entries of the root directory's "." record and its other records.
-void systemUse(ImageSource& image, std::vector<std::string>& dropped) {
-    uint8_t descriptor[rec::kDescriptorSize];
-    image.read(iso_limits::kPrimaryDescriptorOffset, descriptor, sizeof descriptor);
-    const rec::PrimaryDescriptor primary =
-        rec::decodePrimaryDescriptor(descriptor, iso_limits::kPrimaryDescriptorOffset);
-    const uint64_t start = uint64_t{primary.rootExtent} * primary.logicalBlockSize;
-    const size_t size = primary.logicalBlockSize;
-    if (!image.contains(start, size)) {
-        return;
-    }
-    std::vector<uint8_t> data(size);
-    image.read(start, data.data(), size);
-    bool any = false;
-    bool susp = false;
-    bool rockRidge = false;
-    for (size_t offset = 0; offset < size;) {
-        rec::DirectoryRecord record;
-        try {
-            record = rec::decodeDirectoryRecord(data.data(), size, offset);
-        } catch (const std::exception&) {
-            break;
-        }
-        if (record.length == 0) {
-            break;
-        }
-        const size_t used = rec::directoryRecordLength(record.identifierLength);
-        if (record.length > used) {
-            any = true;
-            // SUSP entries: two signature bytes, a length, a version.
-            for (size_t at = offset + used; at + 4 <= offset + record.length;) {
-                const uint8_t* entry = data.data() + at;
-                const std::string signature(reinterpret_cast<const char*>(entry), 2);
-                if (offset == 0 && at == offset + used && signature == "SP") {
-                    susp = true;
-                }
-                if (signature == "RR" || signature == "PX" || signature == "NM" ||
-                    signature == "SL") {
-                    rockRidge = true;
-                }
-                if (entry[2] < 4) {
-                    break;
-                }
-                at += entry[2];
-            }
-        }
-        offset += record.length;
-    }
-    if (rockRidge) {
-        dropped.push_back(std::string(kLead) + "the Rock Ridge entries of the old image: long " +
-                          "and lower-case names, symbolic links, owners and modes are lost");
-    } else if (susp) {
-        dropped.push_back(std::string(kLead) + "the System Use (SUSP) entries of the old image");
-    } else if (any) {
-        dropped.push_back(std::string(kLead) +
-                          "the System Use data of the old image's directory records");
-    }
-}
-
-void systemArea(ImageSource& image, std::vector<std::string>& dropped) {
-    std::vector<uint8_t> area(iso_limits::kSystemAreaBlocks * kCdBlock);
-    if (!image.contains(0, area.size())) {
-        return;
-    }
-    image.read(0, area.data(), area.size());
-    if (std::all_of(area.begin(), area.end(), [](uint8_t b) { return b == 0; })) {
-        return;
-    }
-    const bool mbr = area[510] == 0x55 && area[511] == 0xAA;
-    const bool gpt = std::memcmp(area.data() + 512, "EFI PART", 8) == 0;
-    const std::string what = mbr && gpt ? "an MBR and a GPT"
-                             : mbr      ? "an MBR"
-                             : gpt      ? "a GPT"
-                                        : "boot code or data";
-    dropped.push_back(std::string(kLead) + "the System Area of the old image (" + what +
-                      "): the new image will not boot from a USB stick");
-}
-
 }  // namespace
 
 std::vector<std::string> find(ImageSource& image, const DirectoryNode* rootList,
@@ -167,14 +90,19 @@ std::vector<std::string> find(ImageSource& image, const DirectoryNode* rootList,
     uint32_t terminator = 0;
     volumeDescriptors(image, dropped, terminator);
     udfBridge(image, terminator, dropped);
-    systemUse(image, dropped);
-    systemArea(image, dropped);
 
     boot_plan::Plan plan;
+    bool bootable = false;
     try {
         plan = boot_plan::makePlan(image, rootList, blockSize);
+        bootable = true;
     } catch (const std::exception&) {
         // An image without a readable catalog has no boot entries to lose.
+    }
+    // The System Area is carried over when what it points at is carried with it.
+    for (const std::string& text :
+         system_area::makePlan(image, rootList, blockSize, bootable ? &plan : nullptr).notKept) {
+        dropped.push_back(kLead + text);
     }
     for (const std::string& text : plan.notCarried) {
         dropped.push_back(kLead + text);

@@ -15,10 +15,10 @@ namespace dropped_features {
 
 // Each thing of `image` (whose tree, as the reader loaded it, is `rootList`) that a
 // rewrite drops: supplementary volume descriptors other than Joliet's, partition
-// descriptors, a UDF bridge, Rock Ridge and other System Use entries, a System Area
-// that is not zero, and boot catalog entries or boot info tables that cannot be carried
-// over. Every text starts "the new image will not keep". Throws std::runtime_error only
-// when the image cannot be read at all.
+// descriptors, a UDF bridge, a System Area that is not zero and not repatched (or the
+// parts of one that are not), and boot catalog entries or boot info tables that cannot
+// be carried over. Every text starts "the new image will not keep". Throws
+// std::runtime_error only when the image cannot be read at all.
 std::vector<std::string> find(ImageSource& image, const DirectoryNode* rootList,
                               uint32_t blockSize);
 

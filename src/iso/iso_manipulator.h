@@ -26,6 +26,9 @@ class ISOManipulator {
     // image then gets a Joliet tree of its own.
     std::vector<uint8_t> jolietDescriptor;
     uint16_t logicalBlockSize = iso_limits::kDefaultBlockSize;
+    // The entries' System Use fields hold SUSP entries (the root's "." field starts with
+    // SP): the writer may then continue them in areas of their own.
+    bool systemUseIsSusp = false;
     uint16_t virtualSectorSize = iso_limits::kVirtualSectorSize;
     uint32_t totalBytes = 0;
     uint32_t bytesDone = 0;

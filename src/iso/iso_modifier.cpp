@@ -3,12 +3,14 @@
 
 #include <boost/filesystem.hpp>
 #include <cstdio>
+#include <ctime>
 #include <stdexcept>
 
 #include "iso/entry_name.h"
 #include "iso/image_path.h"
 #include "iso/limits.h"
 #include "iso/records.h"
+#include "iso/system_use.h"
 #include "platform/checked_file.h"
 #include "platform/file_identity.h"
 #include "platform/local_file.h"
@@ -18,6 +20,25 @@ namespace fs = boost::filesystem;
 namespace {
 
 // Sum of the sizes of the files in an entry and below it, modulo 2^32 like `totalBytes`.
+// The Rock Ridge mode bits of a local file type.
+constexpr uint32_t kModeDirectory = 0040000;
+constexpr uint32_t kModeFile = 0100000;
+
+// The local file's permissions and modification time, for its Rock Ridge entries; a file
+// that can not be asked gets read and execute for all, and the time 0.
+void localAttributes(const std::string& path, bool directory, uint32_t& mode,
+                     std::time_t& modified) {
+    boost::system::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    const uint32_t permissions =
+        error ? 0555u : static_cast<uint32_t>(status.permissions()) & 07777u;
+    mode = (directory ? kModeDirectory : kModeFile) | permissions;
+    modified = fs::last_write_time(path, error);
+    if (error) {
+        modified = 0;
+    }
+}
+
 uint32_t fileBytesBelow(const DirectoryNode& entry) {
     if (entry.isFile()) {
         return static_cast<uint32_t>(entry.size);
@@ -107,6 +128,9 @@ ISOModifier::Insertion ISOModifier::prepareInsertion(const std::string& localPat
         }
         NodeList old = std::move(before->next);
         before->next = std::move(old->next);
+        insertion.oldSystemUse = std::move(old->systemUse);
+        insertion.oldIdentifier = old->identifier;
+        insertion.oldType = old->type;
         // An entry coming back under its own name keeps the identifier it was stored with
         // (WINBOM.INI;1 stays WINBOM.INI;1); a name the user spelt in another case is
         // written as the user gave it.
@@ -156,6 +180,7 @@ int ISOModifier::AddSingleFile(const std::string& localPath, const std::string& 
         node->inImage = false;
         node->checked = std::move(checked);
         node->joliet = insertion.joliet;
+        giveRockRidge(*node, insertion);
         totalBytes += static_cast<uint32_t>(size);
         insertAfter(*insertion.previous, std::move(node));
         return 0;
@@ -185,6 +210,7 @@ int ISOModifier::AddSingleDirectory(const std::string& localPath, const std::str
             // A directory without its entry list would make a broken image; it is not added.
             return 1;
         }
+        giveRockRidge(*node, insertion);
         insertAfter(*insertion.previous, std::move(node));
         return 0;
     } catch (const std::exception& e) {
@@ -255,6 +281,60 @@ void ISOModifier::planBoot() {
     } catch (const std::exception&) {
         // Without a readable catalog the writer's own is written, as for any boot image.
         bootPlan = boot_plan::Plan();
+    }
+}
+
+void ISOModifier::giveRockRidge(DirectoryNode& node, const Insertion& insertion) {
+    if (root == nullptr || !system_use::hasRockRidge(root->systemUse)) {
+        return;
+    }
+    const std::vector<uint8_t> none;
+    const std::vector<uint8_t>& oldSystemUse =
+        insertion.oldType == node.type ? insertion.oldSystemUse : none;
+    // An entry that replaces an old one keeps that one's fields but its times.
+    std::vector<std::pair<DirectoryNode*, const std::vector<uint8_t>*>> pending{
+        {&node, &oldSystemUse}};
+    while (!pending.empty()) {
+        DirectoryNode* entry = pending.back().first;
+        const std::vector<uint8_t>& old = *pending.back().second;
+        pending.pop_back();
+        const bool dot = entry->isDotEntry();
+        // "." is the local directory itself, ".." the one above it.
+        const std::string local =
+            dot ? (fs::path(entry->path) / (entry->name == "." ? "" : "..")).string()
+                : (fs::path(entry->path) / entry->name).string();
+        uint32_t mode = 0;
+        std::time_t modified = 0;
+        localAttributes(local, entry->isDirectory(), mode, modified);
+        // The entry added takes the name it was given in the image, those below it their
+        // local names.
+        const std::string name = dot              ? std::string()
+                                 : entry == &node ? node.identifier
+                                                  : entry->name;
+        entry->systemUse =
+            !old.empty()
+                ? system_use::withTimes(old, modified,
+                                        node.identifier == insertion.oldIdentifier ? "" : name)
+                : system_use::rockRidgeEntries(mode, name, modified);
+        if (entry->isDirectory() && !dot) {
+            for (DirectoryNode* child = entry->children.get(); child != nullptr;
+                 child = child->next.get()) {
+                pending.push_back({child, &none});
+            }
+        }
+    }
+}
+
+void ISOModifier::planSystemArea(bool hasBootImage) {
+    if (oldImage == nullptr) {
+        return;
+    }
+    try {
+        systemAreaPlan = system_area::makePlan(*oldImage, root.get(), sourceBlockSize(),
+                                               hasBootImage ? &bootPlan : nullptr);
+    } catch (const std::exception&) {
+        // An old System Area that can not be read is written as zeros, as any other.
+        systemAreaPlan = system_area::Plan();
     }
 }
 

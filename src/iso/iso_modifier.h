@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "iso/iso_reader.h"
 #include "iso/iso_writer.h"
@@ -47,6 +48,8 @@ class ISOModifier : public ISOReader, public ISOWriter {
     // Carries the old image's boot catalog over, and finds the loader whose boot info
     // table must name its new block.
     void planBoot() override;
+    // Carries the old image's System Area over when it holds what can be repatched.
+    void planSystemArea(bool hasBootImage) override;
     // The tree of the image, with every change made so far.
     NodeList loadSourceDirectory(const std::string& directory) override;
     // The new descriptor keeps the identifiers of the old image's descriptor; throws when
@@ -66,7 +69,15 @@ class ISOModifier : public ISOReader, public ISOWriter {
         std::string localParent;
         std::string localName;
         std::string joliet;  // the Joliet name of the entry replaced, if it had one
+        // Of the entry the new one replaces.
+        std::vector<uint8_t> oldSystemUse;
+        std::string oldIdentifier;
+        int32_t oldType = kNodeFile;
     };
+    // When the image uses Rock Ridge: the PX, NM and TF of the local file for `node` and
+    // everything below it; an entry that replaces one of its kind keeps the old entry's
+    // fields with new times (and the new name when it is spelt otherwise).
+    void giveRockRidge(DirectoryNode& node, const Insertion& insertion);
     Insertion prepareInsertion(const std::string& localPath, const std::string& isoPath,
                                bool overwrite);
 

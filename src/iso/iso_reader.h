@@ -78,4 +78,6 @@ class ISOReader : public virtual ISOManipulator {
     ImageSource* loadingSource = nullptr;
     std::vector<uint32_t> loadingExtents;
     uint64_t directoryBytesLoaded = 0;
+    // Bytes of System Use continuation areas read by the load so far.
+    uint64_t continuationBytesLoaded = 0;
 };

@@ -12,6 +12,7 @@
 #include "iso/iso_reader.h"
 #include "iso/joliet.h"
 #include "iso/records.h"
+#include "iso/system_use.h"
 
 using iso_bytes::getLe32;
 
@@ -125,6 +126,8 @@ int ISOReader::loadImage() {
             LoadScope scope(loadingSource, source.get());
             loadingExtents.clear();
             directoryBytesLoaded = 0;
+            continuationBytesLoaded = 0;
+            systemUseIsSusp = false;
             tree = loadDirectory(rootExtent, "");
         }
         if (!tree) {
@@ -247,6 +250,24 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         }
         const size_t recordOffset = offset;
         offset += record.length;
+        // The root's "." record says whether the System Use fields hold SUSP entries.
+        if (path.empty() && recordOffset == 0 && record.special) {
+            const size_t used = iso_record::directoryRecordLength(record.identifierLength);
+            systemUseIsSusp =
+                record.length > used &&
+                system_use::startsWithSusp(data.data() + recordOffset + used, record.length - used);
+        }
+        auto systemUseOf = [&]() {
+            const size_t used = iso_record::directoryRecordLength(record.identifierLength);
+            if (record.length <= used) {
+                return std::vector<uint8_t>();
+            }
+            return system_use::gather(*loadingSource, data.data() + recordOffset + used,
+                                      record.length - used, systemUseIsSusp, logicalBlockSize,
+                                      continuationBytesLoaded,
+                                      directoryPlace(path, extent) + ": the record at byte " +
+                                          std::to_string(recordOffset));
+        };
         const std::string& name = record.name;
         if (record.identifierLength == 0) {
             continue;
@@ -271,7 +292,7 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         // Only the identifiers 0x00 and 0x01 name the two special records; "." and ".."
         // spelt out as ordinary identifiers are refused below like any invalid name.
         if (record.special) {
-            entries.append(makeDotNode(name, path, record.extent, true));
+            entries.append(makeDotNode(name, path, record.extent, true))->systemUse = systemUseOf();
             continue;
         }
         // Names are valid without their decorations: DEFAULT.;1 is the entry DEFAULT.
@@ -289,6 +310,7 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         node->size = record.dataLength;
         node->inImage = true;
         node->hidden = record.isHidden();
+        node->systemUse = systemUseOf();
         DirectoryNode* added = entries.append(std::move(node));
         if (added->isDirectory()) {
             added->children = loadDirectory(record.extent, image_path::join(path, name));

@@ -1,5 +1,6 @@
 // The pack: load the tree, lay it out, then emit every structure of the image.
 #include "iso/iso_writer.h"
+
 #include "iso/image_console.h"
 
 #include <boost/filesystem.hpp>
@@ -8,6 +9,8 @@
 
 #include "iso/image_output.h"
 #include "iso/joliet_tree.h"
+#include "iso/records.h"
+#include "iso/system_use.h"
 
 namespace {
 
@@ -58,6 +61,8 @@ iso_layout::ImageLayout ISOWriter::planLayout(const std::string& bootImagePath,
     if (hasBootImage) {
         planBoot();
     }
+    systemAreaPlan = system_area::Plan();
+    planSystemArea(hasBootImage);
     const uint32_t pathTableSize = numberDirectories(root.get());
     uint64_t directoryBlocks = 0;
     uint64_t fileBlocks = 0;
@@ -74,7 +79,9 @@ iso_layout::ImageLayout ISOWriter::planLayout(const std::string& bootImagePath,
             printImageLine(std::string(kLoadFailed) + "IO exception: " + e.what());
         }
     }
-    // The Joliet tree follows everything else, so that without one nothing moves.
+    const uint32_t continuationBlocks = placeContinuationAreas();
+    // The Joliet tree follows everything else, so that without one nothing moves; the
+    // System Use continuation areas follow it, and a carried GPT's backup ends the image.
     jolietTree.reset();
     if (!jolietDescriptor.empty()) {
         jolietTree = std::make_unique<joliet::Tree>(root.get());
@@ -85,7 +92,52 @@ iso_layout::ImageLayout ISOWriter::planLayout(const std::string& bootImagePath,
     if (jolietTree) {
         iso_layout::placeJoliet(layout, jolietTree->pathTableSize(), jolietTree->directoryBlocks());
     }
+    if (uint64_t{layout.volumeSpaceSize} + continuationBlocks > iso_limits::kMaxBlocks) {
+        throw iso_layout::LimitError(
+            "the image with its System Use continuation areas would "
+            "have more than " +
+            std::to_string(iso_limits::kMaxBlocks) + " blocks");
+    }
+    layout.continuationStart = layout.volumeSpaceSize;
+    layout.continuationBlocks = continuationBlocks;
+    layout.volumeSpaceSize += continuationBlocks;
+    // A carried GPT keeps its backup in the image's last blocks.
+    if (uint64_t{layout.volumeSpaceSize} + systemAreaPlan.tailBlocks > iso_limits::kMaxBlocks) {
+        throw iso_layout::LimitError("the image with its backup GPT would have more than " +
+                                     std::to_string(iso_limits::kMaxBlocks) + " blocks");
+    }
+    layout.volumeSpaceSize += systemAreaPlan.tailBlocks;
     return layout;
+}
+
+uint32_t ISOWriter::placeContinuationAreas() {
+    uint64_t blocks = 0;
+    // Directories nest at most kMaxDirectoryDepth levels: the walk is bounded.
+    std::vector<DirectoryNode*> lists{root.get()};
+    while (!lists.empty()) {
+        DirectoryNode* list = lists.back();
+        lists.pop_back();
+        for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+            if (node->isDirectory() && !node->isDotEntry()) {
+                lists.push_back(node->children.get());
+            }
+            if (node->systemUse.empty() || node->isMultiExtent()) {
+                continue;
+            }
+            const size_t base = node->isDotEntry()
+                                    ? iso_record::directoryRecordLength(1)
+                                    : iso_record::directoryRecordLength(node->identifier.size());
+            const size_t areas =
+                system_use::split(node->systemUse, base, kWriteBlockSize).areas.size();
+            node->placement.continuationBlock = static_cast<uint32_t>(blocks);
+            blocks += areas;
+        }
+    }
+    if (blocks > iso_limits::kMaxBlocks) {
+        throw iso_layout::LimitError("the System Use continuation areas take more than " +
+                                     std::to_string(iso_limits::kMaxBlocks) + " blocks");
+    }
+    return static_cast<uint32_t>(blocks);
 }
 
 uint64_t ISOWriter::PlannedImageBytes(const std::string& bootImagePath) {

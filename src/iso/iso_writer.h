@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "iso/boot_plan.h"
 #include "iso/iso_manipulator.h"
 #include "iso/iso_writer_layout.h"
+#include "iso/system_area.h"
 #include "platform/file_identity.h"
 
 namespace local_tree {
@@ -68,6 +70,14 @@ class ISOWriter : public virtual ISOManipulator {
     // Decides, once the tree is loaded, how the boot records are written (`bootPlan`).
     // The writer writes its own fixed catalog; the modifier carries the old image's over.
     virtual void planBoot() {}
+    // Decides, once the boot records are planned, what the System Area holds
+    // (`systemAreaPlan`): the writer writes zeros; the modifier carries the old one over.
+    // `hasBootImage`: the new image has boot records.
+    virtual void planSystemArea(bool /*hasBootImage*/) {}
+
+    // Numbers the System Use continuation areas of the laid out tree (into each node's
+    // placement); returns the blocks they take.
+    uint32_t placeContinuationAreas();
 
     // Gives every directory its path table number; returns the Path Table Size.
     virtual uint32_t numberDirectories(DirectoryNode* rootList);
@@ -134,6 +144,8 @@ class ISOWriter : public virtual ISOManipulator {
     ImageSource* oldImage = nullptr;
     // How this pack writes its boot records (set by planBoot).
     boot_plan::Plan bootPlan;
+    // What the System Area of this pack holds (set by planSystemArea).
+    system_area::Plan systemAreaPlan;
 
   private:
     FileIdentity writtenImage_;
@@ -162,4 +174,15 @@ class ISOWriter : public virtual ISOManipulator {
     std::vector<boot_plan::Patch> pendingPatches;
     // The new image's Joliet tree, laid out with the rest; null without Joliet.
     std::unique_ptr<joliet::Tree> jolietTree;
+    // The System Area this pack writes; empty: zeros.
+    std::vector<uint8_t> systemAreaBytes;
+    // The first block of the System Use continuation areas of this pack.
+    uint32_t continuationStart = 0;
+    // The new block of each directory of the old image, by its old block.
+    std::map<uint32_t, uint32_t> movedDirectories;
+    // Adds the System Use field of `node` to its encoded record and writes its
+    // continuation areas.
+    void writeSystemUse(const DirectoryNode& node, uint8_t* record, ImageSink& out);
+    // The carried System Area repatched for `layout`, and its backup GPT queued.
+    void repatchSystemArea(const iso_layout::ImageLayout& layout);
 };

@@ -15,6 +15,7 @@
 #include "iso/joliet_tree.h"
 #include "iso/limits.h"
 #include "iso/records.h"
+#include "iso/system_use.h"
 
 namespace {
 
@@ -64,6 +65,27 @@ int ISOWriter::emitImage(const iso_layout::ImageLayout& layout, const std::strin
         pendingPatches = boot_plan::tablePatches(
             bootPlan, byteOffset(layout.bootImageStart, kWriteBlockSize), written,
             iso_layout::imageExtent(*bootPlan.tableFile, layout.directoryStart, layout.fileStart));
+    }
+    repatchSystemArea(layout);
+    continuationStart = layout.continuationStart;
+    movedDirectories.clear();
+    if (systemUseIsSusp) {
+        // Directories nest at most kMaxDirectoryDepth levels: the walk is bounded.
+        std::vector<DirectoryNode*> lists{root.get()};
+        while (!lists.empty()) {
+            DirectoryNode* list = lists.back();
+            lists.pop_back();
+            for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+                if (node->isDirectory() && node->inImage && node->name != "..") {
+                    movedDirectories.emplace(
+                        node->extent,
+                        iso_layout::imageExtent(*node, layout.directoryStart, layout.fileStart));
+                }
+                if (node->isDirectory() && !node->isDotEntry()) {
+                    lists.push_back(node->children.get());
+                }
+            }
+        }
     }
     const EmitStep steps[] = {
         {"write system reserved sector", nullptr, false, [&] { return writeSystemArea(out) == 0; }},
@@ -222,6 +244,7 @@ int ISOWriter::writeEntry(DirectoryNode* node, uint16_t volumeSequenceNumber,
         const Placement& placed = node->placement;
         uint8_t record[iso_record::dir_record::kBufferSize];
         makeDirectoryRecord(node, volumeSequenceNumber, directoryStart, fileStart, record);
+        writeSystemUse(*node, record, out);
         out.writeAt(byteOffset(uint64_t(directoryStart) + placed.recordBlock, kWriteBlockSize) +
                         placed.recordOffset,
                     record, placed.recordLength);
@@ -232,6 +255,34 @@ int ISOWriter::writeEntry(DirectoryNode* node, uint16_t volumeSequenceNumber,
                          out);
         }
     }));
+}
+
+void ISOWriter::writeSystemUse(const DirectoryNode& node, uint8_t* record, ImageSink& out) {
+    if (node.systemUse.empty()) {
+        return;
+    }
+    const size_t base = record[iso_record::dir_record::kLength];
+    // Links of relocated directories name the directories' new blocks.
+    system_use::Split split = system_use::split(
+        system_use::withDirectoryLinks(node.systemUse,
+                                       [&](uint32_t old) {
+                                           const auto it = movedDirectories.find(old);
+                                           return it != movedDirectories.end() ? it->second : old;
+                                       }),
+        base, kWriteBlockSize);
+    const uint32_t first = continuationStart + node.placement.continuationBlock;
+    system_use::encode(split, first, base, record + base);
+    const size_t length = base + system_use::fieldLength(split, base);
+    if (length != node.placement.recordLength) {
+        throw std::logic_error("the record of " + node.name + " is " + std::to_string(length) +
+                               " bytes, laid out as " +
+                               std::to_string(node.placement.recordLength));
+    }
+    record[iso_record::dir_record::kLength] = static_cast<uint8_t>(length);
+    for (size_t i = 0; i < split.areas.size(); ++i) {
+        out.writeAt(byteOffset(uint64_t{first} + i, kWriteBlockSize), split.areas[i].data(),
+                    split.areas[i].size());
+    }
 }
 
 void ISOWriter::writeSections(const DirectoryNode& node, uint16_t volumeSequenceNumber,
@@ -350,8 +401,34 @@ uint32_t ISOWriter::writePathTable(DirectoryNode* rootList, uint32_t tableBlock,
     return complete ? static_cast<uint32_t>(written) : 0;
 }
 
+void ISOWriter::repatchSystemArea(const iso_layout::ImageLayout& layout) {
+    systemAreaBytes.clear();
+    if (!systemAreaPlan.keep) {
+        return;
+    }
+    const system_area::CarriedStarts carried = system_area::carriedStarts(
+        root.get(), sourceBlockSize(), layout.hasBootImage ? &bootPlan : nullptr);
+    system_area::Written written = system_area::repatch(
+        systemAreaPlan, uint64_t{layout.volumeSpaceSize} * kWriteBlockSize, [&](uint64_t old) {
+            const auto it = carried.find(old);
+            if (it == carried.end()) {
+                throw std::logic_error("the System Area names byte " + std::to_string(old) +
+                                       " of the old image, which the new image does not hold");
+            }
+            return system_area::newOffset(it->second, bootPlan, layout);
+        });
+    systemAreaBytes = std::move(written.area);
+    if (!written.tail.empty()) {
+        pendingPatches.push_back({written.tailOffset, std::move(written.tail)});
+    }
+}
+
 int ISOWriter::writeSystemArea(ImageSink& out) {
     return resultOf(writeOrReport([&] {
+        if (!systemAreaBytes.empty()) {
+            out.writeAt(0, systemAreaBytes.data(), systemAreaBytes.size());
+            return;
+        }
         const std::vector<uint8_t> zeros(kWriteBlockSize, 0);
         for (uint64_t block = 0; block < iso_limits::kSystemAreaBlocks; ++block) {
             out.writeAt(byteOffset(block, kWriteBlockSize), zeros.data(), zeros.size());

@@ -1,5 +1,7 @@
 #include "iso/iso_writer_layout.h"
 
+#include "iso/system_use.h"
+
 #include <algorithm>
 #include <deque>
 #include <string>
@@ -170,7 +172,14 @@ uint32_t layoutDirectory(uint32_t parentSize, uint32_t parentExtent, DirectoryNo
         const uint32_t recordLength =
             node->isDotEntry() ? 34 : iso_record::directoryRecordLength(node->identifier.size());
         if (!node->isMultiExtent()) {
-            place(node->placement, recordLength, node->isFile(), node->size);
+            const size_t field =
+                node->systemUse.empty()
+                    ? 0
+                    : system_use::fieldLength(
+                          system_use::split(node->systemUse, recordLength, blockSize),
+                          recordLength);
+            place(node->placement, recordLength + static_cast<uint32_t>(field), node->isFile(),
+                  node->size);
             continue;
         }
         // Each record of such a file in turn, its data right after the previous one's;

@@ -97,6 +97,9 @@ struct ImageLayout {
     uint32_t jolietTypeMPathTableBlock = 0;
     uint32_t jolietDirectoryStart = 0;
     uint32_t jolietDirectoryBlocks = 0;
+    // System Use continuation areas, after everything else but a backup GPT.
+    uint32_t continuationStart = 0;
+    uint32_t continuationBlocks = 0;
 };
 
 // The image layout from the sizes of its parts. `bootImageBytes` is the size of the boot

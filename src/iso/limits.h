@@ -90,4 +90,8 @@ constexpr uint64_t kMaxCopyRun = 64 * 1024 * 1024;
 // at most this large; larger areas are written record by record.
 constexpr uint64_t kMaxStagedDirectoryArea = 16 * 1024 * 1024;
 
+// System Use continuation areas (CE) followed from one record; a longer chain is refused.
+// Real images use one or two; the writer's own areas hold nearly as much as a block.
+constexpr unsigned kMaxContinuationAreas = 64;
+
 }  // namespace iso_limits

@@ -15,6 +15,7 @@ namespace {
 
 const char kIsolinux[] = "/usr/lib/ISOLINUX/isolinux.bin";
 const char kModules[] = "/usr/lib/syslinux/modules/bios";
+const char kIsohybridMbr[] = "/usr/lib/ISOLINUX/isohdpfx.bin";
 
 // What the CD prints on the serial port within `seconds` (isolinux powers the machine
 // off after its banner, so a good boot ends at once; a bad one runs into the limit).
@@ -25,30 +26,49 @@ std::string serialConsole(const std::string& image, int seconds) {
         .output;
 }
 
-}  // namespace
+// The same with the image as the machine's first hard disk.
+std::string diskConsole(const std::string& image, int seconds) {
+    return test_support::runCommand("timeout " + std::to_string(seconds) +
+                                    " qemu-system-x86_64 -drive file=" + shellQuote(image) +
+                                    ",format=raw,if=ide -boot c -m 64 -display none -serial "
+                                    "stdio -no-reboot")
+        .output;
+}
 
-TEST_F(SampleCdTest, AnIsolinuxCdWithABootInfoTableBootsAfterARun) {
-    if (!test_support::haveTool("qemu-system-x86_64") || !fs::exists(kIsolinux) ||
-        !fs::exists(std::string(kModules) + "/ldlinux.c32")) {
-        GTEST_SKIP() << "qemu-system-x86 or isolinux/syslinux-common is not installed "
-                        "(scripts/setup installs them)";
-    }
+// The sample's tree with isolinux, its modules and a configuration that powers off, made
+// into cd.iso by xorriso with `extra` options.
+void makeIsolinuxCd(const std::string& tree, const std::string& image, const std::string& extra) {
     // isolinux finds its files by these lower-case names on a CD without Rock Ridge.
-    const std::string loader = tree() + "/isolinux";
+    const std::string loader = tree + "/isolinux";
     fs::create_directories(loader);
     fs::copy_file(kIsolinux, loader + "/isolinux.bin");
     for (const char* module : {"ldlinux.c32", "poweroff.c32", "libcom32.c32", "libutil.c32"}) {
         fs::copy_file(std::string(kModules) + "/" + module, loader + "/" + module);
     }
-    writeFile(loader + "/isolinux.cfg",
-              "SERIAL 0 115200\nPROMPT 0\nTIMEOUT 1\nDEFAULT off\nLABEL off\n"
-              "  COM32 poweroff.c32\n");
-    fs::remove(image());
+    test_support::writeFile(loader + "/isolinux.cfg",
+                            "SERIAL 0 115200\nPROMPT 0\nTIMEOUT 1\nDEFAULT off\nLABEL off\n"
+                            "  COM32 poweroff.c32\n");
+    fs::remove(image);
     e2e::mustRun(
         "xorriso -as mkisofs -quiet --norock -untranslated-filenames -iso-level 3 "
         "-b isolinux/isolinux.bin -c isolinux/boot.cat -no-emul-boot "
-        "-boot-load-size 4 -boot-info-table -o " +
-        shellQuote(image()) + " " + shellQuote(tree()) + " 2>&1");
+        "-boot-load-size 4 -boot-info-table " +
+        extra + " -o " + shellQuote(image) + " " + shellQuote(tree) + " 2>&1");
+}
+
+bool haveIsolinux() {
+    return test_support::haveTool("qemu-system-x86_64") && fs::exists(kIsolinux) &&
+           fs::exists(std::string(kModules) + "/ldlinux.c32");
+}
+
+}  // namespace
+
+TEST_F(SampleCdTest, AnIsolinuxCdWithABootInfoTableBootsAfterARun) {
+    if (!haveIsolinux()) {
+        GTEST_SKIP() << "qemu-system-x86 or isolinux/syslinux-common is not installed "
+                        "(scripts/setup installs them)";
+    }
+    makeIsolinuxCd(tree(), image(), "");
     const std::string banner = "ISOLINUX 6";
     ASSERT_TRUE(contains(serialConsole(image(), 60), banner)) << "the CD does not boot at all";
     const uint32_t oldBlock = real_images::extentOf(image(), "/isolinux/isolinux.bin");
@@ -63,6 +83,56 @@ TEST_F(SampleCdTest, AnIsolinuxCdWithABootInfoTableBootsAfterARun) {
     // The loader file's own copy names its block too, like the boot image's.
     const std::string table = real_images::imageBytes(image(), newBlock, 16);
     EXPECT_EQ(static_cast<uint8_t>(table[12]) | static_cast<uint8_t>(table[13]) << 8, newBlock);
+}
+
+// An isohybrid CD boots from a raw disk (a USB stick) after a run: its MBR names the boot
+// image's new sector.
+TEST_F(SampleCdTest, AnIsohybridCdBootsFromADiskAfterARun) {
+    if (!haveIsolinux() || !fs::exists(kIsohybridMbr)) {
+        GTEST_SKIP() << "qemu-system-x86 or isolinux/syslinux-common is not installed "
+                        "(scripts/setup installs them)";
+    }
+    makeIsolinuxCd(tree(), image(), std::string("-isohybrid-mbr ") + kIsohybridMbr);
+    const std::string banner = "ISOLINUX 6";
+    ASSERT_TRUE(contains(diskConsole(image(), 60), banner)) << "the disk does not boot at all";
+    const uint32_t oldBlock = real_images::bootEntries(image()).at(0).lba;
+
+    const e2e::ProgramRun run = runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
+                                           "TMPDIR=" + shellQuote(temp.path()));
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    ASSERT_NE(real_images::bootEntries(image()).at(0).lba, oldBlock)
+        << "the boot image did not move; the test proves nothing";
+    const std::string console = diskConsole(image(), 60);
+    EXPECT_TRUE(contains(console, banner)) << console;
+}
+
+// grub-mkrescue's CD loads GRUB's modules by their Rock Ridge names (/boot/grub/i386-pc):
+// after a run it boots to its configuration from the CD and, through GRUB's hybrid MBR,
+// from a raw disk.
+TEST_F(SampleCdTest, AGrubMkrescueCdBootsFullyFromCdAndDiskAfterARun) {
+    if (!test_support::haveTool("qemu-system-x86_64") || !test_support::haveTool("grub-mkrescue") ||
+        !fs::exists("/usr/lib/grub/i386-pc") || !test_support::haveTool("mformat")) {
+        GTEST_SKIP() << "qemu-system-x86, grub-pc-bin or mtools is not installed "
+                        "(scripts/setup installs them)";
+    }
+    // The sample's \BOOT goes: beside GRUB's /boot it would make xorriso map the names.
+    fs::remove_all(tree() + "/BOOT");
+    test_support::writeFile(tree() + "/boot/grub/grub.cfg",
+                            "serial --unit=0 --speed=115200\nterminal_input serial\n"
+                            "terminal_output serial\necho WINPE-GRUB-OK\nhalt\n");
+    fs::remove(image());
+    e2e::mustRun("grub-mkrescue -o " + shellQuote(image()) + " " + shellQuote(tree()) + " 2>&1");
+    const std::string said = "WINPE-GRUB-OK";
+    ASSERT_TRUE(contains(serialConsole(image(), 60), said)) << "the CD does not boot at all";
+    ASSERT_TRUE(contains(diskConsole(image(), 60), said)) << "the disk does not boot at all";
+
+    const e2e::ProgramRun run = runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
+                                           "TMPDIR=" + shellQuote(temp.path()));
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::string cd = serialConsole(image(), 60);
+    EXPECT_TRUE(contains(cd, said)) << cd;
+    const std::string disk = diskConsole(image(), 60);
+    EXPECT_TRUE(contains(disk, said)) << disk;
 }
 
 namespace {

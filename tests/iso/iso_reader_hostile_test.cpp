@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <boost/filesystem.hpp>
 #include <csignal>
+#include <functional>
 #include <initializer_list>
 
 #include "iso/byte_order.h"
@@ -431,15 +432,65 @@ TEST(IsoReaderLoad, ReadsEachDirectoryAtMostTwiceAndLooksUpWithoutReading) {
     ASSERT_TRUE(reader.DirectoryExists("\\"));
     capture.finish();
     // Directories: root, I386, SYSTEM32, CONFIG, DRIVERS, PROGRAMS, B, EMPTYDIR, MANY;
-    // only MANY is longer than a block. Plus one read of the volume descriptor, and one of
+    // only MANY is longer than a block. Plus one read of the volume descriptor, one of
     // each descriptor after it up to the terminator (the boot record, the terminator),
-    // where a Joliet descriptor would be.
-    EXPECT_EQ(reads, 1 + 9 + 1 + 2);
+    // where a Joliet descriptor would be, and one of the System Use continuation area of
+    // the root's "." record (xorriso's ER entry).
+    EXPECT_EQ(reads, 1 + 9 + 1 + 2 + 1);
     EXPECT_EQ(opens, 1);
     for (int i = 0; i < 100; ++i) {
         EXPECT_TRUE(reader.FileExists("\\MANY\\F099.DAT"));
         EXPECT_FALSE(reader.FileExists("\\MANY\\NONE"));
     }
-    EXPECT_EQ(reads, 13);
+    EXPECT_EQ(reads, 14);
     EXPECT_EQ(opens, 1);
+}
+
+// The continuation area (CE) of the root's "." record, as xorriso writes it for its ER
+// entry: pointed past the image, outside one block, or at itself, the load fails.
+TEST(IsoReaderSystemUse, HostileContinuationAreasAreRefused) {
+    const std::vector<uint8_t> original = realImage();
+    const size_t root = size_t{iso_bytes::getLe32(original.data(), kRootExtent)} * 2048;
+    size_t ce = 0;
+    for (size_t at = root + 34; at + 28 <= root + original[root]; ++at) {
+        if (original[at] == 'C' && original[at + 1] == 'E' && original[at + 2] == 28) {
+            ce = at;
+        }
+    }
+    ASSERT_NE(ce, 0u) << "the root's \".\" record has no CE entry";
+    const uint32_t block = iso_bytes::getLe32(original.data(), ce + 4);
+    const uint32_t offset = iso_bytes::getLe32(original.data(), ce + 12);
+    struct Case {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> patch;
+        std::string said;
+    };
+    const Case cases[] = {
+        {"past the end",
+         [&](std::vector<uint8_t>& image) { reader_fixture::putBoth32(image, ce + 4, 0x7FFFFFF0); },
+         "continuation area at block 2147483632, byte " + std::to_string(offset)},
+        {"longer than a block",
+         [&](std::vector<uint8_t>& image) { reader_fixture::putBoth32(image, ce + 20, 4096); },
+         "does not lie within one block"},
+        {"a loop",
+         [&](std::vector<uint8_t>& image) {
+             // The area starts with a CE naming itself.
+             const size_t area = size_t{block} * 2048 + offset;
+             std::copy(image.begin() + static_cast<std::ptrdiff_t>(ce),
+                       image.begin() + static_cast<std::ptrdiff_t>(ce + 28),
+                       image.begin() + static_cast<std::ptrdiff_t>(area));
+             reader_fixture::putBoth32(image, area + 20, 28);
+             reader_fixture::putBoth32(image, ce + 20, 28);
+         },
+         "continues itself (a loop of continuations)"},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> image = original;
+        c.patch(image);
+        const LoadResult result = load(image);
+        EXPECT_FALSE(result.loaded) << c.what;
+        EXPECT_TRUE(contains(result.output, "directory \\ at block")) << result.output;
+        EXPECT_TRUE(contains(result.output, c.said)) << c.what << "\n" << result.output;
+    }
+    EXPECT_TRUE(load(original).loaded);
 }
