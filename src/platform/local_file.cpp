@@ -226,9 +226,14 @@ void copyFile(const std::string& source, const std::string& target) {
 }
 
 void copyOpenFile(int in, const std::string& source, const std::string& target) {
+    // The copy keeps the source's permission bits (an image that records modes takes them
+    // from it), and is always the run's own to rewrite and remove.
+    struct stat status;
+    const unsigned mode =
+        ::fstat(in, &status) == 0 ? (static_cast<unsigned>(status.st_mode) & 0777u) | 0600u : 0644u;
     OpenFile out;
     try {
-        out = createNew(target, 0644);
+        out = createNew(target, mode);
     } catch (const std::runtime_error& e) {
         throw std::runtime_error("copying " + source + " failed: " + e.what());
     }

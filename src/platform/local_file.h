@@ -50,8 +50,9 @@ void extendTo(int fd, const std::string& path, uint64_t size);
 void copyContents(int in, int out, const std::string& source, const std::string& target);
 
 // Copies the regular file `source` (a symbolic link is followed) to `target`, which must
-// not exist. Works across file systems; the copy is not flushed to disk, as it only
-// serves the work tree. On failure the partial target is removed and a
+// not exist. Works across file systems; the copy has the source's permission bits with
+// the owner's read and write added, and is not flushed to disk, as it only serves the
+// work tree. On failure the partial target is removed and a
 // std::runtime_error names the path and the system's error text.
 void copyFile(const std::string& source, const std::string& target);
 

@@ -42,6 +42,7 @@ TEST_P(RockRidgeImage, NamesLinksAndModesSurviveAndAddedEntriesGetTheirOwn) {
     const std::string before = rockRidgeListing();
     ASSERT_TRUE(contains(before, "A long file name.txt")) << before;
     writeFile(temp / "add/MixedTool.exe", "MZ tool");
+    fs::permissions(temp / "add/MixedTool.exe", fs::perms(0751));
 
     const e2e::ProgramRun run =
         runProgram(temp.path(), {"-i", "cd.iso", "-f", "-b", "add/MixedTool.exe"}, "", "",
@@ -54,7 +55,7 @@ TEST_P(RockRidgeImage, NamesLinksAndModesSurviveAndAddedEntriesGetTheirOwn) {
         << after;
     EXPECT_TRUE(contains(after, "link.ini -> ../WINBOM.INI")) << after;
     EXPECT_TRUE(contains(after, "notes.md")) << after;
-    EXPECT_TRUE(std::regex_search(after, std::regex("-rw-r--r-- .* MixedTool\\.exe \\n"))) << after;
+    EXPECT_TRUE(std::regex_search(after, std::regex("-rwxr-x--x .* MixedTool\\.exe \\n"))) << after;
     // The replaced WINBOM.INI keeps its Rock Ridge name and mode.
     EXPECT_TRUE(std::regex_search(after, std::regex("-r[-w]-r--r-- .* WINBOM\\.INI \\n"))) << after;
     const std::string links =
