@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "iso/boot_plan.h"
+#include "iso/directory_node.h"
+#include "iso/entry_name.h"
 #include "iso/image_source.h"
 #include "iso/joliet.h"
 #include "iso/limits.h"
@@ -82,6 +84,24 @@ void udfBridge(ImageSource& image, uint32_t terminator, std::vector<std::string>
     }
 }
 
+// Image paths of the files stored in several records whose records carry System Use
+// fields: the new image writes such a file's records without them. Directories nest at
+// most kMaxDirectoryDepth levels, so the recursion is shallow.
+void multiExtentSystemUse(const DirectoryNode* list, const std::string& parent,
+                          std::vector<std::string>& paths) {
+    for (const DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
+        if (node->isDotEntry()) {
+            continue;
+        }
+        const std::string path = parent + "\\" + node->name;
+        if (node->isDirectory()) {
+            multiExtentSystemUse(node->children.get(), path, paths);
+        } else if (node->isMultiExtent() && node->inImage && !node->systemUse.empty()) {
+            paths.push_back(path);
+        }
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> find(ImageSource& image, const DirectoryNode* rootList,
@@ -106,6 +126,12 @@ std::vector<std::string> find(ImageSource& image, const DirectoryNode* rootList,
     }
     for (const std::string& text : plan.notCarried) {
         dropped.push_back(kLead + text);
+    }
+    std::vector<std::string> multiExtent;
+    multiExtentSystemUse(rootList, "", multiExtent);
+    for (const std::string& path : multiExtent) {
+        dropped.push_back(std::string(kLead) + "the System Use fields (Rock Ridge name, mode, " +
+                          "times) of " + path + ", a file stored in several records");
     }
     return dropped;
 }

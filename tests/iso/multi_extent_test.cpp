@@ -224,3 +224,17 @@ TEST_F(MultiExtentTest, ABrokenChainOfRecordsIsRefusedWithWhere) {
         EXPECT_NE(std::string::npos, lines.find("directory \\ at block ")) << lines;
     }
 }
+
+// In a Rock Ridge image the file's records carry System Use fields, which the new image
+// does not write for such a file: the rewrite names what it drops.
+TEST_F(MultiExtentTest, ItsSystemUseFieldsAreNamedAsDropped) {
+    plain = temp / "rock-ridge.iso";
+    test_support::makeIsoWithXorriso(source, plain, "boot.bin", {"-R"});
+    ISOReader reader(multiExtentImage());
+    std::vector<std::string> dropped;
+    captureStdout([&] { dropped = reader.DroppedFeatures(); });
+    EXPECT_EQ((std::vector<std::string>{"the new image will not keep the System Use fields (Rock "
+                                        "Ridge name, mode, times) of \\zbig.bin, a file stored in "
+                                        "several records"}),
+              dropped);
+}
