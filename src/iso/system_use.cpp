@@ -208,7 +208,9 @@ size_t fieldLength(const Split& split, size_t base) {
 void encode(Split& split, uint32_t firstBlock, size_t base, uint8_t* field) {
     const size_t length = fieldLength(split, base);
     std::memset(field, 0, length);
-    std::memcpy(field, split.inRecord.data(), split.inRecord.size());
+    if (!split.inRecord.empty()) {
+        std::memcpy(field, split.inRecord.data(), split.inRecord.size());
+    }
     if (split.areas.empty()) {
         return;
     }
