@@ -10,7 +10,9 @@
 #include "iso/records.h"
 
 using iso_bytes::getLe32;
+using iso_bytes::getLe64;
 using iso_bytes::putLe32;
+using iso_bytes::putLe64;
 namespace rec = iso_record;
 
 namespace boot_plan {
@@ -18,15 +20,6 @@ namespace boot_plan {
 namespace {
 
 constexpr uint64_t kCdBlock = iso_limits::kDefaultBlockSize;
-
-uint64_t getLe64(const uint8_t* bytes) {
-    return uint64_t{getLe32(bytes, 0)} | (uint64_t{getLe32(bytes, 4)} << 32);
-}
-
-void putLe64(uint8_t* bytes, uint64_t value) {
-    putLe32(bytes, 0, static_cast<uint32_t>(value));
-    putLe32(bytes, 4, static_cast<uint32_t>(value >> 32));
-}
 
 uint64_t grubPointerFor(uint32_t block) {
     return uint64_t{block} * 4 + 5;
@@ -87,7 +80,7 @@ BootInfoTable findBootInfoTable(ImageSource& image, uint32_t loadRba) {
         const size_t count = static_cast<size_t>(std::min<uint64_t>(piece.size(), length - at));
         image.read(start + at, piece.data(), count);
         if (at <= kGrubPointer && kGrubPointer + 8 <= at + count) {
-            grubValue = getLe64(piece.data() + (kGrubPointer - at));
+            grubValue = getLe64(piece.data(), kGrubPointer - at);
         }
         for (size_t i = 0; i < count; i += 4) {
             if (at + i < kTableChecksummedFrom) {
@@ -246,7 +239,7 @@ std::vector<Patch> tablePatches(const Plan& plan, uint64_t bootOffset, uint64_t 
                 Patch pointer;
                 pointer.offset = copy.first + kGrubPointer;
                 pointer.bytes.resize(8);
-                putLe64(pointer.bytes.data(), newPointer);
+                putLe64(pointer.bytes.data(), 0, newPointer);
                 patches.push_back(pointer);
             }
         }

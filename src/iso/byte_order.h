@@ -17,6 +17,10 @@ inline uint32_t getLe32(const uint8_t* bytes, size_t offset) {
            (static_cast<uint32_t>(bytes[offset + 3]) << 24);
 }
 
+inline uint64_t getLe64(const uint8_t* bytes, size_t offset) {
+    return uint64_t{getLe32(bytes, offset)} | uint64_t{getLe32(bytes, offset + 4)} << 32;
+}
+
 inline uint16_t getBe16(const uint8_t* bytes, size_t offset) {
     return static_cast<uint16_t>((bytes[offset] << 8) | bytes[offset + 1]);
 }
@@ -42,6 +46,11 @@ inline void putLe32(uint8_t* bytes, size_t offset, uint32_t value) {
     for (unsigned i = 0; i < 4; ++i) {
         bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
     }
+}
+
+inline void putLe64(uint8_t* bytes, size_t offset, uint64_t value) {
+    putLe32(bytes, offset, static_cast<uint32_t>(value));
+    putLe32(bytes, offset + 4, static_cast<uint32_t>(value >> 32));
 }
 
 inline void putBe32(uint8_t* bytes, size_t offset, uint32_t value) {

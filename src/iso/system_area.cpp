@@ -11,7 +11,9 @@
 #include "iso/records.h"
 
 using iso_bytes::getLe32;
+using iso_bytes::getLe64;
 using iso_bytes::putLe32;
+using iso_bytes::putLe64;
 
 namespace system_area {
 
@@ -66,15 +68,6 @@ namespace apm {
 constexpr char kEntrySignature[] = "PM";
 constexpr size_t kDescriptorBlockSize = 2;
 }  // namespace apm
-
-uint64_t getLe64(const uint8_t* bytes, size_t at) {
-    return uint64_t{getLe32(bytes, at)} | uint64_t{getLe32(bytes, at + 4)} << 32;
-}
-
-void putLe64(uint8_t* bytes, size_t at, uint64_t value) {
-    putLe32(bytes, at, static_cast<uint32_t>(value));
-    putLe32(bytes, at + 4, static_cast<uint32_t>(value >> 32));
-}
 
 bool isZero(const uint8_t* bytes, size_t count) {
     return std::all_of(bytes, bytes + count, [](uint8_t b) { return b == 0; });
