@@ -41,6 +41,14 @@ void writeLine(std::FILE* stream, const char* prefix, const std::string& text) {
 
 }  // namespace
 
+std::string formatText(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::string text = formatted(format, arguments);
+    va_end(arguments);
+    return text;
+}
+
 void logInfo(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);

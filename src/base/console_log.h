@@ -1,5 +1,6 @@
 // The console log: "Log: " lines on standard output, "Warning: " lines on standard
-// error, printf-style, each flushed before the call returns.
+// error, printf-style, each flushed before the call returns; and the same formatting for
+// a message's text.
 #pragma once
 
 #include <string>
@@ -7,6 +8,10 @@
 
 void logInfo(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void logWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The text a printf-style format makes, for messages that are thrown or logged later:
+// formatText("block %u of %s", block, path.c_str()).
+std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 namespace console_log {
 

@@ -19,6 +19,15 @@ TEST(ConsoleLog, InfoGoesToStandardOutputAndWarningToStandardError) {
     EXPECT_EQ(err, "Warning: can not find binary file C:\\bin\\tool.exe\n");
 }
 
+TEST(ConsoleLog, FormatTextWritesNothingAndKeepsLongTexts) {
+    const std::string longPath(5000, 'p');
+    const test_support::Console console = test_support::captureConsole([&] {
+        EXPECT_EQ(formatText("block %u of %s", 17u, longPath.c_str()), "block 17 of " + longPath);
+        EXPECT_EQ(formatText("%s", ""), "");
+    });
+    EXPECT_EQ(console.out + console.err, "");
+}
+
 TEST(ConsoleAnswer, KeysSkipWhiteSpaceAndEndOfInputAborts) {
     std::istringstream in(" c\nnewname rest\nC");
     EXPECT_EQ(readAnswerKey(in), 'c');
