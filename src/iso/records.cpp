@@ -451,67 +451,94 @@ bool GptEntry::unused() const {
     return isZeroGuid(typeGuid);
 }
 
+namespace {
+
+// The little-endian numbers of the GPT header and entry, each as its offset and member.
+template <typename Record, typename Number>
+struct NumberField {
+    size_t offset;
+    Number Record::*member;
+};
+
+namespace header_fields {
+using namespace gpt_header;
+constexpr NumberField<GptHeader, uint32_t> k32[] = {
+    {kRevision, &GptHeader::revision},     {kHeaderSize, &GptHeader::headerSize},
+    {kHeaderCrc, &GptHeader::headerCrc},   {kReserved, &GptHeader::reserved},
+    {kEntryCount, &GptHeader::entryCount}, {kEntrySize, &GptHeader::entrySize},
+    {kEntriesCrc, &GptHeader::entriesCrc}};
+constexpr NumberField<GptHeader, uint64_t> k64[] = {{kMyLba, &GptHeader::myLba},
+                                                    {kAlternateLba, &GptHeader::alternateLba},
+                                                    {kFirstUsableLba, &GptHeader::firstUsableLba},
+                                                    {kLastUsableLba, &GptHeader::lastUsableLba},
+                                                    {kEntriesLba, &GptHeader::entriesLba}};
+}  // namespace header_fields
+
+constexpr NumberField<GptEntry, uint64_t> kEntry64[] = {
+    {gpt_entry::kStartLba, &GptEntry::startLba},
+    {gpt_entry::kEndLba, &GptEntry::endLba},
+    {gpt_entry::kAttributes, &GptEntry::attributes}};
+
+// Reads or writes each of `fields` as a little-endian number of its member's width.
+template <typename Record, typename Number, size_t N>
+void getNumbers(const uint8_t* bytes, const NumberField<Record, Number> (&fields)[N],
+                Record& record) {
+    for (const auto& field : fields) {
+        if constexpr (sizeof(Number) == sizeof(uint64_t)) {
+            record.*field.member = getLe64(bytes, field.offset);
+        } else {
+            record.*field.member = getLe32(bytes, field.offset);
+        }
+    }
+}
+
+template <typename Record, typename Number, size_t N>
+void putNumbers(uint8_t* bytes, const NumberField<Record, Number> (&fields)[N],
+                const Record& record) {
+    for (const auto& field : fields) {
+        if constexpr (sizeof(Number) == sizeof(uint64_t)) {
+            putLe64(bytes, field.offset, record.*field.member);
+        } else {
+            putLe32(bytes, field.offset, record.*field.member);
+        }
+    }
+}
+
+}  // namespace
+
 GptHeader decodeGptHeader(const uint8_t* header) {
-    using namespace gpt_header;
     GptHeader fields;
-    fields.signature = bytesAt<kSignatureLength>(header, kSignature);
-    fields.revision = getLe32(header, kRevision);
-    fields.headerSize = getLe32(header, kHeaderSize);
-    fields.headerCrc = getLe32(header, kHeaderCrc);
-    fields.reserved = getLe32(header, kReserved);
-    fields.myLba = getLe64(header, kMyLba);
-    fields.alternateLba = getLe64(header, kAlternateLba);
-    fields.firstUsableLba = getLe64(header, kFirstUsableLba);
-    fields.lastUsableLba = getLe64(header, kLastUsableLba);
-    fields.diskGuid = bytesAt<kGuidLength>(header, kDiskGuid);
-    fields.entriesLba = getLe64(header, kEntriesLba);
-    fields.entryCount = getLe32(header, kEntryCount);
-    fields.entrySize = getLe32(header, kEntrySize);
-    fields.entriesCrc = getLe32(header, kEntriesCrc);
+    fields.signature = bytesAt<gpt_header::kSignatureLength>(header, gpt_header::kSignature);
+    fields.diskGuid = bytesAt<gpt_header::kGuidLength>(header, gpt_header::kDiskGuid);
+    getNumbers(header, header_fields::k32, fields);
+    getNumbers(header, header_fields::k64, fields);
     return fields;
 }
 
 void encodeGptHeader(const GptHeader& fields, uint8_t* header) {
-    using namespace gpt_header;
-    putBytes(header, kSignature, fields.signature);
-    putLe32(header, kRevision, fields.revision);
-    putLe32(header, kHeaderSize, fields.headerSize);
-    putLe32(header, kHeaderCrc, fields.headerCrc);
-    putLe32(header, kReserved, fields.reserved);
-    putLe64(header, kMyLba, fields.myLba);
-    putLe64(header, kAlternateLba, fields.alternateLba);
-    putLe64(header, kFirstUsableLba, fields.firstUsableLba);
-    putLe64(header, kLastUsableLba, fields.lastUsableLba);
-    putBytes(header, kDiskGuid, fields.diskGuid);
-    putLe64(header, kEntriesLba, fields.entriesLba);
-    putLe32(header, kEntryCount, fields.entryCount);
-    putLe32(header, kEntrySize, fields.entrySize);
-    putLe32(header, kEntriesCrc, fields.entriesCrc);
+    putBytes(header, gpt_header::kSignature, fields.signature);
+    putBytes(header, gpt_header::kDiskGuid, fields.diskGuid);
+    putNumbers(header, header_fields::k32, fields);
+    putNumbers(header, header_fields::k64, fields);
 }
 
 GptEntry decodeGptEntry(const uint8_t* entry) {
-    using namespace gpt_entry;
     GptEntry fields;
-    fields.typeGuid = bytesAt<gpt_header::kGuidLength>(entry, kTypeGuid);
-    fields.uniqueGuid = bytesAt<gpt_header::kGuidLength>(entry, kUniqueGuid);
-    fields.startLba = getLe64(entry, kStartLba);
-    fields.endLba = getLe64(entry, kEndLba);
-    fields.attributes = getLe64(entry, kAttributes);
-    for (size_t i = 0; i < kNameUnits; ++i) {
-        fields.name[i] = getLe16(entry, kName + 2 * i);
+    fields.typeGuid = bytesAt<gpt_header::kGuidLength>(entry, gpt_entry::kTypeGuid);
+    fields.uniqueGuid = bytesAt<gpt_header::kGuidLength>(entry, gpt_entry::kUniqueGuid);
+    getNumbers(entry, kEntry64, fields);
+    for (size_t i = 0; i < gpt_entry::kNameUnits; ++i) {
+        fields.name[i] = getLe16(entry, gpt_entry::kName + 2 * i);
     }
     return fields;
 }
 
 void encodeGptEntry(const GptEntry& fields, uint8_t* entry) {
-    using namespace gpt_entry;
-    putBytes(entry, kTypeGuid, fields.typeGuid);
-    putBytes(entry, kUniqueGuid, fields.uniqueGuid);
-    putLe64(entry, kStartLba, fields.startLba);
-    putLe64(entry, kEndLba, fields.endLba);
-    putLe64(entry, kAttributes, fields.attributes);
-    for (size_t i = 0; i < kNameUnits; ++i) {
-        putLe16(entry, kName + 2 * i, fields.name[i]);
+    putBytes(entry, gpt_entry::kTypeGuid, fields.typeGuid);
+    putBytes(entry, gpt_entry::kUniqueGuid, fields.uniqueGuid);
+    putNumbers(entry, kEntry64, fields);
+    for (size_t i = 0; i < gpt_entry::kNameUnits; ++i) {
+        putLe16(entry, gpt_entry::kName + 2 * i, fields.name[i]);
     }
 }
 

@@ -414,11 +414,9 @@ struct Chs {
 
 struct MbrPartition {
     uint8_t status = 0;
-    Chs start;
     uint8_t type = 0;
-    Chs end;
-    uint32_t startLba = 0;
-    uint32_t sectorCount = 0;
+    Chs start, end;  // of the first and the last sector
+    uint32_t startLba = 0, sectorCount = 0;
 
     // An entry of zeros names no partition.
     bool unused() const;
@@ -478,28 +476,19 @@ using Guid = std::array<uint8_t, gpt_header::kGuidLength>;
 
 struct GptHeader {
     std::array<uint8_t, gpt_header::kSignatureLength> signature{};
-    uint32_t revision = 0;
-    uint32_t headerSize = 0;
-    uint32_t headerCrc = 0;
-    uint32_t reserved = 0;
-    uint64_t myLba = 0;
-    uint64_t alternateLba = 0;
-    uint64_t firstUsableLba = 0;
-    uint64_t lastUsableLba = 0;
+    uint32_t revision = 0, headerSize = 0, headerCrc = 0, reserved = 0;
+    uint64_t myLba = 0, alternateLba = 0;  // this header's sector, the other header's
+    uint64_t firstUsableLba = 0, lastUsableLba = 0;
     Guid diskGuid{};
     uint64_t entriesLba = 0;
-    uint32_t entryCount = 0;
-    uint32_t entrySize = 0;
-    uint32_t entriesCrc = 0;
+    uint32_t entryCount = 0, entrySize = 0, entriesCrc = 0;
 
     bool hasSignature() const;
 };
 
 struct GptEntry {
-    Guid typeGuid{};
-    Guid uniqueGuid{};
-    uint64_t startLba = 0;
-    uint64_t endLba = 0;
+    Guid typeGuid{}, uniqueGuid{};
+    uint64_t startLba = 0, endLba = 0;  // the last sector, not the one after it
     uint64_t attributes = 0;
     std::array<uint16_t, gpt_entry::kNameUnits> name{};
 
@@ -627,11 +616,9 @@ static_assert(kSize == 44, "PX layout");
 }  // namespace rr_posix
 
 struct PosixAttributes {
-    uint32_t mode = 0;
-    uint32_t links = 0;
-    uint32_t owner = 0;
-    uint32_t group = 0;
-    uint32_t serial = 0;
+    uint32_t mode = 0, links = 0;
+    uint32_t owner = 0, group = 0;
+    uint32_t serial = 0;  // the file serial number
 };
 
 // NM: flags, then a piece of the name; a name longer than one entry holds goes on in
@@ -660,12 +647,8 @@ constexpr uint8_t kAttributes = 0x08;
 // A 7-byte date: years since 1900, month, day, hour, minute, second, the offset from
 // GMT in 15-minute units.
 struct ShortDate {
-    uint8_t yearsSince1900 = 0;
-    uint8_t month = 0;
-    uint8_t day = 0;
-    uint8_t hour = 0;
-    uint8_t minute = 0;
-    uint8_t second = 0;
+    uint8_t yearsSince1900 = 0, month = 0, day = 0;
+    uint8_t hour = 0, minute = 0, second = 0;
     int8_t gmtOffset = 0;
 };
 

@@ -61,6 +61,17 @@ std::string partitionName(const rec::GptEntry& entry) {
     return name;
 }
 
+// Notes partition `index` of the kind `moved` when it starts, at sector `start`, at
+// content the new image carries; false when it does not.
+bool referToMoved(Plan& plan, const CarriedStarts& carried, Reference::Kind moved, size_t index,
+                  uint64_t start) {
+    if (carried.count(start * kSector) == 0) {
+        return false;
+    }
+    plan.references.push_back({moved, index, 0, start * kSector});
+    return true;
+}
+
 // The MBR's boot address and partitions; false when something in it points at what the
 // program cannot follow.
 bool planMbr(Plan& plan, uint64_t oldVolumeSectors, const CarriedStarts& carried) {
@@ -89,9 +100,10 @@ bool planMbr(Plan& plan, uint64_t oldVolumeSectors, const CarriedStarts& carried
         }
         const uint64_t start = partition.startLba;
         const uint64_t count = partition.sectorCount;
-        if (carried.count(start * kSector) != 0) {
-            plan.references.push_back({Reference::Kind::mbrMoved, i, 0, start * kSector});
-        } else if (start < oldVolumeSectors && start + count >= oldVolumeSectors) {
+        if (referToMoved(plan, carried, Reference::Kind::mbrMoved, i, start)) {
+            continue;
+        }
+        if (start < oldVolumeSectors && start + count >= oldVolumeSectors) {
             plan.references.push_back({Reference::Kind::mbrSpanning, i, 0, 0});
         } else {
             return false;
@@ -164,11 +176,11 @@ bool planGpt(Plan& plan, const CarriedStarts& carried) {
         if (entry.unused()) {
             continue;
         }
-        const uint64_t start = entry.startLba;
         const uint64_t end = entry.endLba;
-        if (carried.count(start * kSector) != 0) {
-            plan.references.push_back({Reference::Kind::gptMoved, i, 0, start * kSector});
-        } else if (end + 1 >= lastUsable) {
+        if (referToMoved(plan, carried, Reference::Kind::gptMoved, i, entry.startLba)) {
+            continue;
+        }
+        if (end + 1 >= lastUsable) {
             // It ends with the volume (xorriso stops one sector short of the last usable).
             plan.references.push_back({Reference::Kind::gptSpanning, i, lastUsable - end, 0});
         } else {
