@@ -380,8 +380,10 @@ constexpr size_t kDiskSectorSize = 512;
 // The Master Boot Record (sector 0): boot code, the boot file's sector (isohybrid and
 // GRUB put it at byte 432), four partition entries, the signature 0x55 0xAA.
 namespace mbr {
-constexpr size_t kBootAddress = 432;  // little-endian 64
-constexpr size_t kPartitionTable = kBootAddress + 14;
+constexpr size_t kBootAddress = 432;                 // little-endian 64
+constexpr size_t kDiskSignature = kBootAddress + 8;  // 4 bytes, then 2 reserved
+constexpr size_t kPartitionTable = kDiskSignature + 4 + 2;
+static_assert(kPartitionTable == 446, "MBR layout");
 constexpr size_t kPartitionCount = 4;
 constexpr size_t kPartitionSize = 16;
 constexpr size_t kSignature = kPartitionTable + kPartitionCount * kPartitionSize;
