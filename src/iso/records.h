@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 // Copies count bytes into a destination of destinationSize bytes, or throws a
 // std::runtime_error naming both sizes and copies nothing.
@@ -370,8 +371,6 @@ constexpr char kValidationIdString[] = "Microsoft Corporation";
 // ---------------------------------------------------------------------------------------
 // The System Area of a hybrid image: the MBR, the GPT and the Apple partition map, in the
 // 512-byte sectors of a disk.
-
-#include <vector>
 
 namespace iso_record {
 
