@@ -54,6 +54,9 @@ TEST(FileIdentity, TheChainOfADirectoryIsTheSameByEveryWayToIt) {
     ASSERT_GE(bound.size(), 2u);
     EXPECT_EQ(bound[0], chain[0]);
     EXPECT_EQ(bound[1], chain[2]);
+    // The only name of a file, reached through the mount under another name, is taken.
+    writeFile(temp / "a/b/only", "x");
+    EXPECT_TRUE(file_identity::removalTakes(temp / "a/b/only", temp / "bound/only"));
 }
 
 TEST(FileIdentity, RemovingAnEntryTakesTheFileOnlyWhereItIsThePathsOwnName) {
