@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
+#include <cstring>
 
 #include "platform/interrupt.h"
 #include "support/test_files.h"
@@ -66,11 +69,16 @@ TEST(LocalFile, AnInterruptedCopyStopsAndLeavesNoTarget) {
 
 TEST(LocalFile, RefusesEverythingButARegularFileWithoutBlocking) {
     test_support::TempDir temp;
-    test_support::makeFifo(temp / "fifo");
+    ASSERT_EQ(::mkfifo((temp / "fifo").c_str(), 0600), 0);
     fs::create_symlink("fifo", temp / "link");
     fs::create_directory(temp / "dir");
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
     const std::string socketPath = temp / "sock";
-    test_support::makeSocket(socketPath);
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     const struct {
         std::string path;
         const char* kind;
@@ -88,6 +96,7 @@ TEST(LocalFile, RefusesEverythingButARegularFileWithoutBlocking) {
             "cannot open local file " + c.path + ": it is " + c.kind + ", not a regular file");
         EXPECT_FALSE(test_support::fileExists(temp / "target"));
     }
+    ::close(sock);
     uint64_t size = 0;
     EXPECT_EQ(failureOf([&] { local_file::openForReading(temp / "none", size); }),
               "cannot open local file " + temp / "none" + ": No such file or directory");

@@ -1,73 +1,75 @@
 // Listings of local trees: which links are followed, which entries end the listing, and
-// what the checks of the callers see.
+// what the callers' checks see.
 #include "platform/local_tree.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <boost/filesystem.hpp>
-#include <functional>
 #include <iostream>
-#include <map>
 
 #include "iso/image_path.h"
 #include "support/test_files.h"
 
 namespace fs = boost::filesystem;
+using local_tree::Depth;
 using test_support::failureOf;
 using test_support::TempDir;
 using test_support::writeFile;
 
+namespace {
+
+// "path size" of every file and "path/" of every directory, in listing order.
+void flatten(const std::vector<local_tree::Entry>& entries, const std::string& above,
+             std::vector<std::string>& lines) {
+    for (const local_tree::Entry& entry : entries) {
+        lines.push_back(above + entry.name +
+                        (entry.directory ? "/" : " " + std::to_string(entry.size)));
+        flatten(entry.children, above + entry.name + "/", lines);
+    }
+}
+
+}  // namespace
+
 TEST(LocalTree, LinksLeavingTheTreeLoopsAndSpecialFilesEndTheListingNamingThem) {
     const struct {
-        std::string entry;  // below the top directory
-        std::function<void(const std::string& top, const std::string& outside)> make;
-        std::string refusal;  // after "<top>/<entry>"; "@" stands for the resolved outside
+        const char* entry;    // below the top directory
+        const char* link;     // what it leads to, "@" the outside; FIFO and DEVICE make one
+        const char* refusal;  // after "symbolic link" or "local entry" and the entry's path
     } cases[] = {
-        {"NOTES.TXT", [](auto& t, auto& o) { fs::create_symlink(o + "/secret", t + "/NOTES.TXT"); },
-         " leads to @/secret, outside "},
-        {"sub/more", [](auto& t, auto&) { fs::create_symlink("../../outside", t + "/sub/more"); },
-         " leads to @, outside "},
-        {"gone", [](auto& t, auto&) { fs::create_symlink("missing", t + "/gone"); },
-         " can not be followed: No such file or directory"},
-        {"sub/back", [](auto& t, auto&) { fs::create_symlink("..", t + "/sub/back"); },
-         " leads back to "},
-        {"sub/self", [](auto& t, auto&) { fs::create_symlink(".", t + "/sub/self"); },
-         " leads back to "},
-        {"sub/pipe", [](auto& t, auto&) { test_support::makeFifo(t + "/sub/pipe"); },
-         " is a FIFO, neither a regular file nor a directory"},
-        {"sock", [](auto& t, auto&) { test_support::makeSocket(t + "/sock"); }, " is a socket"},
-        {"link",
-         [](auto& t, auto&) {
-             test_support::makeFifo(t + "/sub/fifo");
-             fs::create_symlink("sub/fifo", t + "/link");
-         },
-         " is a FIFO"},
-        {"null",
-         [](auto& t, auto&) { ::mknod((t + "/null").c_str(), S_IFCHR | 0600, makedev(1, 3)); },
-         " is a character device"},
+        {"NOTES.TXT", "@/secret", " leads to @/secret, outside "},
+        {"sub/more", "../../outside", " leads to @, outside "},
+        {"gone", "missing", " can not be followed: No such file or directory"},
+        {"sub/back", "..", " leads back to "},
+        {"sub/self", ".", " leads back to "},
+        {"sub/pipe", "FIFO", " is a FIFO, neither a regular file nor a directory"},
+        {"null", "DEVICE", " is a character device, neither a regular file nor a directory"},
     };
     for (const auto& c : cases) {
         TempDir temp;
-        const std::string top = temp / "top";
+        const std::string top = temp / "top", at = temp / "top/" + c.entry;
         writeFile(temp / "outside/secret", "secret");
         writeFile(top + "/sub/ok.txt", "ok");
-        c.make(top, temp / "outside");
-        if (!fs::exists(fs::symlink_status(top + "/" + c.entry))) {
-            std::cout << "skipped " << c.entry << ": it can not be made here\n";
+        const std::string outside = fs::canonical(temp / "outside").string();
+        const auto resolved = [&](std::string text) {
+            return text.find('@') == std::string::npos ? text
+                                                       : text.replace(text.find('@'), 1, outside);
+        };
+        const std::string link = c.link;
+        const bool special = link == "FIFO" || link == "DEVICE";
+        const int made = link == "FIFO"     ? ::mkfifo(at.c_str(), 0600)
+                         : link == "DEVICE" ? ::mknod(at.c_str(), S_IFCHR | 0600, makedev(1, 3))
+                                            : ::symlink(resolved(link).c_str(), at.c_str());
+        if (made != 0) {
+            std::cout << "skipped: " << at << " can not be made here\n";
             continue;
         }
-        std::string refusal = c.refusal;
-        const std::string outside = fs::canonical(temp / "outside").string();
-        if (refusal.find('@') != std::string::npos) {
-            refusal.replace(refusal.find('@'), 1, outside);
-        }
-        const std::string kind = refusal.rfind(" is ", 0) == 0 ? "local entry " : "symbolic link ";
-        const std::string failure =
-            failureOf([&] { local_tree::scan(top, local_tree::Depth::whole); });
-        EXPECT_EQ(failure.rfind(kind + top + "/" + c.entry + refusal, 0), 0u) << failure;
+        const std::string kind = special ? "local entry " : "symbolic link ";
+        const std::string failure = failureOf([&] { local_tree::scan(top, Depth::whole); });
+        EXPECT_EQ(failure.rfind(kind + at + resolved(c.refusal), 0), 0u) << failure;
     }
 }
 
@@ -79,46 +81,39 @@ TEST(LocalTree, LinksInsideAreFollowedAndTheChecksSeeEveryEntryBeforeItsContents
     fs::create_symlink("sub", temp / "pkg/again");
     fs::create_symlink("../DATA.TXT", temp / "pkg/sub/up.txt");
     fs::create_symlink(temp / "pkg", temp / "top");  // a link as the top is followed
-    std::vector<std::string> seen;
-    const auto entries = local_tree::scan(
-        temp / "top/", local_tree::Depth::whole,
-        [&](const std::string& name, const std::string& path) {
-            seen.push_back(name + " " + path);
-        },
-        [&](const std::string& path, uint64_t size) {
-            seen.push_back(path + " " + std::to_string(size));
-        });
-    std::map<std::string, const local_tree::Entry*> byName;
-    for (const local_tree::Entry& entry : entries) {
-        byName[entry.name] = &entry;
-    }
-    ASSERT_EQ(byName.size(), 4u);
-    EXPECT_EQ(byName["COPY.TXT"]->size, 12u);
-    EXPECT_FALSE(byName["COPY.TXT"]->directory);
-    for (const char* directory : {"again", "sub"}) {
-        ASSERT_TRUE(byName[directory]->directory);
-        ASSERT_EQ(byName[directory]->children.size(), 2u) << directory;
-    }
-    // Each name before its own further checks; paths as "top/name", not "top//name".
+    std::vector<std::string> seen, listed;
+    const auto name = [&](auto& entry, auto& path) { seen.push_back(entry + " " + path); };
+    const auto size = [&](auto& path, uint64_t bytes) {
+        seen.push_back(path + std::to_string(bytes));
+    };
+    flatten(local_tree::scan(temp / "top/", Depth::whole, name, size), "", listed);
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (std::vector<std::string>{"COPY.TXT 12", "DATA.TXT 12", "again/",
+                                                "again/deep.txt 4", "again/up.txt 12", "sub/",
+                                                "sub/deep.txt 4", "sub/up.txt 12"}));
+    // Each entry's name before anything below it or its size; paths "top/name".
     const std::string sub = temp / "top/sub";
     const auto at = [&](const std::string& line) {
         return std::find(seen.begin(), seen.end(), line) - seen.begin();
     };
     EXPECT_LT(at("sub " + sub), at("deep.txt " + sub + "/deep.txt"));
-    EXPECT_LT(at("up.txt " + sub + "/up.txt"), at(sub + "/up.txt 12"));
-    EXPECT_LT(at("again " + temp / "top/again"), at(temp / "top/again/deep.txt 4"));
-    EXPECT_EQ(seen.size(), 2 * 7u) << testing::PrintToString(seen);
+    EXPECT_LT(at("up.txt " + sub + "/up.txt"), at(sub + "/up.txt12"));
+    EXPECT_EQ(seen.size(), 14u) << testing::PrintToString(seen);
 
-    // Only the top's own entries, and a refused name stops the listing before what is below.
-    for (const local_tree::Entry& entry :
-         local_tree::scan(temp / "top", local_tree::Depth::topOnly)) {
-        EXPECT_TRUE(entry.children.empty()) << entry.name;
-    }
+    // Only the top's entries (a link there to a FIFO below is still refused), and a refused
+    // directory name stops the listing before its contents are looked at.
+    listed.clear();
+    flatten(local_tree::scan(temp / "top", Depth::topOnly), "", listed);
+    EXPECT_EQ(listed.size(), 4u);
+    ASSERT_EQ(::mkfifo((temp / "pkg/sub/pipe").c_str(), 0600), 0);
+    fs::create_symlink("sub/pipe", temp / "pkg/pipe.lnk");
+    EXPECT_EQ(failureOf([&] { local_tree::scan(temp / "top", Depth::topOnly); }),
+              "local entry " + temp / "top/pipe.lnk" +
+                  " is a FIFO, neither a regular file nor a directory");
     writeFile(temp / "bad/a:b/x.txt", "x");
-    test_support::makeFifo(temp / "bad/a:b/pipe");
+    ASSERT_EQ(::mkfifo((temp / "bad/a:b/pipe").c_str(), 0600), 0);
     EXPECT_EQ(failureOf([&] {
-                  local_tree::scan(temp / "bad", local_tree::Depth::whole,
-                                   image_path::requireLocalEntryName);
+                  local_tree::scan(temp / "bad", Depth::whole, image_path::requireLocalEntryName);
               }),
               "local entry " + temp / "bad/a:b" +
                   ": \"a:b\" is not a valid name for an entry of the image");

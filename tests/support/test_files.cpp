@@ -1,14 +1,6 @@
 #include "support/test_files.h"
 
-#include <sys/mount.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <boost/filesystem.hpp>
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -77,33 +69,6 @@ bool fileExists(const std::string& path) {
     return fs::exists(path);
 }
 
-void makeFifo(const std::string& path) {
-    fs::create_directories(fs::path(path).parent_path());
-    if (::mkfifo(path.c_str(), 0600) != 0) {
-        throw std::runtime_error("cannot make the FIFO " + path + ": " + std::strerror(errno));
-    }
-}
-
-void makeSocket(const std::string& path) {
-    fs::create_directories(fs::path(path).parent_path());
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        throw std::runtime_error("cannot make the socket " + path + ": the path is too long");
-    }
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool bound =
-        sock >= 0 && ::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    const int error = errno;
-    if (sock >= 0) {
-        ::close(sock);  // the socket's file stays
-    }
-    if (!bound) {
-        throw std::runtime_error("cannot make the socket " + path + ": " + std::strerror(error));
-    }
-}
-
 std::string failureOf(const std::function<void()>& action) {
     try {
         action();
@@ -111,25 +76,6 @@ std::string failureOf(const std::function<void()>& action) {
         return e.what();
     }
     return "";
-}
-
-ScopedMount::ScopedMount(const std::string& source, const std::string& target,
-                         const std::string& type)
-    : target_(target) {
-    fs::create_directories(target);
-    const int result = type.empty()
-                           ? ::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr)
-                           : ::mount(source.c_str(), target.c_str(), type.c_str(), 0, "size=1m");
-    if (result != 0) {
-        why_ = "mounting " + (type.empty() ? "a bind mount" : "a " + type) + " at " + target +
-               " is not allowed here: " + std::strerror(errno);
-    }
-}
-
-ScopedMount::~ScopedMount() {
-    if (mounted()) {
-        ::umount2(target_.c_str(), MNT_DETACH);
-    }
 }
 
 bool contains(const std::string& text, const std::string& part) {

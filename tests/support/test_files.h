@@ -34,31 +34,8 @@ std::vector<uint8_t> readBytes(const std::string& path);
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> patternBytes(size_t count, uint32_t seed);
 bool fileExists(const std::string& path);
-// A FIFO and a bound Unix socket at these paths (parents made), for the refusals of
-// special files.
-void makeFifo(const std::string& path);
-void makeSocket(const std::string& path);
 // The text of what `action` throws, "" when it throws nothing.
 std::string failureOf(const std::function<void()>& action);
-
-// A file system mounted at the directory `target` while the object lives: a bind mount
-// of `source` when `type` is empty, else a small file system of that type. Where the
-// machine does not allow it, mounted() is false and why() says why.
-class ScopedMount {
-  public:
-    ScopedMount(const std::string& source, const std::string& target, const std::string& type);
-    ~ScopedMount();
-    ScopedMount(const ScopedMount&) = delete;
-    ScopedMount& operator=(const ScopedMount&) = delete;
-
-    bool mounted() const { return why_.empty(); }
-    const std::string& why() const { return why_; }
-
-  private:
-    std::string target_;
-    std::string why_;
-};
-
 // Whether `part` occurs anywhere in `text` (for checking lines of a program's output).
 bool contains(const std::string& text, const std::string& part);
 
