@@ -15,22 +15,18 @@ using test_support::writeFile;
 
 namespace {
 
-// Tells only whether the image has \PROGRAMS.
-class ProgramsReader : public ISOReader {
-  public:
-    explicit ProgramsReader(bool hasPrograms) : ISOReader("unused.iso"), has_(hasPrograms) {}
-    bool DirectoryExists(const std::string& path) override { return has_ && path == "\\PROGRAMS"; }
-
-  private:
-    bool has_;
-};
-
-// Records every add as "F|D imagePath <- local path below the tree"; fails the one for
-// `failing`.
+// Records every add as "F|D imagePath <- local path below the tree" and fails the one for
+// `failing`; as the reader, tells whether the image has \PROGRAMS.
 class RecordingModifier : public ISOModifier {
   public:
-    RecordingModifier(size_t treeLength, std::string failing)
-        : ISOModifier("unused.iso"), skipped_(treeLength), failing_(std::move(failing)) {}
+    RecordingModifier(size_t treeLength, std::string failing, bool hasPrograms)
+        : ISOModifier("unused.iso"),
+          skipped_(treeLength),
+          failing_(std::move(failing)),
+          hasPrograms_(hasPrograms) {}
+    bool DirectoryExists(const std::string& path) override {
+        return hasPrograms_ && path == "\\PROGRAMS";
+    }
     int AddSingleFile(const std::string& local, const std::string& path, bool) override {
         return record("F ", local, path);
     }
@@ -46,6 +42,7 @@ class RecordingModifier : public ISOModifier {
     }
     size_t skipped_;
     std::string failing_;
+    bool hasPrograms_;
 };
 
 class CopyBack : public testing::Test {
@@ -62,10 +59,9 @@ class CopyBack : public testing::Test {
     // The adds of a copy back that returns `result`; keeps what it wrote on the console.
     std::vector<std::string> copyBack(bool hasPrograms, const std::string& failing = "",
                                       int result = 0) {
-        ProgramsReader reader(hasPrograms);
-        RecordingModifier modifier(tree.treeRoot.size(), failing);
+        RecordingModifier modifier(tree.treeRoot.size(), failing, hasPrograms);
         console = test_support::captureConsole(
-            [&] { EXPECT_EQ(copyBackWorkTree(tree, reader, modifier), result) << failing; });
+            [&] { EXPECT_EQ(copyBackWorkTree(tree, modifier, modifier), result) << failing; });
         return modifier.adds;
     }
     test_support::TempDir temp;
@@ -132,16 +128,12 @@ TEST_F(CopyBack, TheFirstFailedAddEndsItWithItsWarning) {
 }
 
 TEST(DirectAddValue, TheFirstPercentSplitsTheLocalPathFromTheImagePath) {
-    const struct {
-        const char* value;
-        const char* localPath;
-        const char* imagePath;
-    } cases[] = {{"add/a.txt", "add/a.txt", ""}, {"add/a.txt%\\DOCS", "add/a.txt", "\\DOCS"},
-                 {"a%b%c", "a", "b%c"},          {"%\\DOCS", "", "\\DOCS"},
-                 {"add/tree%", "add/tree", ""},  {"", "", ""}};
-    for (const auto& c : cases) {
-        const DirectAddValue split = splitDirectAddValue(c.value);
-        EXPECT_EQ(split.localPath, c.localPath) << c.value;
-        EXPECT_EQ(split.imagePath, c.imagePath) << c.value;
+    const std::pair<const char*, const char*> cases[] = {
+        {"add/a.txt", "add/a.txt|"}, {"add/a.txt%\\DOCS", "add/a.txt|\\DOCS"},
+        {"a%b%c", "a|b%c"},          {"%\\DOCS", "|\\DOCS"},
+        {"add/tree%", "add/tree|"},  {"", "|"}};
+    for (const auto& [value, split] : cases) {
+        const DirectAddValue parts = splitDirectAddValue(value);
+        EXPECT_EQ(parts.localPath + "|" + parts.imagePath, split) << value;
     }
 }
