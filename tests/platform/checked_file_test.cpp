@@ -14,21 +14,12 @@
 #include "support/test_files.h"
 
 namespace fs = boost::filesystem;
+using test_support::failureOf;
 using test_support::readFile;
 using test_support::TempDir;
 using test_support::writeFile;
 
 namespace {
-
-// The text of what `action` throws, "" when it throws nothing.
-std::string failureOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
-}
 
 // Descriptors this process has open.
 size_t openDescriptors() {

@@ -15,19 +15,9 @@
 #include "support/test_files.h"
 
 namespace fs = boost::filesystem;
+using test_support::failureOf;
 
 namespace {
-
-// The text of what `action` throws, "" when it throws nothing.
-template <typename Action>
-std::string failureOf(Action action) {
-    try {
-        action();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
-}
 
 TEST(LocalFile, CopiesWithinAndAcrossFileSystemsAndNeverOverwrites) {
     test_support::TempDir temp;

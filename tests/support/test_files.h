@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ std::vector<uint8_t> readBytes(const std::string& path);
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> patternBytes(size_t count, uint32_t seed);
 bool fileExists(const std::string& path);
+// The text of what `action` throws, "" when it throws nothing.
+std::string failureOf(const std::function<void()>& action);
 // Whether `part` occurs anywhere in `text` (for checking lines of a program's output).
 bool contains(const std::string& text, const std::string& part);
 
