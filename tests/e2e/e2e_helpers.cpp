@@ -90,15 +90,6 @@ bool bootsUnderQemu(const std::string& image, std::string& console) {
     return console.find("WINPE-ISO BOOT OK") != std::string::npos;
 }
 
-std::vector<std::string> listLocal(const std::string& directory) {
-    std::vector<std::string> entries;
-    for (fs::recursive_directory_iterator it(directory), end; it != end; ++it) {
-        entries.push_back(fs::relative(it->path(), directory).string());
-    }
-    std::sort(entries.begin(), entries.end());
-    return entries;
-}
-
 bool endsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&
            text.compare(text.size() - end.size(), end.size(), end) == 0;

@@ -48,8 +48,7 @@ std::string mustRun(const std::string& command);
 // port. Skips nothing: callers check haveTool("qemu-system-x86_64") first.
 bool bootsUnderQemu(const std::string& image, std::string& console);
 
-// Every entry below `directory`, as paths relative to it, sorted; empty when it is empty.
-std::vector<std::string> listLocal(const std::string& directory);
+using test_support::listLocal;
 
 // True when `text` ends with `end`.
 bool endsWith(const std::string& text, const std::string& end);
@@ -57,14 +56,12 @@ bool endsWith(const std::string& text, const std::string& end);
 // A run of the program in the background, for tests that act while it runs: its
 // standard output and error go to files, its standard input comes from a pipe that stays
 // open until the run ends. The run is killed if it still runs when the object goes away.
-class BackgroundRun {
+class BackgroundRun : test_support::Unique {
   public:
     // `environment` holds NAME=value settings added to the test's own environment.
     BackgroundRun(const std::string& directory, const std::vector<std::string>& args,
                   const std::vector<std::string>& environment = {});
     ~BackgroundRun();
-    BackgroundRun(const BackgroundRun&) = delete;
-    BackgroundRun& operator=(const BackgroundRun&) = delete;
 
     void signal(int signal) const;
     // Polls `condition` until it holds (true), the run ends or `seconds` pass (false).

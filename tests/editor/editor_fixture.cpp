@@ -94,6 +94,18 @@ std::unique_ptr<WinpeEditor> EditorTest::makeEditor(const Options& o) {
     return std::make_unique<WinpeEditor>(o, treeRoot_, reader_.get());
 }
 
+test_support::Console EditorTest::edited(const std::function<void(WinpeEditor&)>& edit,
+                                         const Options& options) {
+    const std::unique_ptr<WinpeEditor> editor = makeEditor(options);
+    return test_support::captureConsole([&] { edit(*editor); });
+}
+
+void EditorTest::writeSources(const std::vector<std::pair<std::string, std::string>>& files) const {
+    for (const auto& [relative, content] : files) {
+        writeFile(source(relative), content);
+    }
+}
+
 void EditorTest::answer(const std::string& text) {
     input_.replace(text);
 }

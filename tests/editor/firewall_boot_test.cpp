@@ -64,13 +64,12 @@ TEST_F(FirewallBootTest, FirewallWithoutSettingsFileFails) {
 }
 
 TEST_F(FirewallBootTest, BootFixGetsAFarReturnInFront) {
-    auto editor = makeEditor();
+    buildImage();
     for (size_t size : {size_t(0), size_t(1), size_t(2048), size_t(2049), size_t(5000)}) {
         const std::vector<uint8_t> original = test_support::patternBytes(size, 11);
         writeFile(bootFix(), original);
-        ConsoleCapture capture;
-        EXPECT_EQ(0, editor->disablePressAnyKey()) << size;
-        const Console console = capture.finish();
+        const Console console =
+            edited([&](WinpeEditor& editor) { EXPECT_EQ(0, editor.disablePressAnyKey()) << size; });
         EXPECT_EQ("Log: disabling the \"press any key\" option ...\n", console.out);
         EXPECT_EQ("", console.err);
         std::vector<uint8_t> expected = {0xCB};

@@ -1,5 +1,6 @@
 #include "support/test_files.h"
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <fstream>
 #include <sstream>
@@ -67,6 +68,15 @@ std::vector<uint8_t> patternBytes(size_t count, uint32_t seed) {
 
 bool fileExists(const std::string& path) {
     return fs::exists(path);
+}
+
+std::vector<std::string> listLocal(const std::string& directory) {
+    std::vector<std::string> entries;
+    for (fs::recursive_directory_iterator it(directory), end; it != end; ++it) {
+        entries.push_back(fs::relative(it->path(), directory).string());
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
 }
 
 bool contains(const std::string& text, const std::string& part) {

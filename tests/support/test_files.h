@@ -8,14 +8,20 @@
 
 namespace test_support {
 
+// The base of the helpers that own something until they go away: they are not copied.
+class Unique {
+  public:
+    Unique() = default;
+    Unique(const Unique&) = delete;
+    Unique& operator=(const Unique&) = delete;
+};
+
 // A fresh directory below the system's temporary directory, removed with its contents
 // when the object goes away.
-class TempDir {
+class TempDir : Unique {
   public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return path_; }
     // path() + "/" + relative
@@ -33,6 +39,8 @@ std::vector<uint8_t> readBytes(const std::string& path);
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> patternBytes(size_t count, uint32_t seed);
 bool fileExists(const std::string& path);
+// Every entry below `directory`, as paths relative to it, sorted; empty when it is empty.
+std::vector<std::string> listLocal(const std::string& directory);
 // Whether `part` occurs anywhere in `text` (for checking lines of a program's output).
 bool contains(const std::string& text, const std::string& part);
 
