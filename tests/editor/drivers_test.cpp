@@ -51,8 +51,7 @@ TEST_F(DriversTest, TwoNetworkDriversWithTheSameFileStopTheEdits) {
     Options options;
     options.networkDrivers = {source("a"), source("b")};
     options.binaries = {source("tool.exe")};
-    const Console console =
-        edited([&](WinpeEditor& editor) { EXPECT_EQ(1, editor.apply()); }, options);
+    const Console console = applied(options, 1);
     EXPECT_EQ(0u, console.err.find("Warning: adding network driver failed - exception: "));
     EXPECT_EQ("a", readFile(work("I386/SYSTEM32/DRIVERS/e100.sys")));
     EXPECT_FALSE(fs::exists(work("PROGRAMS")));
@@ -82,8 +81,7 @@ TEST_F(DriversTest, TheSameStorageDriverTwiceFailsAtTheCopy) {
     Options options;
     options.storageDrivers = {source("raid"), source("raid")};
     options.networkDrivers = {source("net")};
-    const Console console =
-        edited([&](WinpeEditor& editor) { EXPECT_EQ(1, editor.apply()); }, options);
+    const Console console = applied(options, 1);
     EXPECT_EQ(
         "Warning: adding storage driver failed - exception: copy_directory fails: a directory "
         "with same name exists\n",

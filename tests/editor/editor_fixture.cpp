@@ -100,6 +100,10 @@ test_support::Console EditorTest::edited(const std::function<void(WinpeEditor&)>
     return test_support::captureConsole([&] { edit(*editor); });
 }
 
+test_support::Console EditorTest::applied(const Options& options, int result) {
+    return edited([&](WinpeEditor& editor) { EXPECT_EQ(result, editor.apply()); }, options);
+}
+
 void EditorTest::writeSources(const std::vector<std::pair<std::string, std::string>>& files) const {
     for (const auto& [relative, content] : files) {
         writeFile(source(relative), content);

@@ -46,6 +46,10 @@ class EditorTest : public ::testing::Test {
     test_support::Console edited(const std::function<void(WinpeEditor&)>& edit,
                                  const Options& options = Options());
 
+    // What apply() wrote to the console, on an editor made for `options`; it must return
+    // `result`.
+    test_support::Console applied(const Options& options, int result);
+
     // Writes each {path below source(), content} pair.
     void writeSources(const std::vector<std::pair<std::string, std::string>>& files) const;
 

@@ -141,8 +141,7 @@ TEST_F(StartUpTest, StartPackageWithoutExecutableAddsThePackageThenFailsQuietly)
     options.startPackages = {source("agent") + "%"};
     buildImage();
     const std::string before = readFile(jobFile());
-    const Console console =
-        edited([&](WinpeEditor& editor) { EXPECT_EQ(1, editor.apply()); }, options);
+    const Console console = applied(options, 1);
     EXPECT_EQ("Log: adding directory agent ...\nLog: adding directory agent succeeded\n",
               console.out);
     EXPECT_EQ("", console.err);

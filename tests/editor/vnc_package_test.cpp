@@ -29,6 +29,11 @@ const std::vector<uint8_t> kNoneValue = {'N', 0, 'o', 0, 'n', 0, 'e', 0, 0, 0};
 class VncTest : public EditorTest {
   protected:
     std::string hive() const { return work("I386/SYSTEM32/CONFIG/DEFAULT"); }
+
+    // What a VNC package edit for `value` that must fail wrote to the console.
+    Console failedPackage(const std::string& value) {
+        return edited([&](WinpeEditor& editor) { EXPECT_EQ(1, editor.addVncPackage(value)); });
+    }
 };
 
 TEST_F(VncTest, PasswordIsStoredEncryptedWithVncAuth) {
@@ -120,8 +125,7 @@ TEST_F(VncTest, PackageEditDoesEverything) {
     options.vncValue = source("vnc") + "%winvnc4.exe%pass%word";
     buildImage();
     const std::vector<uint8_t> bootFix = readBytes(work("I386/BOOTFIX.BIN"));
-    const Console console =
-        edited([&](WinpeEditor& editor) { EXPECT_EQ(0, editor.apply()); }, options);
+    const Console console = applied(options, 0);
     EXPECT_EQ("", console.err);
     EXPECT_EQ("Log: adding VNC package " + source("vnc") +
                   " ...\n"
@@ -166,8 +170,7 @@ TEST_F(VncTest, MissingExecutableFailsBeforeThePasswordIsWritten) {
     const std::string jobBefore = readFile(work("MIRALDA/TASKDECK.XML"));
     for (const std::string& value : {source("vnc") + "%", source("vnc") + "%%secret"}) {
         fs::remove_all(work("PROGRAMS"));
-        const Console console =
-            edited([&](WinpeEditor& editor) { EXPECT_EQ(1, editor.addVncPackage(value)); });
+        const Console console = failedPackage(value);
         EXPECT_EQ("Warning: adding VNC package failed\n", console.err);
         EXPECT_TRUE(test_support::fileExists(work("PROGRAMS/vnc/winvnc4.exe")));
         EXPECT_EQ(hiveBefore, readBytes(hive()));
@@ -181,9 +184,7 @@ TEST_F(VncTest, PackageAbortedAtThePromptWritesNoPassword) {
     buildImage();
     const std::vector<uint8_t> hiveBefore = readBytes(hive());
     answer("n");
-    const Console console = edited([&](WinpeEditor& editor) {
-        EXPECT_EQ(1, editor.addVncPackage(source("vnc") + "%winvnc4.exe%pw"));
-    });
+    const Console console = failedPackage(source("vnc") + "%winvnc4.exe%pw");
     EXPECT_EQ(
         "Warning: adding directory vnc failed - package name conflict, aborted by user\n"
         "Warning: adding VNC package failed\n",
@@ -196,9 +197,7 @@ TEST_F(VncTest, StartUpFailureKeepsPackageAndPassword) {
     buildImage();
     writeFile(work("MIRALDA/TASKDECK.XML"), "<taskDeck/>\r\n");
     const std::string winbom = readFile(work("WINBOM.INI"));
-    const Console console = edited([&](WinpeEditor& editor) {
-        EXPECT_EQ(1, editor.addVncPackage(source("vnc") + "%winvnc4.exe%pw"));
-    });
+    const Console console = failedPackage(source("vnc") + "%winvnc4.exe%pw");
     EXPECT_EQ(
         "Warning: adding start up failed - unexpected file format at taskdeck.xml\n"
         "Warning: adding VNC package failed\n",
