@@ -1,4 +1,4 @@
-// A test fixture holding a freshly made sample boot CD and a copy of its original bytes,
+// Test fixtures holding a freshly made sample boot CD and a copy of its original bytes,
 // and the names every suite of whole-program runs uses.
 #pragma once
 
@@ -12,9 +12,9 @@
 #include "support/test_files.h"
 #include "support/tool_runner.h"
 
-class SampleCdTest : public testing::Test {
-  protected:
-    void SetUp() override {
+// A freshly made sample boot CD and a copy of its original bytes.
+struct SampleCd {
+    void make() {
         e2e::makeSampleCd(temp / "cd-tree", image());
         original = test_support::readFile(image());
     }
@@ -31,6 +31,11 @@ class SampleCdTest : public testing::Test {
 
     test_support::TempDir temp;
     std::string original;
+};
+
+class SampleCdTest : public testing::Test, public SampleCd {
+  protected:
+    void SetUp() override { make(); }
 };
 
 // Runs that must fail and leave nothing behind.
