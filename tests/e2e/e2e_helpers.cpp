@@ -58,6 +58,14 @@ void makeSampleCd(const std::string& tree, const std::string& image) {
             " " + shellQuote(tree) + " " + shellQuote(image));
 }
 
+void makeGrubRescueCd(const std::string& tree, const std::string& image,
+                      const std::string& grubConfig) {
+    fs::remove_all(tree + "/BOOT");
+    test_support::writeFile(tree + "/boot/grub/grub.cfg", grubConfig);
+    fs::remove(image);
+    mustRun("grub-mkrescue -o " + shellQuote(image) + " " + shellQuote(tree) + " 2>&1");
+}
+
 std::string readFromImage(const std::string& image, const std::string& isoPath) {
     const test_support::TempDir temp;
     mustRun("iso-read -i " + shellQuote(image) + " -e " + shellQuote(isoPath) + " -o " +

@@ -33,6 +33,12 @@ ProgramRun runProgram(const std::string& directory, const std::vector<std::strin
 // the image to `image`.
 void makeSampleCd(const std::string& tree, const std::string& image);
 
+// Remakes `image` from the sample tree at `tree` with grub-mkrescue and `grubConfig` as
+// its /boot/grub/grub.cfg. The sample's \BOOT goes first: beside GRUB's /boot it would
+// make xorriso map the names.
+void makeGrubRescueCd(const std::string& tree, const std::string& image,
+                      const std::string& grubConfig);
+
 // The bytes of the file at `isoPath` ("/DIR/NAME") of `image`, read with iso-read.
 // Throws when iso-read can not read it.
 std::string readFromImage(const std::string& image, const std::string& isoPath);

@@ -38,6 +38,9 @@ class SampleCdTest : public testing::Test, public SampleCd {
     void SetUp() override { make(); }
 };
 
+// The lines of a run's last step, on success and on failure alike.
+inline constexpr char kCleanUpLines[] = "Log: clean up ...\nLog: clean up succeeded\n";
+
 // Runs that must fail and leave nothing behind.
 class FailedRun : public SampleCdTest {
   protected:
@@ -50,14 +53,18 @@ class FailedRun : public SampleCdTest {
     }
     std::string systemTmp() const { return temp / "system-tmp"; }
 
+    // A run that failed with exactly `err` on standard error and still cleaned up.
+    static void expectFailure(const e2e::ProgramRun& failed, const std::string& err) {
+        EXPECT_EQ(failed.exitCode, 1);
+        EXPECT_EQ(failed.err, err);
+        EXPECT_TRUE(e2e::endsWith(failed.out, kCleanUpLines)) << failed.out;
+    }
+
     void expectNothingLeft() const {
         expectImageUntouched();
         EXPECT_TRUE(boost::filesystem::is_empty(systemTmp())) << "a work directory was left behind";
     }
 };
-
-// The lines of a run's last step, on success and on failure alike.
-inline constexpr char kCleanUpLines[] = "Log: clean up ...\nLog: clean up succeeded\n";
 
 using e2e::endsWith;
 using e2e::readFromImage;

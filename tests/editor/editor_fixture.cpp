@@ -105,9 +105,7 @@ test_support::Console EditorTest::applied(const Options& options, int result) {
 }
 
 void EditorTest::writeSources(const std::vector<std::pair<std::string, std::string>>& files) const {
-    for (const auto& [relative, content] : files) {
-        writeFile(source(relative), content);
-    }
+    test_support::writeFiles(temp_ / "src", files);
 }
 
 void EditorTest::answer(const std::string& text) {

@@ -62,16 +62,16 @@ std::vector<std::string> treeFiles() {
 }
 
 void writeTree(const std::string& tree) {
-    writeFile(tree + "/WINBOM.INI", "[WinPE.Net]\r\nStartNet=Yes\r\n");
-    writeFile(tree + "/EMPTY.TXT", "");
-    writeFile(tree + "/BLOCK.BIN", patternBytes(2048, 1));
-    writeFile(tree + "/BLOCKPLUS.BIN", patternBytes(2049, 2));
-    writeFile(tree + "/boot.bin", patternBytes(2048, 3));
-    writeFile(tree + "/lower.txt", "lower case name\n");
-    writeFile(tree + "/I386/SYSTEM32/CONFIG/DEFAULT", patternBytes(5000, 4));
-    writeFile(tree + "/I386/SYSTEM32/DRIVERS/NET.SYS", patternBytes(7, 5));
-    writeFile(tree + "/PROGRAMS/A.EXE", patternBytes(4096, 6));
-    writeFile(tree + "/PROGRAMS/B/B.DLL", patternBytes(100, 7));
+    test_support::writeFiles(tree, {{"WINBOM.INI", "[WinPE.Net]\r\nStartNet=Yes\r\n"},
+                                    {"EMPTY.TXT", ""},
+                                    {"BLOCK.BIN", patternText(2048, 1)},
+                                    {"BLOCKPLUS.BIN", patternText(2049, 2)},
+                                    {"boot.bin", patternText(2048, 3)},
+                                    {"lower.txt", "lower case name\n"},
+                                    {"I386/SYSTEM32/CONFIG/DEFAULT", patternText(5000, 4)},
+                                    {"I386/SYSTEM32/DRIVERS/NET.SYS", patternText(7, 5)},
+                                    {"PROGRAMS/A.EXE", patternText(4096, 6)},
+                                    {"PROGRAMS/B/B.DLL", patternText(100, 7)}});
     boost::filesystem::create_directories(tree + "/EMPTYDIR");
     for (int i = 0; i < 150; ++i) {
         writeFile(tree + "/MANY/" + manyName(i), patternBytes(static_cast<size_t>(i), 100 + i));

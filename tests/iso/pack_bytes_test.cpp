@@ -13,6 +13,7 @@
 #include "support/tool_runner.h"
 
 using test_support::patternBytes;
+using test_support::patternText;
 using test_support::runCommand;
 using test_support::shellQuote;
 using test_support::TempDir;
@@ -63,15 +64,15 @@ void expectReadable(const std::string& image) {
 // Sizes on both sides of block and copy-piece edges, names in both cases, three levels
 // of directories, and an empty directory.
 void makeFixedTree(const std::string& tree) {
-    writeFile(tree + "/README.TXT", "a fixed tree\n");
-    writeFile(tree + "/empty.dat", "");
-    writeFile(tree + "/Mixed.Case", patternBytes(2047, 1));
-    writeFile(tree + "/BLOCK.BIN", patternBytes(2048, 2));
-    writeFile(tree + "/over.bin", patternBytes(2049, 3));
-    writeFile(tree + "/Programs/Tool/TOOL.EXE", patternBytes(70000, 4));
-    writeFile(tree + "/Programs/Tool/conf/tool.ini", "[tool]\nmode=1\n");
-    writeFile(tree + "/Programs/big.cab", patternBytes(300000, 5));
-    writeFile(tree + "/i386/system32/drivers/disk.sys", patternBytes(5000, 6));
+    test_support::writeFiles(tree, {{"README.TXT", "a fixed tree\n"},
+                                    {"empty.dat", ""},
+                                    {"Mixed.Case", patternText(2047, 1)},
+                                    {"BLOCK.BIN", patternText(2048, 2)},
+                                    {"over.bin", patternText(2049, 3)},
+                                    {"Programs/Tool/TOOL.EXE", patternText(70000, 4)},
+                                    {"Programs/Tool/conf/tool.ini", "[tool]\nmode=1\n"},
+                                    {"Programs/big.cab", patternText(300000, 5)},
+                                    {"i386/system32/drivers/disk.sys", patternText(5000, 6)}});
     runCommand("mkdir -p " + shellQuote(tree + "/i386/empty"));
 }
 

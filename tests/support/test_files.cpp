@@ -41,6 +41,13 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& content) {
     writeFile(path, std::string(content.begin(), content.end()));
 }
 
+void writeFiles(const std::string& root,
+                const std::vector<std::pair<std::string, std::string>>& files) {
+    for (const auto& [relative, content] : files) {
+        writeFile(root + "/" + relative, content);
+    }
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -64,6 +71,11 @@ std::vector<uint8_t> patternBytes(size_t count, uint32_t seed) {
         bytes[i] = static_cast<uint8_t>(state >> 16);
     }
     return bytes;
+}
+
+std::string patternText(size_t count, uint32_t seed) {
+    const std::vector<uint8_t> bytes = patternBytes(count, seed);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 bool fileExists(const std::string& path) {

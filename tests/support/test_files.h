@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace test_support {
@@ -34,10 +35,15 @@ class TempDir : Unique {
 // Writes `content` to `path`, creating missing parent directories.
 void writeFile(const std::string& path, const std::string& content);
 void writeFile(const std::string& path, const std::vector<uint8_t>& content);
+// Writes each {path below `root`, content} pair.
+void writeFiles(const std::string& root,
+                const std::vector<std::pair<std::string, std::string>>& files);
 std::string readFile(const std::string& path);
 std::vector<uint8_t> readBytes(const std::string& path);
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> patternBytes(size_t count, uint32_t seed);
+// The same bytes as text, for tables of file contents.
+std::string patternText(size_t count, uint32_t seed);
 bool fileExists(const std::string& path);
 // Every entry below `directory`, as paths relative to it, sorted; empty when it is empty.
 std::vector<std::string> listLocal(const std::string& directory);
