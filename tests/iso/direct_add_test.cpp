@@ -88,24 +88,34 @@ class DirectAddTest : public testing::Test {
 
 }  // namespace
 
-TEST_F(DirectAddTest, AddsWithoutQuestionsWhenTheNameIsFree) {
-    EXPECT_EQ(0, addDirectory(local + "/tools/", ""));
-    EXPECT_EQ("Log: adding directory tools ...\nLog: adding directory tools succeeded\n", out);
-    EXPECT_EQ("", err);
-    EXPECT_EQ(0, addFile(local + "/tools/tool.exe", "\\I386\\"));
-    EXPECT_EQ("Log: adding file tool.exe ...\nLog: adding file tool.exe succeeded\n", out);
-
+TEST_F(DirectAddTest, AddsWithoutQuestionsWhenTheNameIsFreeAndFailsWithoutAParent) {
+    const struct {
+        bool directory;
+        std::string path;
+        std::string parent;
+        int result;
+        std::string out;
+        std::string err;
+    } adds[] = {
+        {true, local + "/tools/", "", 0,
+         "Log: adding directory tools ...\nLog: adding directory tools succeeded\n", ""},
+        {false, local + "/tools/tool.exe", "\\I386\\", 0,
+         "Log: adding file tool.exe ...\nLog: adding file tool.exe succeeded\n", ""},
+        {false, local + "/tools/tool.exe", "\\NOPE", 1, "Log: adding file tool.exe ...\n",
+         "Warning: adding file tool.exe failed - parent directory does not exists\n"},
+        {true, local + "/tools", "/NOPE/", 1, "Log: adding directory tools ...\n",
+         "Warning: adding directory tools failed - parent directory does not exist\n"},
+    };
+    for (const auto& add : adds) {
+        SCOPED_TRACE(add.path + " below " + add.parent);
+        EXPECT_EQ(add.result, add.directory ? addDirectory(add.path, add.parent)
+                                            : addFile(add.path, add.parent));
+        EXPECT_EQ(add.out, out);
+        EXPECT_EQ(add.err, err);
+    }
     const std::string output = packed();
     EXPECT_EQ("tool\n", isoReadFile(output, "/tools/tool.exe"));
     EXPECT_EQ("tool\n", isoReadFile(output, "/I386/tool.exe"));
-}
-
-TEST_F(DirectAddTest, MissingParentDirectoryFails) {
-    EXPECT_EQ(1, addFile(local + "/tools/tool.exe", "\\NOPE"));
-    EXPECT_EQ("Log: adding file tool.exe ...\n", out);
-    EXPECT_EQ("Warning: adding file tool.exe failed - parent directory does not exists\n", err);
-    EXPECT_EQ(1, addDirectory(local + "/tools", "/NOPE/"));
-    EXPECT_EQ("Warning: adding directory tools failed - parent directory does not exist\n", err);
 }
 
 TEST_F(DirectAddTest, ChangingTheNameAsksAgainUntilTheNameIsFree) {

@@ -64,14 +64,16 @@ std::vector<std::string> treeFiles() {
 void writeTree(const std::string& tree) {
     test_support::writeFiles(tree, {{"WINBOM.INI", "[WinPE.Net]\r\nStartNet=Yes\r\n"},
                                     {"EMPTY.TXT", ""},
-                                    {"BLOCK.BIN", patternText(2048, 1)},
-                                    {"BLOCKPLUS.BIN", patternText(2049, 2)},
-                                    {"boot.bin", patternText(2048, 3)},
-                                    {"lower.txt", "lower case name\n"},
-                                    {"I386/SYSTEM32/CONFIG/DEFAULT", patternText(5000, 4)},
-                                    {"I386/SYSTEM32/DRIVERS/NET.SYS", patternText(7, 5)},
-                                    {"PROGRAMS/A.EXE", patternText(4096, 6)},
-                                    {"PROGRAMS/B/B.DLL", patternText(100, 7)}});
+                                    {"lower.txt", "lower case name\n"}});
+    const std::vector<std::pair<std::string, size_t>> sized = {
+        {"BLOCK.BIN", 2048},
+        {"BLOCKPLUS.BIN", 2049},
+        {"boot.bin", 2048},
+        {"I386/SYSTEM32/CONFIG/DEFAULT", 5000},
+        {"I386/SYSTEM32/DRIVERS/NET.SYS", 7},
+        {"PROGRAMS/A.EXE", 4096},
+        {"PROGRAMS/B/B.DLL", 100}};
+    test_support::writePatternFiles(tree, sized);
     boost::filesystem::create_directories(tree + "/EMPTYDIR");
     for (int i = 0; i < 150; ++i) {
         writeFile(tree + "/MANY/" + manyName(i), patternBytes(static_cast<size_t>(i), 100 + i));

@@ -13,7 +13,6 @@
 #include "support/tool_runner.h"
 
 using test_support::patternBytes;
-using test_support::patternText;
 using test_support::runCommand;
 using test_support::shellQuote;
 using test_support::TempDir;
@@ -66,13 +65,12 @@ void expectReadable(const std::string& image) {
 void makeFixedTree(const std::string& tree) {
     test_support::writeFiles(tree, {{"README.TXT", "a fixed tree\n"},
                                     {"empty.dat", ""},
-                                    {"Mixed.Case", patternText(2047, 1)},
-                                    {"BLOCK.BIN", patternText(2048, 2)},
-                                    {"over.bin", patternText(2049, 3)},
-                                    {"Programs/Tool/TOOL.EXE", patternText(70000, 4)},
-                                    {"Programs/Tool/conf/tool.ini", "[tool]\nmode=1\n"},
-                                    {"Programs/big.cab", patternText(300000, 5)},
-                                    {"i386/system32/drivers/disk.sys", patternText(5000, 6)}});
+                                    {"Programs/Tool/conf/tool.ini", "[tool]\nmode=1\n"}});
+    const std::vector<std::pair<std::string, size_t>> sized = {
+        {"Mixed.Case", 2047},         {"BLOCK.BIN", 2048},
+        {"over.bin", 2049},           {"Programs/Tool/TOOL.EXE", 70000},
+        {"Programs/big.cab", 300000}, {"i386/system32/drivers/disk.sys", 5000}};
+    test_support::writePatternFiles(tree, sized);
     runCommand("mkdir -p " + shellQuote(tree + "/i386/empty"));
 }
 

@@ -78,6 +78,14 @@ std::string patternText(size_t count, uint32_t seed) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+void writePatternFiles(const std::string& root,
+                       const std::vector<std::pair<std::string, size_t>>& files) {
+    uint32_t seed = 1;
+    for (const auto& [relative, size] : files) {
+        writeFile(root + "/" + relative, patternBytes(size, seed++));
+    }
+}
+
 bool fileExists(const std::string& path) {
     return fs::exists(path);
 }

@@ -44,6 +44,10 @@ std::vector<uint8_t> readBytes(const std::string& path);
 std::vector<uint8_t> patternBytes(size_t count, uint32_t seed);
 // The same bytes as text, for tables of file contents.
 std::string patternText(size_t count, uint32_t seed);
+// Writes each {path below `root`, size} pair as that many patternBytes, the seeds counting
+// from 1 in the order given.
+void writePatternFiles(const std::string& root,
+                       const std::vector<std::pair<std::string, size_t>>& files);
 bool fileExists(const std::string& path);
 // Every entry below `directory`, as paths relative to it, sorted; empty when it is empty.
 std::vector<std::string> listLocal(const std::string& directory);
