@@ -16,24 +16,45 @@ using e2e::listImage;
 
 namespace {
 
-// The text files the run adds, below the sample CD's directory, and their content.
-const std::pair<const char*, const char*> kAddedTexts[] = {
-    {"add/plain.exe", "MZ plain"},
-    {"add/tool.exe", "MZ tool"},
-    {"add/pkg/sub/run.exe", "MZ run"},
-    {"add/pkg/pkg.ini", "settings"},
-    {"add/net/NET.INF", "[Version]\r\n"},
-    {"add/net/net.sys", "net driver"},
-    {"add/net/NETCO.DLL", "co-installer"},
-    {"add/net/readme.txt", "ignored"},
-    {"add/net/sub/IGNORED.INF", "ignored"},
-    {"add/raid/raid.sys", "storage driver"},
-    {"add/raid/sub/x.inf", "nested"},
-    {"add/vnc/winvnc4.exe", "MZ vnc"},
-    {"add/NOTE.TXT", "a note"},
-    // A work directory named by the user, with leftovers of an earlier run.
-    {"work/leftover/file", "old"},
-};
+// The text files the run adds, below the sample CD's directory, and their content; last,
+// the leftovers of an earlier run in a work directory named by the user.
+const std::pair<const char*, const char*> kAddedTexts[] = {{"add/plain.exe", "MZ plain"},
+                                                           {"add/tool.exe", "MZ tool"},
+                                                           {"add/pkg/sub/run.exe", "MZ run"},
+                                                           {"add/pkg/pkg.ini", "settings"},
+                                                           {"add/net/NET.INF", "[Version]\r\n"},
+                                                           {"add/net/net.sys", "net driver"},
+                                                           {"add/net/NETCO.DLL", "co-installer"},
+                                                           {"add/net/readme.txt", "ignored"},
+                                                           {"add/net/sub/IGNORED.INF", "ignored"},
+                                                           {"add/raid/raid.sys", "storage driver"},
+                                                           {"add/raid/sub/x.inf", "nested"},
+                                                           {"add/vnc/winvnc4.exe", "MZ vnc"},
+                                                           {"add/NOTE.TXT", "a note"},
+                                                           {"work/leftover/file", "old"}};
+
+// The entries the run adds to the image.
+const char* const kAddedEntries[] = {"/PROGRAMS",
+                                     "/PROGRAMS/plain.exe",
+                                     "/PROGRAMS/tool.exe",
+                                     "/PROGRAMS/pkg",
+                                     "/PROGRAMS/pkg/sub",
+                                     "/PROGRAMS/pkg/sub/run.exe",
+                                     "/PROGRAMS/pkg/pkg.ini",
+                                     "/PROGRAMS/kit",
+                                     "/PROGRAMS/kit/KIT.DAT",
+                                     "/PROGRAMS/vnc",
+                                     "/PROGRAMS/vnc/winvnc4.exe",
+                                     "/I386/INF/NET.INF",
+                                     "/I386/SYSTEM32/DRIVERS/net.sys",
+                                     "/I386/SYSTEM32/NETCO.DLL",
+                                     "/I386/SYSTEM32/DRIVERS/RAID",
+                                     "/I386/SYSTEM32/DRIVERS/RAID/RAID.SYS",
+                                     "/I386/SYSTEM32/DRIVERS/RAID/SUB",
+                                     "/I386/SYSTEM32/DRIVERS/RAID/SUB/X.INF",
+                                     "/DOCS/EXTRA",
+                                     "/DOCS/EXTRA/DATA.BIN",
+                                     "/NOTE.TXT"};
 
 // The files the run edits in place; every other file of the CD goes back unchanged.
 const std::set<std::string> kEditedFiles = {"WINBOM.INI", "I386/SYSTEM32/WINPEOEM.SIF",
@@ -129,33 +150,9 @@ TEST_F(FullRun, WritesAnImageThatThirdPartyToolsFindValidAndBootable) {
 }
 
 TEST_F(FullRun, AddsExactlyTheAskedEntriesAndRemovesNone) {
-    std::set<std::string> expected;
-    for (const std::string& path : listImage(image() + ".bak")) {
-        expected.insert(path);
-    }
-    for (const char* added : {"/PROGRAMS",
-                              "/PROGRAMS/plain.exe",
-                              "/PROGRAMS/tool.exe",
-                              "/PROGRAMS/pkg",
-                              "/PROGRAMS/pkg/sub",
-                              "/PROGRAMS/pkg/sub/run.exe",
-                              "/PROGRAMS/pkg/pkg.ini",
-                              "/PROGRAMS/kit",
-                              "/PROGRAMS/kit/KIT.DAT",
-                              "/PROGRAMS/vnc",
-                              "/PROGRAMS/vnc/winvnc4.exe",
-                              "/I386/INF/NET.INF",
-                              "/I386/SYSTEM32/DRIVERS/net.sys",
-                              "/I386/SYSTEM32/NETCO.DLL",
-                              "/I386/SYSTEM32/DRIVERS/RAID",
-                              "/I386/SYSTEM32/DRIVERS/RAID/RAID.SYS",
-                              "/I386/SYSTEM32/DRIVERS/RAID/SUB",
-                              "/I386/SYSTEM32/DRIVERS/RAID/SUB/X.INF",
-                              "/DOCS/EXTRA",
-                              "/DOCS/EXTRA/DATA.BIN",
-                              "/NOTE.TXT"}) {
-        expected.insert(added);
-    }
+    const std::vector<std::string> old = listImage(image() + ".bak");
+    std::set<std::string> expected(old.begin(), old.end());
+    expected.insert(std::begin(kAddedEntries), std::end(kAddedEntries));
     const std::vector<std::string> listed = listImage(image());
     EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), expected);
 }

@@ -90,9 +90,8 @@ TEST_F(CopyingTest, AnythingButLowerCaseCAbortsTheAdd) {
     // Upper-case C, end of input, and 'c' followed by end of input.
     for (const char* input : {"C\nNEW.EXE\n", "", "c"}) {
         answer(input);
-        ConsoleCapture capture;
-        EXPECT_EQ("", editor->addBinary(source("TOOL.EXE")));
-        Console console = capture.finish();
+        Console console = test_support::captureConsole(
+            [&] { EXPECT_EQ("", editor->addBinary(source("TOOL.EXE"))); });
         EXPECT_EQ("Warning: adding file TOOL.EXE failed - file name conflict, aborted by user\n",
                   console.err);
 
@@ -119,9 +118,8 @@ TEST_F(CopyingTest, TypedNamesMustBeOneValidEntryName) {
     for (const std::string& bad :
          std::vector<std::string>{"..", ".", "../../ESCAPE", "a\\b", "a:b", "a|b", "NAME."}) {
         answer("c " + bad);
-        ConsoleCapture capture;
-        EXPECT_EQ("", editor->addBinary(source("TOOL.EXE"))) << bad;
-        Console console = capture.finish();
+        Console console = test_support::captureConsole(
+            [&] { EXPECT_EQ("", editor->addBinary(source("TOOL.EXE"))) << bad; });
         EXPECT_EQ(0u, console.err.find("Warning: adding file failed, exception: "))
             << bad << console.out << console.err;
 

@@ -95,9 +95,8 @@ TEST_F(DriversTest, StorageDriverNameConflictAsksForAnotherName) {
     writeFile(source("raid/r.sys"), "sys");
     auto editor = makeEditor();
     answer("c raid2");
-    ConsoleCapture capture;
-    EXPECT_EQ(0, editor->addStorageDriver(source("raid")));
-    Console console = capture.finish();
+    Console console = test_support::captureConsole(
+        [&] { EXPECT_EQ(0, editor->addStorageDriver(source("raid"))); });
     EXPECT_EQ(
         "Log: adding storage driver raid\n"
         "Log: a file or directory with same name exists\n"
