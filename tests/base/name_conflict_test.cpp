@@ -104,12 +104,10 @@ TEST(LetterCase, ChangesOnlyLetters) {
 namespace {
 
 // Sets the process's clash policy while it lives.
-class PolicyScope {
+class PolicyScope : test_support::Unique {
   public:
     explicit PolicyScope(ClashPolicy policy) { clash_policy::set(policy); }
     ~PolicyScope() { clash_policy::set(ClashPolicy::ask); }
-    PolicyScope(const PolicyScope&) = delete;
-    PolicyScope& operator=(const PolicyScope&) = delete;
 };
 
 }  // namespace

@@ -35,10 +35,16 @@ std::vector<std::string> namesIn(const std::string& directory) {
 
 }  // namespace
 
-TEST(ImageSwap, NewImageTakesTheNameAndTheOldOneIsKeptAsBackup) {
+// A directory holding the old image, cd.iso.
+class ImageSwap : public testing::Test {
+  protected:
+    void SetUp() override { writeFile(image, "old image"); }
+
     TempDir temp;
     const std::string image = temp / "cd.iso";
-    writeFile(image, "old image");
+};
+
+TEST_F(ImageSwap, NewImageTakesTheNameAndTheOldOneIsKeptAsBackup) {
     writeFile(image + ".tmp", "new image");
     writeFile(image + ".bak", "an older backup");
 
@@ -74,10 +80,7 @@ TEST(ImageSwap, NewImageTakesTheNameAndTheOldOneIsKeptAsBackup) {
               (std::vector<std::string>{"cd.iso", "cd.iso.bak", "cd.iso.tmp"}));
 }
 
-TEST(ImageSwap, AFailedSwapLeavesTheOldImageInPlace) {
-    TempDir temp;
-    const std::string image = temp / "cd.iso";
-    writeFile(image, "old image");
+TEST_F(ImageSwap, AFailedSwapLeavesTheOldImageInPlace) {
     EXPECT_THROW(swapInNewImage(image, image + ".tmp", image + ".bak"), std::runtime_error)
         << "no new image";
     EXPECT_EQ(readFile(image), "old image");
@@ -94,10 +97,7 @@ TEST(ImageSwap, AFailedSwapLeavesTheOldImageInPlace) {
     EXPECT_EQ(readFile(image + ".bak"), "old image");
 }
 
-TEST(ImageSwap, WhenNoBackupCanBeKeptNothingChanges) {
-    TempDir temp;
-    const std::string image = temp / "cd.iso";
-    writeFile(image, "old image");
+TEST_F(ImageSwap, WhenNoBackupCanBeKeptNothingChanges) {
     writeFile(image + ".tmp", "new image");
     writeFile(temp / "file", "");
     EXPECT_THROW(swapInNewImage(image, image + ".tmp", temp / "file/cd.iso.bak"),
@@ -106,10 +106,7 @@ TEST(ImageSwap, WhenNoBackupCanBeKeptNothingChanges) {
     EXPECT_EQ(readFile(image + ".tmp"), "new image");
 }
 
-TEST(ImageSwap, ANewImageThatIsNotTheWrittenFileIsNotSwappedIn) {
-    TempDir temp;
-    const std::string image = temp / "cd.iso";
-    writeFile(image, "old image");
+TEST_F(ImageSwap, ANewImageThatIsNotTheWrittenFileIsNotSwappedIn) {
     writeFile(image + ".tmp", "written image");
     const FileIdentity written = file_identity::ofEntry(image + ".tmp");
     fs::rename(image + ".tmp", temp / "moved away");
@@ -119,7 +116,7 @@ TEST(ImageSwap, ANewImageThatIsNotTheWrittenFileIsNotSwappedIn) {
     EXPECT_FALSE(fs::exists(image + ".bak"));
 }
 
-TEST(ImageSwap, ALinkToAnotherFileSystemIsKeptAsAFlushedCopyWithItsMode) {
+TEST(ImageSwapOfALink, ALinkToAnotherFileSystemIsKeptAsAFlushedCopyWithItsMode) {
     TempDir temp;
     const std::string shared = "/dev/shm/winpe-iso-swap-" + std::to_string(::getpid());
     writeFile(temp / "probe", "");
@@ -147,7 +144,7 @@ TEST(ImageSwap, ALinkToAnotherFileSystemIsKeptAsAFlushedCopyWithItsMode) {
     fs::remove(shared);
 }
 
-TEST(ImageSwap, AnAccessListThatCanNotBeCarriedOverLeavesNoWiderBits) {
+TEST(ImageSwapOfALink, AnAccessListThatCanNotBeCarriedOverLeavesNoWiderBits) {
     TempDir temp;
     // The old image has an access list whose mask shows as the group's bits; the new
     // image lies on a ramfs, which holds no extended attributes at all.

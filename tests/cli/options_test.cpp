@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,7 +17,7 @@ struct Parsed {
     std::string err;
 };
 
-Parsed parse(std::initializer_list<const char*> args) {
+Parsed parse(const std::vector<const char*>& args) {
     std::vector<const char*> argv{"winpe-iso"};
     argv.insert(argv.end(), args.begin(), args.end());
     Parsed parsed;
@@ -44,15 +43,10 @@ TEST(Options, HelpIsShownWhenAskedOrWhenNothingIsAsked) {
                                                {"--help"},
                                                {"-t", "/no/such/dir"},
                                                {"-h", "-P", "nopercent", "-i", "x"}}) {
-        std::vector<const char*> argv{"winpe-iso"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        RunOptions options;
-        std::ostringstream help;
-        test_support::ConsoleCapture capture;
-        EXPECT_EQ(parseCommandLine(static_cast<int>(argv.size()), argv.data(), options, help),
-                  ParseOutcome::helpShown);
-        EXPECT_EQ(capture.finish().err, "");
-        const std::string text = help.str();
+        const Parsed parsed = parse(args);
+        EXPECT_EQ(parsed.outcome, ParseOutcome::helpShown);
+        EXPECT_EQ(parsed.err, "");
+        const std::string& text = parsed.help;
         EXPECT_EQ(text.rfind("Open options:\n", 0), 0u) << text;
         for (const char* name : {"--help", "-i [ --image ] arg", "--start_binary",
                                  "--start_package", "-f [ --disable_firewall ]", "-t [ --tmp ] arg",
@@ -91,17 +85,11 @@ TEST(Options, LibraryErrorsAreReportedAsParseErrors) {
         {{"-b"}, "missing"},
     };
     for (const Case& c : cases) {
-        std::vector<const char*> argv{"winpe-iso"};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        RunOptions options;
-        std::ostringstream help;
-        test_support::ConsoleCapture capture;
-        EXPECT_EQ(parseCommandLine(static_cast<int>(argv.size()), argv.data(), options, help),
-                  ParseOutcome::failed);
-        const std::string err = capture.finish().err;
-        EXPECT_EQ(err.rfind(kParseError, 0), 0u) << err;
-        EXPECT_NE(err.find(c.fragment), std::string::npos) << err;
-        EXPECT_EQ(help.str(), "");
+        const Parsed parsed = parse(c.args);
+        EXPECT_EQ(parsed.outcome, ParseOutcome::failed);
+        EXPECT_EQ(parsed.err.rfind(kParseError, 0), 0u) << parsed.err;
+        EXPECT_NE(parsed.err.find(c.fragment), std::string::npos) << parsed.err;
+        EXPECT_EQ(parsed.help, "");
     }
 }
 
@@ -193,14 +181,9 @@ TEST(Options, TheScriptOptionsParseBesideTheOthersAndChangeNoAbbreviation) {
         {{"-V", "-f"}, "unrecognised"},
     };
     for (const auto& c : refused) {
-        std::vector<const char*> argv{"winpe-iso"};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        RunOptions options;
-        std::ostringstream help;
-        test_support::ConsoleCapture capture;
-        EXPECT_EQ(parseCommandLine(static_cast<int>(argv.size()), argv.data(), options, help),
-                  ParseOutcome::failed);
-        EXPECT_NE(capture.finish().err.find(c.fragment), std::string::npos) << c.fragment;
+        const Parsed parsed = parse(c.args);
+        EXPECT_EQ(parsed.outcome, ParseOutcome::failed);
+        EXPECT_NE(parsed.err.find(c.fragment), std::string::npos) << c.fragment;
     }
 }
 

@@ -58,6 +58,14 @@ void makeSampleCd(const std::string& tree, const std::string& image) {
             " " + shellQuote(tree) + " " + shellQuote(image));
 }
 
+void makeGrubRescueCd(const std::string& tree, const std::string& image,
+                      const std::string& grubConfig) {
+    fs::remove_all(tree + "/BOOT");
+    test_support::writeFile(tree + "/boot/grub/grub.cfg", grubConfig);
+    fs::remove(image);
+    mustRun("grub-mkrescue -o " + shellQuote(image) + " " + shellQuote(tree) + " 2>&1");
+}
+
 std::string readFromImage(const std::string& image, const std::string& isoPath) {
     const test_support::TempDir temp;
     mustRun("iso-read -i " + shellQuote(image) + " -e " + shellQuote(isoPath) + " -o " +
@@ -88,15 +96,6 @@ bool bootsUnderQemu(const std::string& image, std::string& console) {
                    " -no-reboot");
     console = result.output;
     return console.find("WINPE-ISO BOOT OK") != std::string::npos;
-}
-
-std::vector<std::string> listLocal(const std::string& directory) {
-    std::vector<std::string> entries;
-    for (fs::recursive_directory_iterator it(directory), end; it != end; ++it) {
-        entries.push_back(fs::relative(it->path(), directory).string());
-    }
-    std::sort(entries.begin(), entries.end());
-    return entries;
 }
 
 bool endsWith(const std::string& text, const std::string& end) {

@@ -33,6 +33,12 @@ ProgramRun runProgram(const std::string& directory, const std::vector<std::strin
 // the image to `image`.
 void makeSampleCd(const std::string& tree, const std::string& image);
 
+// Remakes `image` from the sample tree at `tree` with grub-mkrescue and `grubConfig` as
+// its /boot/grub/grub.cfg. The sample's \BOOT goes first: beside GRUB's /boot it would
+// make xorriso map the names.
+void makeGrubRescueCd(const std::string& tree, const std::string& image,
+                      const std::string& grubConfig);
+
 // The bytes of the file at `isoPath` ("/DIR/NAME") of `image`, read with iso-read.
 // Throws when iso-read can not read it.
 std::string readFromImage(const std::string& image, const std::string& isoPath);
@@ -48,8 +54,7 @@ std::string mustRun(const std::string& command);
 // port. Skips nothing: callers check haveTool("qemu-system-x86_64") first.
 bool bootsUnderQemu(const std::string& image, std::string& console);
 
-// Every entry below `directory`, as paths relative to it, sorted; empty when it is empty.
-std::vector<std::string> listLocal(const std::string& directory);
+using test_support::listLocal;
 
 // True when `text` ends with `end`.
 bool endsWith(const std::string& text, const std::string& end);
@@ -57,14 +62,12 @@ bool endsWith(const std::string& text, const std::string& end);
 // A run of the program in the background, for tests that act while it runs: its
 // standard output and error go to files, its standard input comes from a pipe that stays
 // open until the run ends. The run is killed if it still runs when the object goes away.
-class BackgroundRun {
+class BackgroundRun : test_support::Unique {
   public:
     // `environment` holds NAME=value settings added to the test's own environment.
     BackgroundRun(const std::string& directory, const std::vector<std::string>& args,
                   const std::vector<std::string>& environment = {});
     ~BackgroundRun();
-    BackgroundRun(const BackgroundRun&) = delete;
-    BackgroundRun& operator=(const BackgroundRun&) = delete;
 
     void signal(int signal) const;
     // Polls `condition` until it holds (true), the run ends or `seconds` pass (false).

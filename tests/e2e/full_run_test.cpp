@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
+#include <memory>
 #include <set>
+#include <utility>
 
 #include "e2e/e2e_helpers.h"
 #include "e2e/sample_cd_fixture.h"
@@ -12,127 +14,177 @@
 namespace fs = boost::filesystem;
 using e2e::listImage;
 
-class FullRun : public SampleCdTest {};
+namespace {
 
-TEST_F(FullRun, EveryKindOfChangeLandsInTheNewImageAndNothingElseChanges) {
-    // What the run adds.
-    writeFile(temp / "add/plain.exe", "MZ plain");
-    writeFile(temp / "add/tool.exe", "MZ tool");
-    writeFile(temp / "add/pkg/sub/run.exe", "MZ run");
-    writeFile(temp / "add/pkg/pkg.ini", "settings");
-    writeFile(temp / "add/kit/KIT.DAT", test_support::patternBytes(9000, 7));
-    writeFile(temp / "add/net/NET.INF", "[Version]\r\n");
-    writeFile(temp / "add/net/net.sys", "net driver");
-    writeFile(temp / "add/net/NETCO.DLL", "co-installer");
-    writeFile(temp / "add/net/readme.txt", "ignored");
-    writeFile(temp / "add/net/sub/IGNORED.INF", "ignored");
-    writeFile(temp / "add/raid/raid.sys", "storage driver");
-    writeFile(temp / "add/raid/sub/x.inf", "nested");
-    writeFile(temp / "add/vnc/winvnc4.exe", "MZ vnc");
-    writeFile(temp / "add/EXTRA/DATA.BIN", test_support::patternBytes(5000, 3));
-    writeFile(temp / "add/NOTE.TXT", "a note");
-    // A work directory named by the user, with leftovers of an earlier run.
-    writeFile(temp / "work/leftover/file", "old");
+// The text files the run adds, below the sample CD's directory, and their content; last,
+// the leftovers of an earlier run in a work directory named by the user.
+const std::pair<const char*, const char*> kAddedTexts[] = {{"add/plain.exe", "MZ plain"},
+                                                           {"add/tool.exe", "MZ tool"},
+                                                           {"add/pkg/sub/run.exe", "MZ run"},
+                                                           {"add/pkg/pkg.ini", "settings"},
+                                                           {"add/net/NET.INF", "[Version]\r\n"},
+                                                           {"add/net/net.sys", "net driver"},
+                                                           {"add/net/NETCO.DLL", "co-installer"},
+                                                           {"add/net/readme.txt", "ignored"},
+                                                           {"add/net/sub/IGNORED.INF", "ignored"},
+                                                           {"add/raid/raid.sys", "storage driver"},
+                                                           {"add/raid/sub/x.inf", "nested"},
+                                                           {"add/vnc/winvnc4.exe", "MZ vnc"},
+                                                           {"add/NOTE.TXT", "a note"},
+                                                           {"work/leftover/file", "old"}};
 
-    const e2e::ProgramRun run = runProgram(temp.path(), {"-i",
-                                                         "cd.iso",
-                                                         "-t",
-                                                         "work/",
-                                                         "-b",
-                                                         "add/plain.exe",
-                                                         "-B",
-                                                         "add/tool.exe",
-                                                         "-P",
-                                                         "add/pkg%sub\\run.exe",
-                                                         "-p",
-                                                         "add/kit",
-                                                         "-n",
-                                                         "add/net",
-                                                         "-d",
-                                                         "add/raid",
-                                                         "-f",
-                                                         "-v",
-                                                         "add/vnc%winvnc4.exe%secret",
-                                                         "-X",
-                                                         "add/EXTRA%\\DOCS",
-                                                         "-Y",
-                                                         "add/NOTE.TXT"});
-    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_EQ(run.err, "");
-    EXPECT_NE(run.out.find("Log: pack image file back ...\n"), std::string::npos) << run.out;
+// The entries the run adds to the image.
+const char* const kAddedEntries[] = {"/PROGRAMS",
+                                     "/PROGRAMS/plain.exe",
+                                     "/PROGRAMS/tool.exe",
+                                     "/PROGRAMS/pkg",
+                                     "/PROGRAMS/pkg/sub",
+                                     "/PROGRAMS/pkg/sub/run.exe",
+                                     "/PROGRAMS/pkg/pkg.ini",
+                                     "/PROGRAMS/kit",
+                                     "/PROGRAMS/kit/KIT.DAT",
+                                     "/PROGRAMS/vnc",
+                                     "/PROGRAMS/vnc/winvnc4.exe",
+                                     "/I386/INF/NET.INF",
+                                     "/I386/SYSTEM32/DRIVERS/net.sys",
+                                     "/I386/SYSTEM32/NETCO.DLL",
+                                     "/I386/SYSTEM32/DRIVERS/RAID",
+                                     "/I386/SYSTEM32/DRIVERS/RAID/RAID.SYS",
+                                     "/I386/SYSTEM32/DRIVERS/RAID/SUB",
+                                     "/I386/SYSTEM32/DRIVERS/RAID/SUB/X.INF",
+                                     "/DOCS/EXTRA",
+                                     "/DOCS/EXTRA/DATA.BIN",
+                                     "/NOTE.TXT"};
+
+// The files the run edits in place; every other file of the CD goes back unchanged.
+const std::set<std::string> kEditedFiles = {"WINBOM.INI", "I386/SYSTEM32/WINPEOEM.SIF",
+                                            "I386/SYSTEM32/CONFIG/DEFAULT", "I386/BOOTFIX.BIN",
+                                            "MIRALDA/TASKDECK.XML"};
+
+}  // namespace
+
+// One run that asks for every kind of change, made once for the suite; each test checks one
+// thing that run did.
+class FullRun : public testing::Test {
+  protected:
+    struct Shared {
+        SampleCd cd;
+        e2e::ProgramRun run;
+    };
+
+    static void SetUpTestSuite() {
+        auto made = std::make_unique<Shared>();
+        SampleCd& cd = made->cd;
+        cd.make();
+        for (const auto& [path, content] : kAddedTexts) {
+            writeFile(cd.temp / path, content);
+        }
+        writeFile(cd.temp / "add/kit/KIT.DAT", test_support::patternBytes(9000, 7));
+        writeFile(cd.temp / "add/EXTRA/DATA.BIN", test_support::patternBytes(5000, 3));
+        made->run = runProgram(cd.temp.path(), {"-i",
+                                                "cd.iso",
+                                                "-t",
+                                                "work/",
+                                                "-b",
+                                                "add/plain.exe",
+                                                "-B",
+                                                "add/tool.exe",
+                                                "-P",
+                                                "add/pkg%sub\\run.exe",
+                                                "-p",
+                                                "add/kit",
+                                                "-n",
+                                                "add/net",
+                                                "-d",
+                                                "add/raid",
+                                                "-f",
+                                                "-v",
+                                                "add/vnc%winvnc4.exe%secret",
+                                                "-X",
+                                                "add/EXTRA%\\DOCS",
+                                                "-Y",
+                                                "add/NOTE.TXT"});
+        shared_ = std::move(made);
+    }
+    static void TearDownTestSuite() { shared_.reset(); }
+
+    void SetUp() override {
+        ASSERT_NE(shared_, nullptr) << "the sample CD could not be made";
+        ASSERT_EQ(run().exitCode, 0) << run().out << run().err;
+    }
+
+    static const e2e::ProgramRun& run() { return shared_->run; }
+    static std::string image() { return shared_->cd.image(); }
+    static std::string tree() { return shared_->cd.tree(); }
+    static std::string input(const std::string& relative) { return shared_->cd.temp / relative; }
+    static std::string fromImage(const std::string& isoPath) {
+        return readFromImage(image(), isoPath);
+    }
+
+    static std::unique_ptr<Shared> shared_;
+};
+
+std::unique_ptr<FullRun::Shared> FullRun::shared_;
+
+TEST_F(FullRun, SucceedsQuietlyAndEndsWithThePackAndTheCleanUp) {
+    EXPECT_EQ(run().err, "");
+    EXPECT_NE(run().out.find("Log: pack image file back ...\n"), std::string::npos) << run().out;
     EXPECT_TRUE(
-        endsWith(run.out, std::string("Log: pack image file back succeeded\n") + kCleanUpLines))
-        << run.out;
+        endsWith(run().out, std::string("Log: pack image file back succeeded\n") + kCleanUpLines))
+        << run().out;
+}
 
-    // The files beside the image and the work directory.
-    EXPECT_EQ(readFile(image() + ".bak"), original);
+TEST_F(FullRun, KeepsTheOldImageAsBackupAndLeavesTheWorkDirectoryEmpty) {
+    EXPECT_EQ(readFile(image() + ".bak"), shared_->cd.original);
     EXPECT_FALSE(test_support::fileExists(image() + ".tmp"));
-    EXPECT_TRUE(fs::is_directory(temp / "work"));
-    EXPECT_TRUE(fs::is_empty(temp / "work")) << "a user's work directory is left empty";
+    EXPECT_TRUE(fs::is_directory(input("work")));
+    EXPECT_TRUE(fs::is_empty(input("work"))) << "a user's work directory is left empty";
+}
 
-    // Third-party views of the new image.
+TEST_F(FullRun, WritesAnImageThatThirdPartyToolsFindValidAndBootable) {
     const std::string verify = e2e::mustRun("isovfy " + shellQuote(image()));
     EXPECT_NE(verify.find("No errors found"), std::string::npos) << verify;
     const std::string boot =
         e2e::mustRun("xorriso -indev " + shellQuote(image()) + " -report_el_torito plain 2>&1");
     EXPECT_NE(boot.find("El Torito boot img :   1  BIOS  y   none"), std::string::npos) << boot;
+}
 
-    // Exactly the added entries are new; nothing disappeared.
-    std::set<std::string> expected;
-    for (const std::string& path : listImage(temp / "cd.iso.bak")) {
-        expected.insert(path);
-    }
-    for (const char* added : {"/PROGRAMS",
-                              "/PROGRAMS/plain.exe",
-                              "/PROGRAMS/tool.exe",
-                              "/PROGRAMS/pkg",
-                              "/PROGRAMS/pkg/sub",
-                              "/PROGRAMS/pkg/sub/run.exe",
-                              "/PROGRAMS/pkg/pkg.ini",
-                              "/PROGRAMS/kit",
-                              "/PROGRAMS/kit/KIT.DAT",
-                              "/PROGRAMS/vnc",
-                              "/PROGRAMS/vnc/winvnc4.exe",
-                              "/I386/INF/NET.INF",
-                              "/I386/SYSTEM32/DRIVERS/net.sys",
-                              "/I386/SYSTEM32/NETCO.DLL",
-                              "/I386/SYSTEM32/DRIVERS/RAID",
-                              "/I386/SYSTEM32/DRIVERS/RAID/RAID.SYS",
-                              "/I386/SYSTEM32/DRIVERS/RAID/SUB",
-                              "/I386/SYSTEM32/DRIVERS/RAID/SUB/X.INF",
-                              "/DOCS/EXTRA",
-                              "/DOCS/EXTRA/DATA.BIN",
-                              "/NOTE.TXT"}) {
-        expected.insert(added);
-    }
+TEST_F(FullRun, AddsExactlyTheAskedEntriesAndRemovesNone) {
+    const std::vector<std::string> old = listImage(image() + ".bak");
+    std::set<std::string> expected(old.begin(), old.end());
+    expected.insert(std::begin(kAddedEntries), std::end(kAddedEntries));
     const std::vector<std::string> listed = listImage(image());
     EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), expected);
+}
 
-    // Every file the run did not edit is byte-identical.
-    const std::set<std::string> edited = {"WINBOM.INI", "I386/SYSTEM32/WINPEOEM.SIF",
-                                          "I386/SYSTEM32/CONFIG/DEFAULT", "I386/BOOTFIX.BIN",
-                                          "MIRALDA/TASKDECK.XML"};
+TEST_F(FullRun, LeavesEveryFileItDidNotEditByteIdentical) {
     int compared = 0;
     for (const std::string& relative : e2e::listLocal(tree())) {
-        if (fs::is_directory(tree() + "/" + relative) || edited.count(relative) != 0) {
+        if (fs::is_directory(tree() + "/" + relative) || kEditedFiles.count(relative) != 0) {
             continue;
         }
-        EXPECT_EQ(readFromImage(image(), "/" + relative), readFile(tree() + "/" + relative))
-            << relative;
+        EXPECT_EQ(fromImage("/" + relative), readFile(tree() + "/" + relative)) << relative;
         ++compared;
     }
     EXPECT_GE(compared, 8);
+}
 
-    // Each change, read back from the new image.
-    EXPECT_EQ(readFromImage(image(), "/PROGRAMS/kit/KIT.DAT"), readFile(temp / "add/kit/KIT.DAT"));
-    EXPECT_EQ(readFromImage(image(), "/PROGRAMS/pkg/sub/run.exe"), "MZ run");
-    EXPECT_EQ(readFromImage(image(), "/I386/SYSTEM32/DRIVERS/RAID/SUB/X.INF"), "nested");
-    EXPECT_EQ(readFromImage(image(), "/I386/SYSTEM32/NETCO.DLL"), "co-installer");
-    EXPECT_EQ(readFromImage(image(), "/DOCS/EXTRA/DATA.BIN"),
-              readFile(temp / "add/EXTRA/DATA.BIN"));
-    EXPECT_EQ(readFromImage(image(), "/NOTE.TXT"), "a note");
+TEST_F(FullRun, StoresEachAddedFileWithItsContent) {
+    const std::pair<const char*, std::string> stored[] = {
+        {"/PROGRAMS/kit/KIT.DAT", readFile(input("add/kit/KIT.DAT"))},
+        {"/PROGRAMS/pkg/sub/run.exe", "MZ run"},
+        {"/I386/SYSTEM32/DRIVERS/RAID/SUB/X.INF", "nested"},
+        {"/I386/SYSTEM32/NETCO.DLL", "co-installer"},
+        {"/DOCS/EXTRA/DATA.BIN", readFile(input("add/EXTRA/DATA.BIN"))},
+        {"/NOTE.TXT", "a note"},
+    };
+    for (const auto& [isoPath, content] : stored) {
+        EXPECT_EQ(fromImage(isoPath), content) << isoPath;
+    }
+}
 
-    const std::string job = readFromImage(image(), "/MIRALDA/TASKDECK.XML");
+TEST_F(FullRun, StartsTheProgramsInTheOrderAskedBeforeTheJobFileCloses) {
+    const std::string job = fromImage("/MIRALDA/TASKDECK.XML");
     const size_t tool =
         job.find("<exec processName=\"\\PROGRAMS\\tool.exe\" currentDir=\"\\PROGRAMS\\\" />\r\n");
     const size_t pkg = job.find(
@@ -142,33 +194,46 @@ TEST_F(FullRun, EveryKindOfChangeLandsInTheNewImageAndNothingElseChanges) {
         "<exec processName=\"\\PROGRAMS\\vnc\\winvnc4.exe\" currentDir=\"\\PROGRAMS\\vnc\" />\r\n");
     const size_t close = job.find("</taskDeck>");
     EXPECT_TRUE(tool < pkg && pkg < vnc && vnc < close && close != std::string::npos) << job;
+}
 
-    const std::string winbom = readFromImage(image(), "/WINBOM.INI");
+TEST_F(FullRun, TurnsTheFirewallOff) {
+    const std::string winbom = fromImage("/WINBOM.INI");
     EXPECT_NE(winbom.find("[WinPE.Net]\r\nWinPEFirewall=off\r\n"), std::string::npos) << winbom;
-    const std::string sif = readFromImage(image(), "/I386/SYSTEM32/WINPEOEM.SIF");
+}
+
+TEST_F(FullRun, NamesTheStorageDriverInTheSettings) {
+    const std::string sif = fromImage("/I386/SYSTEM32/WINPEOEM.SIF");
     EXPECT_NE(
         sif.find("\r\n[OemDriverParams]\r\nOemDriverRoot=\"Drivers\"\r\nOemDriverDirs=RAID\r\n"),
         std::string::npos)
         << sif;
-    EXPECT_EQ(readFromImage(image(), "/I386/BOOTFIX.BIN"),
-              "\xCB" + readFile(tree() + "/I386/BOOTFIX.BIN"));
-
-    writeFile(temp / "DEFAULT", readFromImage(image(), "/I386/SYSTEM32/CONFIG/DEFAULT"));
-    const std::string key = shellQuote("\\Software\\RealVNC\\WinVNC4");
-    EXPECT_EQ(
-        e2e::mustRun("hivexget " + shellQuote(temp / "DEFAULT") + " " + key + " SecurityTypes"),
-        "VncAuth\n");
-    EXPECT_EQ(e2e::mustRun("hivexget " + shellQuote(temp / "DEFAULT") + " " + key + " Password"),
-              e2e::mustRun("printf secret | vncpasswd -f"))
-        << "the stored password is the one the VNC tools make";
-
-    if (test_support::haveTool("qemu-system-x86_64")) {
-        std::string console;
-        EXPECT_TRUE(e2e::bootsUnderQemu(image(), console)) << console;
-    }
 }
 
-TEST_F(FullRun, AGeneratedWorkDirectoryIsRemovedAndAnOldBackupReplaced) {
+TEST_F(FullRun, DisablesThePressAnyKeyPrompt) {
+    EXPECT_EQ(fromImage("/I386/BOOTFIX.BIN"), "\xCB" + readFile(tree() + "/I386/BOOTFIX.BIN"));
+}
+
+TEST_F(FullRun, StoresTheVncPasswordAsTheVncToolsMakeIt) {
+    const test_support::TempDir hive;
+    writeFile(hive / "DEFAULT", fromImage("/I386/SYSTEM32/CONFIG/DEFAULT"));
+    const std::string get = "hivexget " + shellQuote(hive / "DEFAULT") + " " +
+                            shellQuote("\\Software\\RealVNC\\WinVNC4");
+    EXPECT_EQ(e2e::mustRun(get + " SecurityTypes"), "VncAuth\n");
+    EXPECT_EQ(e2e::mustRun(get + " Password"), e2e::mustRun("printf secret | vncpasswd -f"))
+        << "the stored password is the one the VNC tools make";
+}
+
+TEST_F(FullRun, WritesAnImageThatBootsUnderQemu) {
+    if (!test_support::haveTool("qemu-system-x86_64")) {
+        GTEST_SKIP() << "qemu-system-x86_64 is not installed";
+    }
+    std::string console;
+    EXPECT_TRUE(e2e::bootsUnderQemu(image(), console)) << console;
+}
+
+class NothingAskedRun : public SampleCdTest {};
+
+TEST_F(NothingAskedRun, AGeneratedWorkDirectoryIsRemovedAndAnOldBackupReplaced) {
     writeFile(image() + ".bak", "an older backup");
     const std::string tmp = temp / "system-tmp";
     fs::create_directory(tmp);

@@ -118,13 +118,9 @@ TEST_F(RealBoot, AGrubMkrescueCdBootsFullyFromCdAndDiskAfterARun) {
         GTEST_SKIP() << "qemu-system-x86, grub-pc-bin or mtools is not installed "
                         "(scripts/setup installs them)";
     }
-    // The sample's \BOOT goes: beside GRUB's /boot it would make xorriso map the names.
-    fs::remove_all(tree() + "/BOOT");
-    test_support::writeFile(tree() + "/boot/grub/grub.cfg",
-                            "serial --unit=0 --speed=115200\nterminal_input serial\n"
-                            "terminal_output serial\necho WINPE-GRUB-OK\nhalt\n");
-    fs::remove(image());
-    e2e::mustRun("grub-mkrescue -o " + shellQuote(image()) + " " + shellQuote(tree()) + " 2>&1");
+    e2e::makeGrubRescueCd(tree(), image(),
+                          "serial --unit=0 --speed=115200\nterminal_input serial\n"
+                          "terminal_output serial\necho WINPE-GRUB-OK\nhalt\n");
     const std::string said = "WINPE-GRUB-OK";
     ASSERT_TRUE(contains(serialConsole(image(), 60), said)) << "the CD does not boot at all";
     ASSERT_TRUE(contains(diskConsole(image(), 60), said)) << "the disk does not boot at all";

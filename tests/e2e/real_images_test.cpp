@@ -151,11 +151,7 @@ TEST_F(RealImage, GrubsBootInfoTableAndPointerNameTheLoadersNewBlock) {
         !test_support::haveTool("mformat")) {
         GTEST_SKIP() << "grub-pc-bin or mtools is not installed (scripts/setup installs them)";
     }
-    // The sample's \BOOT goes: beside GRUB's /boot it would make xorriso map the names.
-    fs::remove_all(hostFile("BOOT"));
-    writeFile(hostFile("boot/grub/grub.cfg"), "echo WINPE-GRUB\nhalt\n");
-    fs::remove(image());
-    e2e::mustRun("grub-mkrescue -o " + shellQuote(image()) + " " + shellQuote(tree()) + " 2>&1");
+    e2e::makeGrubRescueCd(tree(), image(), "echo WINPE-GRUB\nhalt\n");
     const uint32_t oldBlock = extentOf(image(), grubLoader(image()));
     const size_t oldEntries = bootEntries(image()).size();
 

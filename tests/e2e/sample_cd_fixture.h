@@ -1,4 +1,4 @@
-// A test fixture holding a freshly made sample boot CD and a copy of its original bytes,
+// Test fixtures holding a freshly made sample boot CD and a copy of its original bytes,
 // and the names every suite of whole-program runs uses.
 #pragma once
 
@@ -12,9 +12,9 @@
 #include "support/test_files.h"
 #include "support/tool_runner.h"
 
-class SampleCdTest : public testing::Test {
-  protected:
-    void SetUp() override {
+// A freshly made sample boot CD and a copy of its original bytes.
+struct SampleCd {
+    void make() {
         e2e::makeSampleCd(temp / "cd-tree", image());
         original = test_support::readFile(image());
     }
@@ -33,6 +33,14 @@ class SampleCdTest : public testing::Test {
     std::string original;
 };
 
+class SampleCdTest : public testing::Test, public SampleCd {
+  protected:
+    void SetUp() override { make(); }
+};
+
+// The lines of a run's last step, on success and on failure alike.
+inline constexpr char kCleanUpLines[] = "Log: clean up ...\nLog: clean up succeeded\n";
+
 // Runs that must fail and leave nothing behind.
 class FailedRun : public SampleCdTest {
   protected:
@@ -45,14 +53,18 @@ class FailedRun : public SampleCdTest {
     }
     std::string systemTmp() const { return temp / "system-tmp"; }
 
+    // A run that failed with exactly `err` on standard error and still cleaned up.
+    static void expectFailure(const e2e::ProgramRun& failed, const std::string& err) {
+        EXPECT_EQ(failed.exitCode, 1);
+        EXPECT_EQ(failed.err, err);
+        EXPECT_TRUE(e2e::endsWith(failed.out, kCleanUpLines)) << failed.out;
+    }
+
     void expectNothingLeft() const {
         expectImageUntouched();
         EXPECT_TRUE(boost::filesystem::is_empty(systemTmp())) << "a work directory was left behind";
     }
 };
-
-// The lines of a run's last step, on success and on failure alike.
-inline constexpr char kCleanUpLines[] = "Log: clean up ...\nLog: clean up succeeded\n";
 
 using e2e::endsWith;
 using e2e::readFromImage;

@@ -56,6 +56,20 @@ class HybridImage : public SampleCdTest {
                           "TMPDIR=" + shellQuote(temp.path()));
     }
     std::string area() const { return readFile(image()).substr(0, 32768); }
+
+    // After `run`, which must succeed, say nothing of `unsaid` and move the boot image away
+    // from `oldLba`: the new image's bytes and boot entries.
+    void expectMovedBootImage(const e2e::ProgramRun& run, const std::string& unsaid,
+                              uint32_t oldLba) {
+        ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_FALSE(contains(run.err, unsaid)) << run.err;
+        bytes = readFile(image());
+        entries = bootEntries(image());
+        ASSERT_FALSE(entries.empty());
+        ASSERT_NE(entries[0].lba, oldLba) << "the boot image did not move; the test proves nothing";
+    }
+    std::string bytes;
+    std::vector<BootEntry> entries;
 };
 
 }  // namespace
@@ -65,13 +79,7 @@ TEST_F(HybridImage, AnIsohybridMbrNamesTheLoadersNewSectorAndSpansTheNewImage) {
     const uint32_t oldLba = bootEntries(image()).at(0).lba;
     ASSERT_EQ(le32(original, 432), oldLba * 4);
 
-    const e2e::ProgramRun run = runFirewall();
-    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_FALSE(contains(run.err, "System Area")) << run.err;
-    const std::string bytes = readFile(image());
-    const std::vector<BootEntry> entries = bootEntries(image());
-    ASSERT_FALSE(entries.empty());
-    ASSERT_NE(entries[0].lba, oldLba) << "the boot image did not move; the test proves nothing";
+    ASSERT_NO_FATAL_FAILURE(expectMovedBootImage(runFirewall(), "System Area", oldLba));
     // It names the loader file, which holds the whole loader (the boot image's copy holds
     // its Sector Count).
     EXPECT_EQ(le32(bytes, 432), extentOf(image(), "/ISOLINUX/ISOLINUX.BIN") * 4);
@@ -104,7 +112,7 @@ TEST_F(HybridImage, AGptWithAnEfiPartitionFollowsTheEfiImageWithNoNewSgdiskProbl
     const e2e::ProgramRun run = runAddingLargeFile();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_FALSE(contains(run.err, "System Area")) << run.err;
-    const std::string bytes = readFile(image());
+    bytes = readFile(image());
     // The volume counts the backup GPT: the file is as long as the descriptor says.
     EXPECT_EQ(uint64_t(le32(bytes, 16 * 2048 + 80)) * 2048, bytes.size());
 
@@ -171,22 +179,14 @@ TEST_F(HybridImage, GrubMkrescuesMbrAndGptFollowTheirImages) {
         GTEST_SKIP() << "grub-pc-bin, mtools or gdisk is not installed (scripts/setup installs "
                         "them)";
     }
-    fs::remove_all(tree() + "/BOOT");
     fs::remove_all(tree() + "/ISOLINUX");
-    writeFile(tree() + "/boot/grub/grub.cfg", "echo WINPE-GRUB\nhalt\n");
-    fs::remove(image());
-    e2e::mustRun("grub-mkrescue -o " + shellQuote(image()) + " " + shellQuote(tree()) + " 2>&1");
+    e2e::makeGrubRescueCd(tree(), image(), "echo WINPE-GRUB\nhalt\n");
     original = readFile(image());
     const uint32_t oldLba = bootEntries(image()).at(0).lba;
     ASSERT_EQ(le32(original, 432), oldLba * 4 + 4);
 
     const e2e::ProgramRun run = runAddingLargeFile();
-    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    EXPECT_FALSE(contains(run.err, "the System Area of the old image")) << run.err;
-    const std::string bytes = readFile(image());
-    const std::vector<BootEntry> entries = bootEntries(image());
-    ASSERT_FALSE(entries.empty());
-    ASSERT_NE(entries[0].lba, oldLba);
+    ASSERT_NO_FATAL_FAILURE(expectMovedBootImage(run, "the System Area of the old image", oldLba));
     // GRUB's core follows the loader's El Torito sectors in the file.
     EXPECT_EQ(le32(bytes, 432), extentOf(image(), "/BOOT/GRUB/I386_PC/ELTORITO.IMG") * 4 + 4);
     // The protective partition spans the new image from sector 1.

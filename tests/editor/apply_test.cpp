@@ -12,22 +12,19 @@ namespace {
 class ApplyTest : public EditorTest {};
 
 TEST_F(ApplyTest, NothingRequestedDoesNothing) {
-    auto editor = makeEditor();
-    ConsoleCapture capture;
-    EXPECT_EQ(0, editor->apply());
-    const Console console = capture.finish();
+    const Console console = applied(Options(), 0);
     EXPECT_EQ("", console.out);
     EXPECT_EQ("", console.err);
     EXPECT_EQ(editor_test::kJobFile, readFile(work("MIRALDA/TASKDECK.XML")));
 }
 
 TEST_F(ApplyTest, EditsRunInTheirFixedOrder) {
-    writeFile(source("raid/r.sys"), "r");
-    writeFile(source("net/n.inf"), "n");
-    writeFile(source("bin.exe"), "b");
-    writeFile(source("start.exe"), "s");
-    writeFile(source("pkg/p"), "p");
-    writeFile(source("spkg/run.exe"), "r");
+    writeSources({{"raid/r.sys", "r"},
+                  {"net/n.inf", "n"},
+                  {"bin.exe", "b"},
+                  {"start.exe", "s"},
+                  {"pkg/p", "p"},
+                  {"spkg/run.exe", "r"}});
     Options options;
     // Given in reverse of the order they run in.
     options.firewallOff = true;
@@ -37,10 +34,7 @@ TEST_F(ApplyTest, EditsRunInTheirFixedOrder) {
     options.binaries = {source("bin.exe")};
     options.networkDrivers = {source("net")};
     options.storageDrivers = {source("raid")};
-    auto editor = makeEditor(options);
-    ConsoleCapture capture;
-    EXPECT_EQ(0, editor->apply());
-    const Console console = capture.finish();
+    const Console console = applied(options, 0);
     EXPECT_EQ("", console.err);
     const std::vector<std::string> steps = {
         "adding storage driver raid\n",   "adding network driver net\n",
@@ -65,18 +59,15 @@ TEST_F(ApplyTest, EditsRunInTheirFixedOrder) {
 }
 
 TEST_F(ApplyTest, AFailingStorageDriverStopsEverythingAfterIt) {
-    writeFile(source("net/n.inf"), "n");
-    writeFile(source("bin.exe"), "b");
+    writeSources({{"net/n.inf", "n"}, {"bin.exe", "b"}});
     Options options;
     options.storageDrivers = {source("missing")};
     options.networkDrivers = {source("net")};
     options.binaries = {source("bin.exe")};
     options.firewallOff = true;
-    auto editor = makeEditor(options);
+    buildImage();
     const std::string winbom = readFile(work("WINBOM.INI"));
-    ConsoleCapture capture;
-    EXPECT_EQ(1, editor->apply());
-    const Console console = capture.finish();
+    const Console console = applied(options, 1);
     EXPECT_EQ(0u, console.err.find("Warning: adding storage driver failed - exception: "));
     EXPECT_EQ(std::string::npos, console.out.find("network"));
     EXPECT_FALSE(fs::exists(work("I386/INF/n.inf")));
@@ -85,18 +76,15 @@ TEST_F(ApplyTest, AFailingStorageDriverStopsEverythingAfterIt) {
 }
 
 TEST_F(ApplyTest, AFailingStartUpStopsBeforeTheFirewall) {
-    writeFile(source("start.exe"), "s");
-    writeFile(source("pkg/p"), "p");
+    writeSources({{"start.exe", "s"}, {"pkg/p", "p"}});
     Options options;
     options.startBinaries = {source("start.exe")};
     options.packages = {source("pkg")};
     options.firewallOff = true;
-    auto editor = makeEditor(options);
+    buildImage();
     writeFile(work("MIRALDA/TASKDECK.XML"), "<taskDeck>\r\n  </taskDeck>\r\n");
     const std::string winbom = readFile(work("WINBOM.INI"));
-    ConsoleCapture capture;
-    EXPECT_EQ(1, editor->apply());
-    capture.finish();
+    applied(options, 1);
     // The binary added before the failure stays; later edits never ran.
     EXPECT_TRUE(test_support::fileExists(work("PROGRAMS/start.exe")));
     EXPECT_FALSE(fs::exists(work("PROGRAMS/pkg")));
@@ -108,10 +96,7 @@ TEST_F(ApplyTest, FirewallTogetherWithVncEndsWithOneFirewallLine) {
     Options options;
     options.firewallOff = true;
     options.vncValue = source("vnc") + "%winvnc4.exe";
-    auto editor = makeEditor(options);
-    ConsoleCapture capture;
-    EXPECT_EQ(0, editor->apply());
-    const Console console = capture.finish();
+    const Console console = applied(options, 0);
     EXPECT_EQ("", console.err);
     EXPECT_EQ((std::vector<std::string>{"[Factory]", "WinBOMType=WinPE", "", "[WinPE.Net]",
                                         "WinPEFirewall=off", "Startnet=Yes"}),

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <boost/filesystem.hpp>
 
 #include "editor/editor_fixture.h"
@@ -20,25 +19,14 @@ size_t count(const std::string& text, const std::string& part) {
     return found;
 }
 
-// Every path below `root`, relative and sorted.
-std::vector<std::string> listTree(const std::string& root) {
-    std::vector<std::string> paths;
-    for (fs::recursive_directory_iterator it(root), end; it != end; ++it) {
-        paths.push_back(fs::relative(it->path(), root).string());
-    }
-    std::sort(paths.begin(), paths.end());
-    return paths;
-}
-
 class CopyingTest : public EditorTest {};
 
 TEST_F(CopyingTest, BinaryGoesToANewProgramsDirectory) {
     writeFile(source("tool.exe"), "tool bytes");
-    auto editor = makeEditor();
+    buildImage();
     ASSERT_FALSE(fs::exists(work("PROGRAMS")));
-    ConsoleCapture capture;
-    EXPECT_EQ("tool.exe", editor->addBinary(source("tool.exe")));
-    const Console console = capture.finish();
+    const Console console = edited(
+        [&](WinpeEditor& editor) { EXPECT_EQ("tool.exe", editor.addBinary(source("tool.exe"))); });
     EXPECT_EQ("Log: adding file tool.exe ...\nLog: adding file tool.exe succeeded\n", console.out);
     EXPECT_EQ("", console.err);
     EXPECT_EQ("tool bytes", readFile(work("PROGRAMS/tool.exe")));
@@ -48,25 +36,22 @@ TEST_F(CopyingTest, PackageIsCopiedWholeUnderTheNameOfItsLastComponent) {
     writeFile(source("kit/a.txt"), "a");
     writeFile(source("kit/sub/Deep.Bin"), "deep");
     fs::create_directories(source("kit/empty"));
-    auto editor = makeEditor();
-    ConsoleCapture capture;
-    EXPECT_EQ("kit", editor->addPackage(source("kit") + "//"));
-    const Console console = capture.finish();
+    const Console console = edited(
+        [&](WinpeEditor& editor) { EXPECT_EQ("kit", editor.addPackage(source("kit") + "//")); });
     EXPECT_EQ("Log: adding directory kit ...\nLog: adding directory kit succeeded\n", console.out);
     EXPECT_EQ(
         (std::vector<std::string>{"kit", "kit/a.txt", "kit/empty", "kit/sub", "kit/sub/Deep.Bin"}),
-        listTree(work("PROGRAMS")));
+        test_support::listLocal(work("PROGRAMS")));
     EXPECT_EQ("deep", readFile(work("PROGRAMS/kit/sub/Deep.Bin")));
 }
 
 TEST_F(CopyingTest, ChangedNameAfterAConflict) {
     writeFile(cdTree() + "/PROGRAMS/TOOL.EXE", "on the cd");
     writeFile(source("TOOL.EXE"), "new");
-    auto editor = makeEditor();
+    buildImage();
     answer(" c\nTOOL2.EXE\n");
-    ConsoleCapture capture;
-    EXPECT_EQ("TOOL2.EXE", editor->addBinary(source("TOOL.EXE")));
-    const Console console = capture.finish();
+    const Console console = edited(
+        [&](WinpeEditor& editor) { EXPECT_EQ("TOOL2.EXE", editor.addBinary(source("TOOL.EXE"))); });
     EXPECT_EQ(
         "Log: adding file TOOL.EXE ...\n"
         "Log: a file or directory with same name exists\n"
@@ -83,11 +68,10 @@ TEST_F(CopyingTest, ANewNameThatClashesAgainAsksAgain) {
     fs::create_directories(cdTree() + "/PROGRAMS/KIT");
     writeFile(cdTree() + "/PROGRAMS/KIT2", "a file of that name");
     writeFile(source("KIT/x"), "x");
-    auto editor = makeEditor();
+    buildImage();
     answer("c KIT2 c KIT3");
-    ConsoleCapture capture;
-    EXPECT_EQ("KIT3", editor->addPackage(source("KIT")));
-    const Console console = capture.finish();
+    const Console console =
+        edited([&](WinpeEditor& editor) { EXPECT_EQ("KIT3", editor.addPackage(source("KIT"))); });
     EXPECT_EQ(2u, count(console.out, "Log: a file or directory with same name exists\n"));
     EXPECT_EQ(2u, count(console.out, "Log: change the destination directory name, abort\n"));
     EXPECT_NE(std::string::npos,
@@ -106,9 +90,8 @@ TEST_F(CopyingTest, AnythingButLowerCaseCAbortsTheAdd) {
     // Upper-case C, end of input, and 'c' followed by end of input.
     for (const char* input : {"C\nNEW.EXE\n", "", "c"}) {
         answer(input);
-        ConsoleCapture capture;
-        EXPECT_EQ("", editor->addBinary(source("TOOL.EXE")));
-        Console console = capture.finish();
+        Console console = test_support::captureConsole(
+            [&] { EXPECT_EQ("", editor->addBinary(source("TOOL.EXE"))); });
         EXPECT_EQ("Warning: adding file TOOL.EXE failed - file name conflict, aborted by user\n",
                   console.err);
 
@@ -129,15 +112,14 @@ TEST_F(CopyingTest, TypedNamesMustBeOneValidEntryName) {
     writeFile(source("KIT/x"), "x");
     auto editor = makeEditor();
     // The empty PROGRAMS directory is made before the name is asked for.
-    std::vector<std::string> before = listTree(temp_.path());
+    std::vector<std::string> before = test_support::listLocal(temp_.path());
     before.push_back("work/image_file_dir/PROGRAMS");
     std::sort(before.begin(), before.end());
     for (const std::string& bad :
          std::vector<std::string>{"..", ".", "../../ESCAPE", "a\\b", "a:b", "a|b", "NAME."}) {
         answer("c " + bad);
-        ConsoleCapture capture;
-        EXPECT_EQ("", editor->addBinary(source("TOOL.EXE"))) << bad;
-        Console console = capture.finish();
+        Console console = test_support::captureConsole(
+            [&] { EXPECT_EQ("", editor->addBinary(source("TOOL.EXE"))) << bad; });
         EXPECT_EQ(0u, console.err.find("Warning: adding file failed, exception: "))
             << bad << console.out << console.err;
 
@@ -149,21 +131,21 @@ TEST_F(CopyingTest, TypedNamesMustBeOneValidEntryName) {
             << bad;
     }
     // Nothing else was written anywhere, inside or outside the work tree.
-    EXPECT_EQ(before, listTree(temp_.path()));
+    EXPECT_EQ(before, test_support::listLocal(temp_.path()));
 }
 
 TEST_F(CopyingTest, AFileNamedProgramsOnTheCdBlocksBinariesAndPackages) {
     writeFile(cdTree() + "/PROGRAMS", "not a directory");
     writeFile(source("tool.exe"), "x");
     fs::create_directories(source("kit"));
-    auto editor = makeEditor();
+    buildImage();
     const std::string warning =
         "Warning: adding binary file failed - a file named \"PROGRAMS\" exists,\n"
         "Warning:  manually delete it to allow create \"PROGRAMS\" directory\n";
-    ConsoleCapture capture;
-    EXPECT_EQ("", editor->addBinary(source("tool.exe")));
-    EXPECT_EQ("", editor->addPackage(source("kit")));
-    const Console console = capture.finish();
+    const Console console = edited([&](WinpeEditor& editor) {
+        EXPECT_EQ("", editor.addBinary(source("tool.exe")));
+        EXPECT_EQ("", editor.addPackage(source("kit")));
+    });
     EXPECT_EQ(warning + warning, console.err);
     EXPECT_EQ("", console.out);
     EXPECT_FALSE(fs::exists(work("PROGRAMS")));
@@ -180,13 +162,12 @@ TEST_F(CopyingTest, ADirectoryNamedProgramsOnTheCdIsMergedInto) {
 TEST_F(CopyingTest, AddingTheSameEntryTwiceFailsAtTheCopy) {
     writeFile(source("tool.exe"), "x");
     writeFile(source("kit/a"), "a");
-    auto editor = makeEditor();
-    ConsoleCapture capture;
-    EXPECT_EQ("tool.exe", editor->addBinary(source("tool.exe")));
-    EXPECT_EQ("", editor->addBinary(source("tool.exe")));
-    EXPECT_EQ("kit", editor->addPackage(source("kit")));
-    EXPECT_EQ("", editor->addPackage(source("kit")));
-    const Console console = capture.finish();
+    const Console console = edited([&](WinpeEditor& editor) {
+        EXPECT_EQ("tool.exe", editor.addBinary(source("tool.exe")));
+        EXPECT_EQ("", editor.addBinary(source("tool.exe")));
+        EXPECT_EQ("kit", editor.addPackage(source("kit")));
+        EXPECT_EQ("", editor.addPackage(source("kit")));
+    });
     EXPECT_EQ(0u, console.err.find("Warning: adding file failed, exception: "));
     EXPECT_NE(std::string::npos,
               console.out.find("Log: adding directory failed, exception: copy_directory fails: a "
@@ -195,12 +176,11 @@ TEST_F(CopyingTest, AddingTheSameEntryTwiceFailsAtTheCopy) {
 
 TEST_F(CopyingTest, MissingParentDirectoryOrSource) {
     writeFile(source("tool.exe"), "x");
-    auto editor = makeEditor();
-    ConsoleCapture capture;
-    EXPECT_EQ("", editor->addFile(source("tool.exe"), "NOWHERE"));
-    EXPECT_EQ("", editor->addDirectory(source("tool.exe"), "NOWHERE\\DEEPER"));
-    EXPECT_EQ("", editor->addFile(source("absent.exe"), "MIRALDA"));
-    const Console console = capture.finish();
+    const Console console = edited([&](WinpeEditor& editor) {
+        EXPECT_EQ("", editor.addFile(source("tool.exe"), "NOWHERE"));
+        EXPECT_EQ("", editor.addDirectory(source("tool.exe"), "NOWHERE\\DEEPER"));
+        EXPECT_EQ("", editor.addFile(source("absent.exe"), "MIRALDA"));
+    });
     EXPECT_EQ(0u, console.err.find(
                       "Warning: adding file tool.exe failed - parent directory does not exists\n"
                       "Warning: adding directory tool.exe failed - parent directory does not "
@@ -216,9 +196,9 @@ TEST_F(CopyingTest, CopyDirectoryUpperCasesInnerNamesOnRequestAndRefusesExisting
     editor->copy_directory(source("drv"), temp_ / "plain", kAsGiven);
     editor->copy_directory(source("drv"), temp_ / "upper", WinpeEditor::EntryNames::upperCased);
     EXPECT_EQ((std::vector<std::string>{"Disk.sys", "sub", "sub/inner.inf"}),
-              listTree(temp_ / "plain"));
+              test_support::listLocal(temp_ / "plain"));
     EXPECT_EQ((std::vector<std::string>{"DISK.SYS", "SUB", "SUB/INNER.INF"}),
-              listTree(temp_ / "upper"));
+              test_support::listLocal(temp_ / "upper"));
     try {
         editor->copy_directory(source("drv"), temp_ / "plain", kAsGiven);
         ADD_FAILURE() << "copied over a directory";

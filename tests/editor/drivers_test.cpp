@@ -15,42 +15,43 @@ class DriversTest : public EditorTest {
 };
 
 TEST_F(DriversTest, NetworkDriverFilesAreSpreadByExtension) {
-    writeFile(source("net/NET.INF"), "inf");
-    writeFile(source("net/net.sys"), "sys");
-    writeFile(source("net/tools.DLL"), "dll");
-    writeFile(source("net/setup.Exe"), "exe");
-    writeFile(source("net/co.din"), "din");
-    writeFile(source("net/readme.txt"), "txt");
-    writeFile(source("net/NOEXT"), "none");
-    writeFile(source("net/sub/inner.sys"), "inner");
-    auto editor = makeEditor();
-    ConsoleCapture capture;
-    EXPECT_EQ(0, editor->addNetworkDriver(source("net") + "/"));
-    const Console console = capture.finish();
+    const struct {
+        const char* file;   // below the driver directory; its content is its name
+        const char* where;  // in the work tree
+        bool copied;
+    } files[] = {
+        {"NET.INF", "I386/INF/NET.INF", true},
+        {"net.sys", "I386/SYSTEM32/DRIVERS/net.sys", true},
+        {"tools.DLL", "I386/SYSTEM32/tools.DLL", true},
+        {"setup.Exe", "I386/SYSTEM32/setup.Exe", true},
+        {"co.din", "I386/SYSTEM32/co.din", true},
+        {"readme.txt", "I386/SYSTEM32/readme.txt", false},
+        {"NOEXT", "I386/SYSTEM32/NOEXT", false},
+        {"sub/inner.sys", "I386/SYSTEM32/DRIVERS/inner.sys", false},
+    };
+    for (const auto& f : files) {
+        writeFile(source(std::string("net/") + f.file), f.file);
+    }
+    const Console console = edited(
+        [&](WinpeEditor& editor) { EXPECT_EQ(0, editor.addNetworkDriver(source("net") + "/")); });
     EXPECT_EQ("Log: adding network driver net\nLog: adding network driver net succeeded\n",
               console.out);
-    EXPECT_EQ("inf", readFile(work("I386/INF/NET.INF")));
-    EXPECT_EQ("sys", readFile(work("I386/SYSTEM32/DRIVERS/net.sys")));
-    EXPECT_EQ("dll", readFile(work("I386/SYSTEM32/tools.DLL")));
-    EXPECT_EQ("exe", readFile(work("I386/SYSTEM32/setup.Exe")));
-    EXPECT_EQ("din", readFile(work("I386/SYSTEM32/co.din")));
-    EXPECT_FALSE(fileExists(work("I386/SYSTEM32/readme.txt")));
-    EXPECT_FALSE(fileExists(work("I386/SYSTEM32/NOEXT")));
+    for (const auto& f : files) {
+        if (f.copied) {
+            EXPECT_EQ(f.file, readFile(work(f.where)));
+        } else {
+            EXPECT_FALSE(fileExists(work(f.where))) << f.file;
+        }
+    }
     EXPECT_FALSE(fs::exists(work("I386/SYSTEM32/DRIVERS/sub")));
-    EXPECT_FALSE(fileExists(work("I386/SYSTEM32/DRIVERS/inner.sys")));
 }
 
 TEST_F(DriversTest, TwoNetworkDriversWithTheSameFileStopTheEdits) {
-    writeFile(source("a/e100.sys"), "a");
-    writeFile(source("b/e100.sys"), "b");
-    writeFile(source("tool.exe"), "x");
+    writeSources({{"a/e100.sys", "a"}, {"b/e100.sys", "b"}, {"tool.exe", "x"}});
     Options options;
     options.networkDrivers = {source("a"), source("b")};
     options.binaries = {source("tool.exe")};
-    auto editor = makeEditor(options);
-    ConsoleCapture capture;
-    EXPECT_EQ(1, editor->apply());
-    const Console console = capture.finish();
+    const Console console = applied(options, 1);
     EXPECT_EQ(0u, console.err.find("Warning: adding network driver failed - exception: "));
     EXPECT_EQ("a", readFile(work("I386/SYSTEM32/DRIVERS/e100.sys")));
     EXPECT_FALSE(fs::exists(work("PROGRAMS")));
@@ -59,10 +60,8 @@ TEST_F(DriversTest, TwoNetworkDriversWithTheSameFileStopTheEdits) {
 TEST_F(DriversTest, StorageDriverIsStoredUpperCaseAndNamedInTheSettings) {
     writeFile(source("raid/Raid.sys"), "sys");
     writeFile(source("raid/sub/txtsetup.oem"), "oem");
-    auto editor = makeEditor();
-    ConsoleCapture capture;
-    EXPECT_EQ(0, editor->addStorageDriver(source("raid") + "//"));
-    const Console console = capture.finish();
+    const Console console = edited(
+        [&](WinpeEditor& editor) { EXPECT_EQ(0, editor.addStorageDriver(source("raid") + "//")); });
     EXPECT_EQ(
         "Log: adding storage driver raid\n"
         "Log: adding driver name RAID\n"
@@ -82,10 +81,7 @@ TEST_F(DriversTest, TheSameStorageDriverTwiceFailsAtTheCopy) {
     Options options;
     options.storageDrivers = {source("raid"), source("raid")};
     options.networkDrivers = {source("net")};
-    auto editor = makeEditor(options);
-    ConsoleCapture capture;
-    EXPECT_EQ(1, editor->apply());
-    const Console console = capture.finish();
+    const Console console = applied(options, 1);
     EXPECT_EQ(
         "Warning: adding storage driver failed - exception: copy_directory fails: a directory "
         "with same name exists\n",
@@ -99,9 +95,8 @@ TEST_F(DriversTest, StorageDriverNameConflictAsksForAnotherName) {
     writeFile(source("raid/r.sys"), "sys");
     auto editor = makeEditor();
     answer("c raid2");
-    ConsoleCapture capture;
-    EXPECT_EQ(0, editor->addStorageDriver(source("raid")));
-    Console console = capture.finish();
+    Console console = test_support::captureConsole(
+        [&] { EXPECT_EQ(0, editor->addStorageDriver(source("raid"))); });
     EXPECT_EQ(
         "Log: adding storage driver raid\n"
         "Log: a file or directory with same name exists\n"

@@ -94,6 +94,20 @@ std::unique_ptr<WinpeEditor> EditorTest::makeEditor(const Options& o) {
     return std::make_unique<WinpeEditor>(o, treeRoot_, reader_.get());
 }
 
+test_support::Console EditorTest::edited(const std::function<void(WinpeEditor&)>& edit,
+                                         const Options& options) {
+    const std::unique_ptr<WinpeEditor> editor = makeEditor(options);
+    return test_support::captureConsole([&] { edit(*editor); });
+}
+
+test_support::Console EditorTest::applied(const Options& options, int result) {
+    return edited([&](WinpeEditor& editor) { EXPECT_EQ(result, editor.apply()); }, options);
+}
+
+void EditorTest::writeSources(const std::vector<std::pair<std::string, std::string>>& files) const {
+    test_support::writeFiles(temp_ / "src", files);
+}
+
 void EditorTest::answer(const std::string& text) {
     input_.replace(text);
 }

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "editor/edit_request.h"
@@ -39,6 +41,17 @@ class EditorTest : public ::testing::Test {
     void buildImage();
 
     std::unique_ptr<WinpeEditor> makeEditor(const Options& options = Options());
+
+    // Runs `edit` on an editor made for `options` and returns what it wrote to the console.
+    test_support::Console edited(const std::function<void(WinpeEditor&)>& edit,
+                                 const Options& options = Options());
+
+    // What apply() wrote to the console, on an editor made for `options`; it must return
+    // `result`.
+    test_support::Console applied(const Options& options, int result);
+
+    // Writes each {path below source(), content} pair.
+    void writeSources(const std::vector<std::pair<std::string, std::string>>& files) const;
 
     // The text the next questions read from standard input.
     void answer(const std::string& text);

@@ -41,9 +41,8 @@ TEST_F(FirewallBootTest, FirewallLineIsReplacedOrInserted) {
     auto editor = makeEditor();
     for (const Case& c : cases) {
         writeFile(winbom(), c.content);
-        ConsoleCapture capture;
-        EXPECT_EQ(0, editor->disableFirewall()) << c.content;
-        const Console console = capture.finish();
+        const Console console = test_support::captureConsole(
+            [&] { EXPECT_EQ(0, editor->disableFirewall()) << c.content; });
         EXPECT_EQ("Log: disabling firewall ...\nLog: disabling firewall succeeded\n", console.out);
         EXPECT_EQ(c.expected, readFile(winbom())) << c.content;
         // A second run finds its own line and changes nothing.
@@ -64,13 +63,12 @@ TEST_F(FirewallBootTest, FirewallWithoutSettingsFileFails) {
 }
 
 TEST_F(FirewallBootTest, BootFixGetsAFarReturnInFront) {
-    auto editor = makeEditor();
+    buildImage();
     for (size_t size : {size_t(0), size_t(1), size_t(2048), size_t(2049), size_t(5000)}) {
         const std::vector<uint8_t> original = test_support::patternBytes(size, 11);
         writeFile(bootFix(), original);
-        ConsoleCapture capture;
-        EXPECT_EQ(0, editor->disablePressAnyKey()) << size;
-        const Console console = capture.finish();
+        const Console console =
+            edited([&](WinpeEditor& editor) { EXPECT_EQ(0, editor.disablePressAnyKey()) << size; });
         EXPECT_EQ("Log: disabling the \"press any key\" option ...\n", console.out);
         EXPECT_EQ("", console.err);
         std::vector<uint8_t> expected = {0xCB};
@@ -84,9 +82,8 @@ TEST_F(FirewallBootTest, BootFixPatchFailsOnALeftoverBackupOrMissingFile) {
     auto editor = makeEditor();
     const std::vector<uint8_t> original = readBytes(bootFix());
     writeFile(bootFix() + ".bak", "old");
-    ConsoleCapture capture;
-    EXPECT_EQ(1, editor->disablePressAnyKey());
-    Console console = capture.finish();
+    Console console =
+        test_support::captureConsole([&] { EXPECT_EQ(1, editor->disablePressAnyKey()); });
     EXPECT_EQ(0u, console.err.find(
                       "Warning: disabling the \"press any key\" option failed - exception "));
     EXPECT_EQ(original, readBytes(bootFix()));

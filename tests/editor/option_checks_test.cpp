@@ -18,20 +18,17 @@ class OptionChecksTest : public EditorTest {
         boost::filesystem::create_directories(source("pkg%run.exe"));
     }
 
-    int checkOptions(const Options& options, Console& console) {
-        auto editor = makeEditor(options);
-        ConsoleCapture capture;
-        const int result = editor->checkOptions();
-        console = capture.finish();
+    // The result of the editor's `check` for `options`; `console` gets what it wrote.
+    int check(int (WinpeEditor::*step)(), const Options& options, Console& console) {
+        int result = -1;
+        console = edited([&](WinpeEditor& editor) { result = (editor.*step)(); }, options);
         return result;
     }
-
+    int checkOptions(const Options& options, Console& console) {
+        return check(&WinpeEditor::checkOptions, options, console);
+    }
     int checkExistence(const Options& options, Console& console) {
-        auto editor = makeEditor(options);
-        ConsoleCapture capture;
-        const int result = editor->checkFileExistence();
-        console = capture.finish();
-        return result;
+        return check(&WinpeEditor::checkFileExistence, options, console);
     }
 };
 

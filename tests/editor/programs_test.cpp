@@ -19,11 +19,10 @@ class StartUpTest : public EditorTest {
 };
 
 TEST_F(StartUpTest, EntriesGoBeforeTheClosingTagInTheOrderAdded) {
-    auto editor = makeEditor();
-    ConsoleCapture capture;
-    EXPECT_EQ(0, editor->addStartUp("agent.exe"));
-    EXPECT_EQ(0, editor->addStartUp("agent\\bin\\run.exe"));
-    const Console console = capture.finish();
+    const Console console = edited([&](WinpeEditor& editor) {
+        EXPECT_EQ(0, editor.addStartUp("agent.exe"));
+        EXPECT_EQ(0, editor.addStartUp("agent\\bin\\run.exe"));
+    });
     EXPECT_EQ(
         "Log: adding start up ...\nLog: adding start up succeeded\n"
         "Log: adding start up ...\nLog: adding start up succeeded\n",
@@ -80,11 +79,10 @@ TEST_F(StartUpTest, JobFileShapes) {
 }
 
 TEST_F(StartUpTest, MissingJobFileIsReportedWithItsPath) {
-    auto editor = makeEditor();
+    buildImage();
     fs::remove(jobFile());
-    ConsoleCapture capture;
-    EXPECT_EQ(1, editor->addStartUp("a.exe"));
-    const Console console = capture.finish();
+    const Console console =
+        edited([&](WinpeEditor& editor) { EXPECT_EQ(1, editor.addStartUp("a.exe")); });
     EXPECT_EQ("Log: adding start up ...\nLog: adding start up failed - unable to open file " +
                   work("MIRALDA/TASKDECK.XML") + "\n",
               console.out);
@@ -141,11 +139,9 @@ TEST_F(StartUpTest, StartPackageWithoutExecutableAddsThePackageThenFailsQuietly)
     writeFile(source("agent/run.exe"), "x");
     Options options;
     options.startPackages = {source("agent") + "%"};
-    auto editor = makeEditor(options);
+    buildImage();
     const std::string before = readFile(jobFile());
-    ConsoleCapture capture;
-    EXPECT_EQ(1, editor->apply());
-    const Console console = capture.finish();
+    const Console console = applied(options, 1);
     EXPECT_EQ("Log: adding directory agent ...\nLog: adding directory agent succeeded\n",
               console.out);
     EXPECT_EQ("", console.err);

@@ -29,13 +29,16 @@ const std::vector<uint8_t> kNoneValue = {'N', 0, 'o', 0, 'n', 0, 'e', 0, 0, 0};
 class VncTest : public EditorTest {
   protected:
     std::string hive() const { return work("I386/SYSTEM32/CONFIG/DEFAULT"); }
+
+    // What a VNC package edit for `value` that must fail wrote to the console.
+    Console failedPackage(const std::string& value) {
+        return edited([&](WinpeEditor& editor) { EXPECT_EQ(1, editor.addVncPackage(value)); });
+    }
 };
 
 TEST_F(VncTest, PasswordIsStoredEncryptedWithVncAuth) {
-    auto editor = makeEditor();
-    ConsoleCapture capture;
-    EXPECT_EQ(0, editor->setVncPassword("password"));
-    const Console console = capture.finish();
+    const Console console =
+        edited([&](WinpeEditor& editor) { EXPECT_EQ(0, editor.setVncPassword("password")); });
     EXPECT_EQ("Log: setting VNC password ...\nLog: setting VNC password succeeded\n", console.out);
     EXPECT_EQ("", console.err);
 
@@ -88,11 +91,10 @@ TEST_F(VncTest, PasswordBlockIsPaddedOrCutToEightBytes) {
 }
 
 TEST_F(VncTest, UnreadableHiveFailsAndStaysAsItWas) {
-    auto editor = makeEditor();
+    buildImage();
     writeFile(hive(), std::string(4096, 'x'));
-    ConsoleCapture capture;
-    EXPECT_EQ(1, editor->setVncPassword("password"));
-    const Console console = capture.finish();
+    const Console console =
+        edited([&](WinpeEditor& editor) { EXPECT_EQ(1, editor.setVncPassword("password")); });
     EXPECT_EQ("Warning: setting VNC password failed - unable to load registry hive\n", console.err);
     EXPECT_EQ(std::string(4096, 'x'), readFile(hive()));
 }
@@ -121,11 +123,9 @@ TEST_F(VncTest, PackageEditDoesEverything) {
     writeFile(source("vnc/wm_hooks.dll"), "hooks");
     Options options;
     options.vncValue = source("vnc") + "%winvnc4.exe%pass%word";
-    auto editor = makeEditor(options);
+    buildImage();
     const std::vector<uint8_t> bootFix = readBytes(work("I386/BOOTFIX.BIN"));
-    ConsoleCapture capture;
-    EXPECT_EQ(0, editor->apply());
-    const Console console = capture.finish();
+    const Console console = applied(options, 0);
     EXPECT_EQ("", console.err);
     EXPECT_EQ("Log: adding VNC package " + source("vnc") +
                   " ...\n"
@@ -165,14 +165,12 @@ TEST_F(VncTest, SecondPercentAtTheEndMeansNoPassword) {
 
 TEST_F(VncTest, MissingExecutableFailsBeforeThePasswordIsWritten) {
     writeFile(source("vnc/winvnc4.exe"), "server");
-    auto editor = makeEditor();
+    buildImage();
     const std::vector<uint8_t> hiveBefore = readBytes(hive());
     const std::string jobBefore = readFile(work("MIRALDA/TASKDECK.XML"));
     for (const std::string& value : {source("vnc") + "%", source("vnc") + "%%secret"}) {
         fs::remove_all(work("PROGRAMS"));
-        ConsoleCapture capture;
-        EXPECT_EQ(1, editor->addVncPackage(value));
-        const Console console = capture.finish();
+        const Console console = failedPackage(value);
         EXPECT_EQ("Warning: adding VNC package failed\n", console.err);
         EXPECT_TRUE(test_support::fileExists(work("PROGRAMS/vnc/winvnc4.exe")));
         EXPECT_EQ(hiveBefore, readBytes(hive()));
@@ -183,12 +181,10 @@ TEST_F(VncTest, MissingExecutableFailsBeforeThePasswordIsWritten) {
 TEST_F(VncTest, PackageAbortedAtThePromptWritesNoPassword) {
     fs::create_directories(cdTree() + "/PROGRAMS/vnc");
     writeFile(source("vnc/winvnc4.exe"), "server");
-    auto editor = makeEditor();
+    buildImage();
     const std::vector<uint8_t> hiveBefore = readBytes(hive());
     answer("n");
-    ConsoleCapture capture;
-    EXPECT_EQ(1, editor->addVncPackage(source("vnc") + "%winvnc4.exe%pw"));
-    const Console console = capture.finish();
+    const Console console = failedPackage(source("vnc") + "%winvnc4.exe%pw");
     EXPECT_EQ(
         "Warning: adding directory vnc failed - package name conflict, aborted by user\n"
         "Warning: adding VNC package failed\n",
@@ -198,12 +194,10 @@ TEST_F(VncTest, PackageAbortedAtThePromptWritesNoPassword) {
 
 TEST_F(VncTest, StartUpFailureKeepsPackageAndPassword) {
     writeFile(source("vnc/winvnc4.exe"), "server");
-    auto editor = makeEditor();
+    buildImage();
     writeFile(work("MIRALDA/TASKDECK.XML"), "<taskDeck/>\r\n");
     const std::string winbom = readFile(work("WINBOM.INI"));
-    ConsoleCapture capture;
-    EXPECT_EQ(1, editor->addVncPackage(source("vnc") + "%winvnc4.exe%pw"));
-    const Console console = capture.finish();
+    const Console console = failedPackage(source("vnc") + "%winvnc4.exe%pw");
     EXPECT_EQ(
         "Warning: adding start up failed - unexpected file format at taskdeck.xml\n"
         "Warning: adding VNC package failed\n",

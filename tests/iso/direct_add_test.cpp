@@ -58,6 +58,19 @@ class DirectAddTest : public testing::Test {
         return result;
     }
 
+    // The two direct adds on the fixture's reader and modifier, with `answers` on standard
+    // input.
+    int addFile(const std::string& path, const std::string& parent,
+                const std::string& answers = "") {
+        return run(answers,
+                   [&] { return addFileToImage(path, parent, reader.get(), modifier.get()); });
+    }
+    int addDirectory(const std::string& path, const std::string& parent,
+                     const std::string& answers = "") {
+        return run(answers,
+                   [&] { return addDirectoryToImage(path, parent, reader.get(), modifier.get()); });
+    }
+
     std::string packed() {
         const std::string output = temp / "out.iso";
         int result = -1;
@@ -75,43 +88,39 @@ class DirectAddTest : public testing::Test {
 
 }  // namespace
 
-TEST_F(DirectAddTest, AddsWithoutQuestionsWhenTheNameIsFree) {
-    EXPECT_EQ(0, run("", [&] {
-                  return addDirectoryToImage(local + "/tools/", "", reader.get(), modifier.get());
-              }));
-    EXPECT_EQ("Log: adding directory tools ...\nLog: adding directory tools succeeded\n", out);
-    EXPECT_EQ("", err);
-    EXPECT_EQ(0, run("", [&] {
-                  return addFileToImage(local + "/tools/tool.exe", "\\I386\\", reader.get(),
-                                        modifier.get());
-              }));
-    EXPECT_EQ("Log: adding file tool.exe ...\nLog: adding file tool.exe succeeded\n", out);
-
+TEST_F(DirectAddTest, AddsWithoutQuestionsWhenTheNameIsFreeAndFailsWithoutAParent) {
+    const struct {
+        bool directory;
+        std::string path;
+        std::string parent;
+        int result;
+        std::string out;
+        std::string err;
+    } adds[] = {
+        {true, local + "/tools/", "", 0,
+         "Log: adding directory tools ...\nLog: adding directory tools succeeded\n", ""},
+        {false, local + "/tools/tool.exe", "\\I386\\", 0,
+         "Log: adding file tool.exe ...\nLog: adding file tool.exe succeeded\n", ""},
+        {false, local + "/tools/tool.exe", "\\NOPE", 1, "Log: adding file tool.exe ...\n",
+         "Warning: adding file tool.exe failed - parent directory does not exists\n"},
+        {true, local + "/tools", "/NOPE/", 1, "Log: adding directory tools ...\n",
+         "Warning: adding directory tools failed - parent directory does not exist\n"},
+    };
+    for (const auto& add : adds) {
+        SCOPED_TRACE(add.path + " below " + add.parent);
+        EXPECT_EQ(add.result, add.directory ? addDirectory(add.path, add.parent)
+                                            : addFile(add.path, add.parent));
+        EXPECT_EQ(add.out, out);
+        EXPECT_EQ(add.err, err);
+    }
     const std::string output = packed();
     EXPECT_EQ("tool\n", isoReadFile(output, "/tools/tool.exe"));
     EXPECT_EQ("tool\n", isoReadFile(output, "/I386/tool.exe"));
 }
 
-TEST_F(DirectAddTest, MissingParentDirectoryFails) {
-    EXPECT_EQ(1, run("", [&] {
-                  return addFileToImage(local + "/tools/tool.exe", "\\NOPE", reader.get(),
-                                        modifier.get());
-              }));
-    EXPECT_EQ("Log: adding file tool.exe ...\n", out);
-    EXPECT_EQ("Warning: adding file tool.exe failed - parent directory does not exists\n", err);
-    EXPECT_EQ(1, run("", [&] {
-                  return addDirectoryToImage(local + "/tools", "/NOPE/", reader.get(),
-                                             modifier.get());
-              }));
-    EXPECT_EQ("Warning: adding directory tools failed - parent directory does not exist\n", err);
-}
-
 TEST_F(DirectAddTest, ChangingTheNameAsksAgainUntilTheNameIsFree) {
     // "PKG" is taken, so is "EXISTING.EXE"; "RENAMED" is free.
-    EXPECT_EQ(0, run("c EXISTING.EXE c RENAMED", [&] {
-                  return addDirectoryToImage(local + "/PKG", "\\PROGRAMS", reader.get(),
-                                             modifier.get());
-              }));
+    EXPECT_EQ(0, addDirectory(local + "/PKG", "\\PROGRAMS", "c EXISTING.EXE c RENAMED"));
     const std::string question =
         "Log: a file or directory with same name exists\n"
         "Log: change the destination directory name, overwrite or abort\n"
@@ -128,18 +137,12 @@ TEST_F(DirectAddTest, ChangingTheNameAsksAgainUntilTheNameIsFree) {
 }
 
 TEST_F(DirectAddTest, OverwriteReplacesTheEntryWhateverItsKind) {
-    EXPECT_EQ(0, run("o", [&] {
-                  return addFileToImage(local + "/EXISTING.EXE", "\\PROGRAMS", reader.get(),
-                                        modifier.get());
-              }));
+    EXPECT_EQ(0, addFile(local + "/EXISTING.EXE", "\\PROGRAMS", "o"));
     EXPECT_NE(std::string::npos, out.find("change the destination file name, overwrite or abort"));
     EXPECT_NE(std::string::npos, out.find("Log: adding file EXISTING.EXE succeeded\n"));
     // A directory in place of a file: the local directory takes the file's name.
     writeFile(temp / "as-dir/WINBOM.INI/inside.txt", "inside\n");
-    EXPECT_EQ(0, run("o", [&] {
-                  return addDirectoryToImage(temp / "as-dir/WINBOM.INI", "I386", reader.get(),
-                                             modifier.get());
-              }));
+    EXPECT_EQ(0, addDirectory(temp / "as-dir/WINBOM.INI", "I386", "o"));
     const std::string output = packed();
     EXPECT_EQ("new program\n", isoReadFile(output, "/PROGRAMS/EXISTING.EXE"));
     EXPECT_EQ("inside\n", isoReadFile(output, "/I386/WINBOM.INI/inside.txt"));
@@ -147,20 +150,12 @@ TEST_F(DirectAddTest, OverwriteReplacesTheEntryWhateverItsKind) {
 
 TEST_F(DirectAddTest, AnyOtherAnswerOrNoAnswerAborts) {
     for (const std::string answers : {"C", "x", "", "c"}) {
-        EXPECT_EQ(1, run(answers,
-                         [&] {
-                             return addFileToImage(local + "/EXISTING.EXE", "\\PROGRAMS",
-                                                   reader.get(), modifier.get());
-                         }))
-            << answers;
+        EXPECT_EQ(1, addFile(local + "/EXISTING.EXE", "\\PROGRAMS", answers)) << answers;
         EXPECT_EQ(
             "Warning: adding file EXISTING.EXE failed - file name conflict, aborted by user\n", err)
             << answers;
     }
-    EXPECT_EQ(1, run("Q", [&] {
-                  return addDirectoryToImage(local + "/PKG", "\\PROGRAMS", reader.get(),
-                                             modifier.get());
-              }));
+    EXPECT_EQ(1, addDirectory(local + "/PKG", "\\PROGRAMS", "Q"));
     EXPECT_EQ("Warning: adding directory PKG failed - package name conflict, aborted by user\n",
               err);
     const std::string output = packed();
@@ -169,17 +164,12 @@ TEST_F(DirectAddTest, AnyOtherAnswerOrNoAnswerAborts) {
 
 TEST_F(DirectAddTest, InvalidNamesEndInTheExceptionLine) {
     writeFile(local + "/bad:name", "x");
-    EXPECT_EQ(1, run("", [&] {
-                  return addFileToImage(local + "/bad:name", "", reader.get(), modifier.get());
-              }));
+    EXPECT_EQ(1, addFile(local + "/bad:name", ""));
     EXPECT_EQ("", out);
     EXPECT_EQ(0u, err.find("Warning: adding file failed, exception: ")) << err;
     // The directory command reports its exception as a log line, and the cause with the
     // local path on standard error.
-    EXPECT_EQ(1, run("c bad|name", [&] {
-                  return addDirectoryToImage(local + "/PKG", "\\PROGRAMS", reader.get(),
-                                             modifier.get());
-              }));
+    EXPECT_EQ(1, addDirectory(local + "/PKG", "\\PROGRAMS", "c bad|name"));
     EXPECT_NE(std::string::npos, out.find("Log: adding directory failed, exception: ")) << out;
     EXPECT_EQ("Warning: adding " + local +
                   "/PKG failed: \"bad|name\" is not a valid name for an entry of the image\n",
@@ -198,14 +188,8 @@ TEST_F(DirectAddTest, MissingReaderOrModifierFailsSilently) {
 
 TEST_F(DirectAddTest, TheSameNameTwiceReplacesWithoutAQuestion) {
     writeFile(temp / "second/tool.exe", "second tool\n");
-    EXPECT_EQ(0, run("", [&] {
-                  return addFileToImage(local + "/tools/tool.exe", "\\I386", reader.get(),
-                                        modifier.get());
-              }));
-    EXPECT_EQ(0, run("", [&] {
-                  return addFileToImage(temp / "second/tool.exe", "\\I386", reader.get(),
-                                        modifier.get());
-              }));
+    EXPECT_EQ(0, addFile(local + "/tools/tool.exe", "\\I386"));
+    EXPECT_EQ(0, addFile(temp / "second/tool.exe", "\\I386"));
     EXPECT_EQ(std::string::npos, out.find("same name exists"));
     EXPECT_EQ("second tool\n", isoReadFile(packed(), "/I386/tool.exe"));
 }
@@ -217,16 +201,12 @@ TEST_F(DirectAddTest, AFileOverFourGibibytesIsRefusedAtItsAdd) {
     writeFile(local + "/tree/big.bin", "");
     fs::resize_file(local + "/tree/big.bin", 0x100000001ull);
     const std::string refusal = " bytes; an image file holds at most 4294967295\n";
-    EXPECT_EQ(1, run("", [&] {
-                  return addFileToImage(local + "/big.bin", "", reader.get(), modifier.get());
-              }));
+    EXPECT_EQ(1, addFile(local + "/big.bin", ""));
     EXPECT_EQ("Log: adding file big.bin ...\nISOModifier AddSingleFile exception: local file " +
                   local + "/big.bin is 4294967296" + refusal,
               out);
     EXPECT_EQ("Warning: adding file big.bin failed - failed to add file into ISO\n", err);
-    EXPECT_EQ(1, run("", [&] {
-                  return addDirectoryToImage(local + "/tree", "", reader.get(), modifier.get());
-              }));
+    EXPECT_EQ(1, addDirectory(local + "/tree", ""));
     EXPECT_EQ("Log: adding directory tree ...\nlocal file " + local +
                   "/tree/big.bin is 4294967297" + refusal,
               out);

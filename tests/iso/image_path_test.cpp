@@ -5,25 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 TEST(Separators, TrimTrailingAndLeading) {
-    std::string path = "C:\\work\\/";
-    trimTrailingSeparators(path);
-    EXPECT_EQ(path, "C:\\work");
-    path = "\\";
-    trimTrailingSeparators(path);
-    EXPECT_EQ(path, "");
-    path = "C:\\";
-    trimTrailingSeparators(path);
-    EXPECT_EQ(path, "C:");
-    path = "";
-    trimTrailingSeparators(path);
-    EXPECT_EQ(path, "");
-    path = "a\\b";
-    trimTrailingSeparators(path);
-    EXPECT_EQ(path, "a\\b");
+    for (const auto& [given, trimmed] : std::vector<std::pair<std::string, std::string>>{
+             {"C:\\work\\/", "C:\\work"}, {"\\", ""}, {"C:\\", "C:"}, {"", ""}, {"a\\b", "a\\b"}}) {
+        std::string path = given;
+        trimTrailingSeparators(path);
+        EXPECT_EQ(path, trimmed) << given;
+    }
 
-    path = "\\/I386\\\\X\\";
+    std::string path = "\\/I386\\\\X\\";
     trimLeadingSeparators(path);
     EXPECT_EQ(path, "I386\\\\X\\");
 }

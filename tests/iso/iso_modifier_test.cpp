@@ -5,6 +5,7 @@
 
 #include <boost/filesystem.hpp>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
 
@@ -26,14 +27,14 @@ class ModifierTest : public testing::Test {
   protected:
     void SetUp() override {
         source = temp / "source";
-        fs::create_directories(source);
+        test_support::writeFiles(
+            source, {{"BOOT/BOOTFIX.BIN", test_support::patternText(3000, 1)},
+                     {"I386/SYSTEM32/DRIVERS/OLD.SYS", test_support::patternText(70000, 2)},
+                     {"I386/TXTSETUP.SIF", "[SourceDisksFiles]\r\n"},
+                     {"NEW.TXT", "the old NEW.TXT\n"},
+                     {"PROGRAMS/README", "programs\n"},
+                     {"PROGRAMS/SECOND.BIN", test_support::patternText(5000, 4)}});
         makeBootImage(source + "/boot.bin");
-        writeFile(source + "/BOOT/BOOTFIX.BIN", test_support::patternBytes(3000, 1));
-        writeFile(source + "/I386/SYSTEM32/DRIVERS/OLD.SYS", test_support::patternBytes(70000, 2));
-        writeFile(source + "/I386/TXTSETUP.SIF", "[SourceDisksFiles]\r\n");
-        writeFile(source + "/NEW.TXT", "the old NEW.TXT\n");
-        writeFile(source + "/PROGRAMS/README", "programs\n");
-        writeFile(source + "/PROGRAMS/SECOND.BIN", test_support::patternBytes(5000, 4));
         image = temp / "in.iso";
         test_support::makeIsoWithXorriso(source, image, "boot.bin",
                                          {"-V", "WINPE_TEST", "-publisher", "MIRALDA PUBLISHING"});
@@ -52,6 +53,17 @@ class ModifierTest : public testing::Test {
         int result = -1;
         lines = captureStdout([&] { result = modifier.PackImage(output, boot); });
         return result;
+    }
+
+    // Makes `adds` on a modifier of the old image and packs it with the boot image into
+    // temp / `name`, which it returns.
+    std::string packedWith(const std::function<void(ISOModifier&)>& adds,
+                           const std::string& name = "out.iso") {
+        const std::string output = temp / name;
+        ISOModifier modifier(image);
+        captureStdout([&] { adds(modifier); });
+        EXPECT_EQ(0, packTo(modifier, output)) << lines;
+        return output;
     }
 
     // The old image unpacked by xorriso, for comparing against the new one.
@@ -89,17 +101,12 @@ class ModifierTest : public testing::Test {
 }  // namespace
 
 TEST_F(ModifierTest, AddedEntriesJoinTheOldTreeAndTheImageStillBoots) {
-    const std::string output = temp / "out.iso";
-    {
-        ISOModifier modifier(image);
-        captureStdout([&] {
-            EXPECT_EQ(
-                0, modifier.AddSingleFile(local + "/new.txt", "\\I386\\SYSTEM32\\ADDED.TXT", true));
-            EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/tools/", "/PROGRAMS/TOOLS", true));
-            EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/emptydir", "\\EMPTY", true));
-        });
-        ASSERT_EQ(0, packTo(modifier, output)) << lines;
-    }
+    const std::string output = packedWith([&](ISOModifier& modifier) {
+        EXPECT_EQ(0,
+                  modifier.AddSingleFile(local + "/new.txt", "\\I386\\SYSTEM32\\ADDED.TXT", true));
+        EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/tools/", "/PROGRAMS/TOOLS", true));
+        EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/emptydir", "\\EMPTY", true));
+    });
     EXPECT_NE(std::string::npos, lines.find("pack ISO image succeeded\n")) << lines;
     EXPECT_NE(std::string::npos, lines.find("100%\n")) << lines;
     EXPECT_EQ("", isovfyErrors(output));
@@ -155,13 +162,11 @@ TEST_F(ModifierTest, SameNameInAnotherCaseIsReplacedOnlyWithOverwrite) {
     }
     EXPECT_EQ("the old NEW.TXT\n", isoReadFile(kept, "/NEW.TXT"));
 
-    const std::string replaced = temp / "replaced.iso";
-    {
-        ISOModifier modifier(image);
-        captureStdout(
-            [&] { EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\new.txt", true)); });
-        ASSERT_EQ(0, packTo(modifier, replaced)) << lines;
-    }
+    const std::string replaced = packedWith(
+        [&](ISOModifier& modifier) {
+            EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\new.txt", true));
+        },
+        "replaced.iso");
     const std::vector<std::string> names = rootNames(isoinfoListing(replaced));
     EXPECT_EQ(0, std::count(names.begin(), names.end(), "NEW.TXT"));
     EXPECT_EQ(1, std::count(names.begin(), names.end(), "new.txt"));
@@ -170,19 +175,14 @@ TEST_F(ModifierTest, SameNameInAnotherCaseIsReplacedOnlyWithOverwrite) {
 }
 
 TEST_F(ModifierTest, AFileReplacesADirectoryAndADirectoryAFile) {
-    const std::string output = temp / "out.iso";
-    {
-        ISOModifier modifier(image);
-        captureStdout([&] {
-            EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\I386", true));
-            EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/tools", "\\NEW.TXT", true));
-            // The second of two adds to one place wins.
-            EXPECT_EQ(
-                0, modifier.AddSingleFile(local + "/tools/tool.ini", "\\BOOT\\BOOTFIX.BIN", true));
-            EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\BOOT\\BOOTFIX.BIN", true));
-        });
-        ASSERT_EQ(0, packTo(modifier, output)) << lines;
-    }
+    const std::string output = packedWith([&](ISOModifier& modifier) {
+        EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\I386", true));
+        EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/tools", "\\NEW.TXT", true));
+        // The second of two adds to one place wins.
+        EXPECT_EQ(0,
+                  modifier.AddSingleFile(local + "/tools/tool.ini", "\\BOOT\\BOOTFIX.BIN", true));
+        EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\BOOT\\BOOTFIX.BIN", true));
+    });
     EXPECT_EQ("", isovfyErrors(output));
     const std::string expected = expectedTree();
     fs::remove_all(expected + "/I386");
@@ -368,15 +368,10 @@ TEST_F(ModifierTest, GenisoimageImagesAreModifiedToo) {
 TEST_F(ModifierTest, ReplacedEntriesLeaveTheProgressCountSoItEndsAtOneHundred) {
     // Replacing a 70000-byte directory tree and a file by small local entries: if their old
     // sizes stayed counted, the marks would stop short and the next line would run on.
-    const std::string output = temp / "out.iso";
-    {
-        ISOModifier modifier(image);
-        captureStdout([&] {
-            EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/emptydir", "\\I386", true));
-            EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\NEW.TXT", true));
-        });
-        ASSERT_EQ(0, packTo(modifier, output)) << lines;
-    }
+    const std::string output = packedWith([&](ISOModifier& modifier) {
+        EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/emptydir", "\\I386", true));
+        EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\NEW.TXT", true));
+    });
     EXPECT_NE(std::string::npos, lines.find("100%\n  write directory record and files done\n"))
         << lines;
 }

@@ -62,16 +62,18 @@ std::vector<std::string> treeFiles() {
 }
 
 void writeTree(const std::string& tree) {
-    writeFile(tree + "/WINBOM.INI", "[WinPE.Net]\r\nStartNet=Yes\r\n");
-    writeFile(tree + "/EMPTY.TXT", "");
-    writeFile(tree + "/BLOCK.BIN", patternBytes(2048, 1));
-    writeFile(tree + "/BLOCKPLUS.BIN", patternBytes(2049, 2));
-    writeFile(tree + "/boot.bin", patternBytes(2048, 3));
-    writeFile(tree + "/lower.txt", "lower case name\n");
-    writeFile(tree + "/I386/SYSTEM32/CONFIG/DEFAULT", patternBytes(5000, 4));
-    writeFile(tree + "/I386/SYSTEM32/DRIVERS/NET.SYS", patternBytes(7, 5));
-    writeFile(tree + "/PROGRAMS/A.EXE", patternBytes(4096, 6));
-    writeFile(tree + "/PROGRAMS/B/B.DLL", patternBytes(100, 7));
+    test_support::writeFiles(tree, {{"WINBOM.INI", "[WinPE.Net]\r\nStartNet=Yes\r\n"},
+                                    {"EMPTY.TXT", ""},
+                                    {"lower.txt", "lower case name\n"}});
+    const std::vector<std::pair<std::string, size_t>> sized = {
+        {"BLOCK.BIN", 2048},
+        {"BLOCKPLUS.BIN", 2049},
+        {"boot.bin", 2048},
+        {"I386/SYSTEM32/CONFIG/DEFAULT", 5000},
+        {"I386/SYSTEM32/DRIVERS/NET.SYS", 7},
+        {"PROGRAMS/A.EXE", 4096},
+        {"PROGRAMS/B/B.DLL", 100}};
+    test_support::writePatternFiles(tree, sized);
     boost::filesystem::create_directories(tree + "/EMPTYDIR");
     for (int i = 0; i < 150; ++i) {
         writeFile(tree + "/MANY/" + manyName(i), patternBytes(static_cast<size_t>(i), 100 + i));

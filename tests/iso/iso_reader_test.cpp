@@ -30,19 +30,14 @@ std::string sortedNames(const DirectoryNode* head) {
 
 TEST(IsoReaderLookup, FindsFilesAndDirectoriesWithAnySeparatorForm) {
     ISOReader reader(sharedImage());
-    EXPECT_TRUE(reader.FileExists("\\WINBOM.INI"));
-    EXPECT_TRUE(reader.FileExists("WINBOM.INI"));
-    EXPECT_TRUE(reader.FileExists("/WINBOM.INI"));
-    EXPECT_TRUE(reader.FileExists("\\I386\\SYSTEM32\\CONFIG\\DEFAULT"));
-    EXPECT_TRUE(reader.FileExists("/I386/SYSTEM32/DRIVERS/NET.SYS"));
-    EXPECT_TRUE(reader.FileExists("\\lower.txt"));
-    EXPECT_TRUE(reader.FileExists("\\MANY\\F149.DAT"));
-
-    EXPECT_TRUE(reader.DirectoryExists("\\"));
-    EXPECT_TRUE(reader.DirectoryExists(""));
-    EXPECT_TRUE(reader.DirectoryExists("\\I386\\"));
-    EXPECT_TRUE(reader.DirectoryExists("\\I386\\SYSTEM32"));
-    EXPECT_TRUE(reader.DirectoryExists("EMPTYDIR"));
+    for (const char* file :
+         {"\\WINBOM.INI", "WINBOM.INI", "/WINBOM.INI", "\\I386\\SYSTEM32\\CONFIG\\DEFAULT",
+          "/I386/SYSTEM32/DRIVERS/NET.SYS", "\\lower.txt", "\\MANY\\F149.DAT"}) {
+        EXPECT_TRUE(reader.FileExists(file)) << file;
+    }
+    for (const char* directory : {"\\", "", "\\I386\\", "\\I386\\SYSTEM32", "EMPTYDIR"}) {
+        EXPECT_TRUE(reader.DirectoryExists(directory)) << directory;
+    }
 }
 
 // The test of the question asked before an add: the last name without regard to letter
@@ -64,18 +59,16 @@ TEST(IsoReaderLookup, NameTakenIgnoresTheLetterCaseOfTheLastName) {
 
 TEST(IsoReaderLookup, MatchesExactlyAndOnlyTheRightKind) {
     ISOReader reader(sharedImage());
-    EXPECT_FALSE(reader.FileExists("\\winbom.ini"));
     // A version suffix ";1" is no part of a name, on either side.
     EXPECT_TRUE(reader.FileExists("\\WINBOM.INI;1"));
-    EXPECT_FALSE(reader.FileExists("\\WINBOM.INI;X"));
-    EXPECT_FALSE(reader.FileExists("\\LOWER.TXT"));
-    EXPECT_FALSE(reader.FileExists("\\"));
-    EXPECT_FALSE(reader.FileExists("\\I386"));
-    EXPECT_FALSE(reader.DirectoryExists("\\WINBOM.INI"));
-    EXPECT_FALSE(reader.FileExists("\\WINBOM.INI\\X"));
-    EXPECT_FALSE(reader.DirectoryExists("\\I386\\.."));
-    EXPECT_FALSE(reader.FileExists("\\I386\\..\\WINBOM.INI"));
-    EXPECT_FALSE(reader.FileExists("\\NOPE\\WINBOM.INI"));
+    for (const char* notAFile :
+         {"\\winbom.ini", "\\WINBOM.INI;X", "\\LOWER.TXT", "\\", "\\I386", "\\WINBOM.INI\\X",
+          "\\I386\\..\\WINBOM.INI", "\\NOPE\\WINBOM.INI"}) {
+        EXPECT_FALSE(reader.FileExists(notAFile)) << notAFile;
+    }
+    for (const char* notADirectory : {"\\WINBOM.INI", "\\I386\\.."}) {
+        EXPECT_FALSE(reader.DirectoryExists(notADirectory)) << notADirectory;
+    }
 }
 
 TEST(IsoReaderLookup, InvalidPathComponentIsReportedAndNotFound) {

@@ -222,26 +222,21 @@ TEST(WriterLayout, PathTableOfExactly2048BytesGetsTwoBlocksEach) {
 
 TEST(WriterLayout, ImageBlocksWithAndWithoutBootImage) {
     const ImageLayout plain = iso_layout::planImage(10, 3, 7, false, 0, 2048, 512);
-    EXPECT_EQ(2u, plain.descriptorCount);
-    EXPECT_EQ(17u, plain.terminatorBlock);
-    EXPECT_EQ(18u, plain.typeLPathTableBlock);
-    EXPECT_EQ(19u, plain.typeMPathTableBlock);
-    EXPECT_EQ(20u, plain.directoryStart);
-    EXPECT_EQ(23u, plain.fileStart);
-    EXPECT_EQ(30u, plain.volumeSpaceSize);
+    // Descriptors, terminator, the two path tables, directories, files, the whole image.
+    EXPECT_EQ((std::vector<uint32_t>{plain.descriptorCount, plain.terminatorBlock,
+                                     plain.typeLPathTableBlock, plain.typeMPathTableBlock,
+                                     plain.directoryStart, plain.fileStart, plain.volumeSpaceSize}),
+              (std::vector<uint32_t>{2, 17, 18, 19, 20, 23, 30}));
     EXPECT_FALSE(plain.hasBootImage);
 
     const ImageLayout boot = iso_layout::planImage(10, 3, 7, true, 2048, 2048, 512);
-    EXPECT_EQ(17u, boot.bootRecordBlock);
-    EXPECT_EQ(18u, boot.terminatorBlock);
-    EXPECT_EQ(19u, boot.bootCatalogBlock);
-    EXPECT_EQ(20u, boot.typeLPathTableBlock);
-    EXPECT_EQ(21u, boot.typeMPathTableBlock);
-    EXPECT_EQ(22u, boot.directoryStart);
-    EXPECT_EQ(25u, boot.bootImageStart);
-    EXPECT_EQ(4u, boot.bootSectorCount);
-    EXPECT_EQ(26u, boot.fileStart);
-    EXPECT_EQ(33u, boot.volumeSpaceSize);
+    // Boot record, terminator, catalog, path tables, directories, boot image (block and
+    // virtual sectors), files, the whole image.
+    EXPECT_EQ((std::vector<uint32_t>{
+                  boot.bootRecordBlock, boot.terminatorBlock, boot.bootCatalogBlock,
+                  boot.typeLPathTableBlock, boot.typeMPathTableBlock, boot.directoryStart,
+                  boot.bootImageStart, boot.bootSectorCount, boot.fileStart, boot.volumeSpaceSize}),
+              (std::vector<uint32_t>{17, 18, 19, 20, 21, 22, 25, 4, 26, 33}));
 
     // A boot image of 2049 bytes takes two blocks, eight virtual sectors.
     const ImageLayout odd = iso_layout::planImage(10, 3, 7, true, 2049, 2048, 512);
@@ -249,8 +244,6 @@ TEST(WriterLayout, ImageBlocksWithAndWithoutBootImage) {
     EXPECT_EQ(8u, odd.bootSectorCount);
 }
 
-// With Joliet its descriptor takes the terminator's block and everything after moves one
-// on; its path tables and directories follow the last file block.
 TEST(WriterLayout, JolietTakesADescriptorBlockAndFollowsEverythingElse) {
     for (const bool hasBoot : {false, true}) {
         const ImageLayout without = iso_layout::planImage(10, 3, 7, hasBoot, 2048, 2048, 512);

@@ -63,15 +63,14 @@ void expectReadable(const std::string& image) {
 // Sizes on both sides of block and copy-piece edges, names in both cases, three levels
 // of directories, and an empty directory.
 void makeFixedTree(const std::string& tree) {
-    writeFile(tree + "/README.TXT", "a fixed tree\n");
-    writeFile(tree + "/empty.dat", "");
-    writeFile(tree + "/Mixed.Case", patternBytes(2047, 1));
-    writeFile(tree + "/BLOCK.BIN", patternBytes(2048, 2));
-    writeFile(tree + "/over.bin", patternBytes(2049, 3));
-    writeFile(tree + "/Programs/Tool/TOOL.EXE", patternBytes(70000, 4));
-    writeFile(tree + "/Programs/Tool/conf/tool.ini", "[tool]\nmode=1\n");
-    writeFile(tree + "/Programs/big.cab", patternBytes(300000, 5));
-    writeFile(tree + "/i386/system32/drivers/disk.sys", patternBytes(5000, 6));
+    test_support::writeFiles(tree, {{"README.TXT", "a fixed tree\n"},
+                                    {"empty.dat", ""},
+                                    {"Programs/Tool/conf/tool.ini", "[tool]\nmode=1\n"}});
+    const std::vector<std::pair<std::string, size_t>> sized = {
+        {"Mixed.Case", 2047},         {"BLOCK.BIN", 2048},
+        {"over.bin", 2049},           {"Programs/Tool/TOOL.EXE", 70000},
+        {"Programs/big.cab", 300000}, {"i386/system32/drivers/disk.sys", 5000}};
+    test_support::writePatternFiles(tree, sized);
     runCommand("mkdir -p " + shellQuote(tree + "/i386/empty"));
 }
 

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string>
 
+#include "support/test_files.h"
+
 namespace test_support {
 
 // What a call wrote to the console.
@@ -17,12 +19,10 @@ struct Console {
 
 // Captures standard output and standard error from construction until finish() (or
 // the end of the object, which drops what was captured).
-class ConsoleCapture {
+class ConsoleCapture : Unique {
   public:
     ConsoleCapture();
     ~ConsoleCapture();
-    ConsoleCapture(const ConsoleCapture&) = delete;
-    ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
     Console finish();
 
@@ -37,12 +37,10 @@ Console captureConsole(const std::function<void()>& action);
 std::string captureStdout(const std::function<void()>& action);
 
 // Standard input reads `text` while the object lives.
-class StandardInput {
+class StandardInput : Unique {
   public:
     explicit StandardInput(const std::string& text = "");
     ~StandardInput();
-    StandardInput(const StandardInput&) = delete;
-    StandardInput& operator=(const StandardInput&) = delete;
 
     // The text the next reads take, from its start.
     void replace(const std::string& text);

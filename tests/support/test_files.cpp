@@ -1,5 +1,6 @@
 #include "support/test_files.h"
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <fstream>
 #include <sstream>
@@ -40,6 +41,13 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& content) {
     writeFile(path, std::string(content.begin(), content.end()));
 }
 
+void writeFiles(const std::string& root,
+                const std::vector<std::pair<std::string, std::string>>& files) {
+    for (const auto& [relative, content] : files) {
+        writeFile(root + "/" + relative, content);
+    }
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -65,6 +73,19 @@ std::vector<uint8_t> patternBytes(size_t count, uint32_t seed) {
     return bytes;
 }
 
+std::string patternText(size_t count, uint32_t seed) {
+    const std::vector<uint8_t> bytes = patternBytes(count, seed);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+void writePatternFiles(const std::string& root,
+                       const std::vector<std::pair<std::string, size_t>>& files) {
+    uint32_t seed = 1;
+    for (const auto& [relative, size] : files) {
+        writeFile(root + "/" + relative, patternBytes(size, seed++));
+    }
+}
+
 bool fileExists(const std::string& path) {
     return fs::exists(path);
 }
@@ -76,6 +97,15 @@ std::string failureOf(const std::function<void()>& action) {
         return e.what();
     }
     return "";
+}
+
+std::vector<std::string> listLocal(const std::string& directory) {
+    std::vector<std::string> entries;
+    for (fs::recursive_directory_iterator it(directory), end; it != end; ++it) {
+        entries.push_back(fs::relative(it->path(), directory).string());
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
 }
 
 bool contains(const std::string& text, const std::string& part) {
