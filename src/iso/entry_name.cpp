@@ -44,6 +44,10 @@ bool same(const std::string& a, const std::string& b, LetterCase letterCase) {
     return true;
 }
 
+bool sortsBefore(const std::string& identifier, const std::string& other) {
+    return identifier < other;
+}
+
 DirectoryNode* findInList(DirectoryNode* list, const std::string& name, LetterCase letterCase) {
     for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
         if (!node->isDotEntry() && !node->hidden && same(node->name, name, letterCase)) {

@@ -24,6 +24,11 @@ std::string undecorated(const std::string& name);
 // decorations. Bytes above 0x7F are compared as they are.
 bool same(const std::string& a, const std::string& b, LetterCase letterCase);
 
+// The order of the records of a directory the program writes: by identifier, byte by
+// byte, so that one tree gives one image whatever order the local file system lists it
+// in, and an entry added to an image's directory goes where a written one would.
+bool sortsBefore(const std::string& identifier, const std::string& other);
+
 // The first entry of `list` other than ".", ".." and hidden ones whose name is `name`; null if
 // none.
 DirectoryNode* findInList(DirectoryNode* list, const std::string& name, LetterCase letterCase);

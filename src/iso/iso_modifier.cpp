@@ -145,10 +145,11 @@ ISOModifier::Insertion ISOModifier::prepareInsertion(const std::string& localPat
         break;  // `old` goes with its whole subtree here
     }
 
-    // Sorted position: after the dot entries and every name that is lower, byte by byte.
+    // Sorted position: after the dot entries and every name that sorts before it.
     DirectoryNode* previous = list;
     while (previous->next != nullptr &&
-           (previous->next->isDotEntry() || previous->next->identifier < insertion.identifier)) {
+           (previous->next->isDotEntry() ||
+            entry_name::sortsBefore(previous->next->identifier, insertion.identifier))) {
         previous = previous->next.get();
     }
     insertion.list = list;

@@ -1,9 +1,11 @@
 // The writer's own source tree: a local directory and everything below it.
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
 
+#include "iso/entry_name.h"
 #include "iso/image_path.h"
 #include "iso/iso_writer.h"
 #include "platform/local_tree.h"
@@ -35,7 +37,17 @@ NodeList ISOWriter::loadLocalDirectory(const std::string& directory,
         list.append(makeDotNode(".", directory, 0, false));
         list.append(makeDotNode("..", directory, 0, false));
         const fs::path directoryPath(directory);
+        // In record order, not in the order the file system happens to list them.
+        std::vector<const local_tree::Entry*> sorted;
         for (const local_tree::Entry& entry : listing) {
+            sorted.push_back(&entry);
+        }
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const local_tree::Entry* a, const local_tree::Entry* b) {
+                      return entry_name::sortsBefore(a->name, b->name);
+                  });
+        for (const local_tree::Entry* sortedEntry : sorted) {
+            const local_tree::Entry& entry = *sortedEntry;
             auto node = std::make_unique<DirectoryNode>();
             node->name = entry.name;
             node->identifier = node->name;

@@ -1,13 +1,17 @@
 // The exact bytes of a pack. A fixed tree is packed, and the image then changed by the
 // modifier, with the clock held still (faketime, TZ=UTC), so that every date the writer
-// stamps is the same on every run. The digests were taken from the writer as it stood
-// before its layout and emit were reshaped; any change in the bytes it writes for the
-// same input shows here. Both images are also checked with isovfy and xorriso, so a
+// stamps is the same on every run. The digests were taken from the writer once it wrote
+// every directory's records in identifier order; any change in the bytes it writes for
+// the same input shows here. Both images are also checked with isovfy and xorriso, so a
 // digest is never taken of an image those readers refuse.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/test_files.h"
 #include "support/tool_runner.h"
@@ -22,9 +26,9 @@ namespace {
 
 // The digests of the two images the test writes.
 constexpr const char* kPackedDigest =
-    "d3d46de0b27b29aa32ecd7762c7dbb26532cb48e514337c15d870bbf3bc60874";
+    "30a019517cc71fdb9b834c626ecefa9d0a6caaed2859497b5e1024fda255759b";
 constexpr const char* kModifiedDigest =
-    "9fbb8197d023661b43713ccec3254f52d0507637fb245cf49ff2f72c8f34bc6d";
+    "7a52d313448fff75e94903af88bd026b44815169fb61bc42c5266a8cdb94a1a9";
 
 const std::string kHelper = std::string(WINPE_BINARY_DIR) + "/tests/iso_writer_pack_helper";
 
@@ -61,17 +65,28 @@ void expectReadable(const std::string& image) {
 }
 
 // Sizes on both sides of block and copy-piece edges, names in both cases, three levels
-// of directories, and an empty directory.
-void makeFixedTree(const std::string& tree) {
-    test_support::writeFiles(tree, {{"README.TXT", "a fixed tree\n"},
-                                    {"empty.dat", ""},
-                                    {"Programs/Tool/conf/tool.ini", "[tool]\nmode=1\n"}});
-    const std::vector<std::pair<std::string, size_t>> sized = {
-        {"Mixed.Case", 2047},         {"BLOCK.BIN", 2048},
-        {"over.bin", 2049},           {"Programs/Tool/TOOL.EXE", 70000},
-        {"Programs/big.cab", 300000}, {"i386/system32/drivers/disk.sys", 5000}};
-    test_support::writePatternFiles(tree, sized);
-    runCommand("mkdir -p " + shellQuote(tree + "/i386/empty"));
+// of directories, and an empty directory; made in the order given, or the other way round
+// (so that a file system listing entries in the order they were made lists them otherwise).
+enum class MadeInOrder { given, reversed };
+void makeFixedTree(const std::string& tree, MadeInOrder order = MadeInOrder::given) {
+    using test_support::patternText;
+    std::vector<std::pair<std::string, std::string>> files = {
+        {"README.TXT", "a fixed tree\n"},
+        {"empty.dat", ""},
+        {"Mixed.Case", patternText(2047, 1)},
+        {"BLOCK.BIN", patternText(2048, 2)},
+        {"over.bin", patternText(2049, 3)},
+        {"Programs/Tool/TOOL.EXE", patternText(70000, 4)},
+        {"Programs/Tool/conf/tool.ini", "[tool]\nmode=1\n"},
+        {"Programs/big.cab", patternText(300000, 5)},
+        {"i386/system32/drivers/disk.sys", patternText(5000, 6)}};
+    const std::string makeEmptyDirectory = "mkdir -p " + shellQuote(tree + "/i386/empty");
+    if (order == MadeInOrder::reversed) {
+        std::reverse(files.begin(), files.end());
+        runCommand(makeEmptyDirectory);
+    }
+    test_support::writeFiles(tree, files);
+    runCommand(makeEmptyDirectory);  // no change when it was made first
 }
 
 // The fixed tree, the boot image and the file the change adds, and the two runs of the
@@ -138,4 +153,29 @@ TEST_F(PackBytes, PacksInMemoryGiveTheSameBytesAsPacksToAFile) {
     const test_support::CommandResult change = modify("modify-memory", packed, modified);
     ASSERT_EQ(0, change.exitCode) << change.output;
     EXPECT_EQ(kModifiedDigest, digestOf(modified));
+}
+
+TEST_F(PackBytes, ATreeMadeInAnotherOrderGivesTheSameBytesWithEveryDirectoryInOrder) {
+    makeFixedTree(temp / "other", MadeInOrder::reversed);
+    const std::string packed = temp / "other.iso";
+    const test_support::CommandResult packing =
+        runAtFixedTime("pack " + shellQuote(temp / "other") + " " + shellQuote(packed) + " " +
+                       shellQuote(bootImage()));
+    ASSERT_EQ(0, packing.exitCode) << packing.output;
+    EXPECT_EQ(kPackedDigest, digestOf(packed));
+
+    // isoinfo lists each directory's records in their order on the disc.
+    const test_support::CommandResult listing =
+        runCommand("isoinfo -l -i " + shellQuote(packed) + " | sed -n 's/.*\\]  //p'");
+    ASSERT_EQ(0, listing.exitCode) << listing.output;
+    std::istringstream lines(listing.output);
+    std::string previous;
+    for (std::string line; std::getline(lines, line);) {
+        if (line == ". " || line == ".. ") {
+            previous.clear();  // a new directory's listing starts
+            continue;
+        }
+        EXPECT_LT(previous, line) << listing.output;
+        previous = line;
+    }
 }
