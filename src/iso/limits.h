@@ -1,6 +1,7 @@
 // Every limit of the image code, in one place, each with the reason it exists.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace iso_limits {
@@ -67,6 +68,9 @@ constexpr uint64_t kFloppy288Bytes = 2949120;
 // A boot info table validates over at most this many bytes of its file: the loaders
 // that carry one are small, and the checksum reads the whole length.
 constexpr uint64_t kMaxBootInfoTableLength = 64ull * 1024 * 1024;
+// The checksum of a boot info table reads its file in pieces of this many bytes (a
+// multiple of the table's 4-byte words).
+constexpr size_t kBootInfoTablePieceSize = 64 * 1024;
 
 // Pieces in which the writer moves file data through a buffer or a pipe: large enough
 // that moving costs about what a plain file copy costs, small enough to keep the memory
