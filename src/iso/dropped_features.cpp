@@ -20,16 +20,13 @@ namespace {
 
 constexpr uint64_t kCdBlock = iso_limits::kDefaultBlockSize;
 constexpr char kLead[] = "the new image will not keep ";
-// Volume descriptors are looked for this far after the primary one: real images have a
-// handful, and a hostile one without a terminator ends the search here.
-constexpr uint32_t kMaxDescriptorBlocks = 64;
 
 void volumeDescriptors(ImageSource& image, std::vector<std::string>& dropped,
                        uint32_t& terminator) {
     uint8_t block[rec::kDescriptorSize];
     terminator = 0;
     for (uint32_t n = iso_limits::kPrimaryDescriptorBlock + 1;
-         n < iso_limits::kPrimaryDescriptorBlock + kMaxDescriptorBlocks; ++n) {
+         n < iso_limits::kPrimaryDescriptorBlock + iso_limits::kMaxDescriptorBlocks; ++n) {
         if (!image.contains(uint64_t{n} * kCdBlock, sizeof block)) {
             return;
         }
@@ -64,21 +61,23 @@ void udfBridge(ImageSource& image, uint32_t terminator, std::vector<std::string>
         return;
     }
     uint8_t block[rec::kDescriptorSize];
-    for (uint32_t n = terminator + 1; n < terminator + 1 + kMaxDescriptorBlocks; ++n) {
+    for (uint32_t n = terminator + 1; n < terminator + 1 + iso_limits::kMaxDescriptorBlocks; ++n) {
         if (!image.contains(uint64_t{n} * kCdBlock, sizeof block)) {
             return;
         }
         image.read(uint64_t{n} * kCdBlock, block, sizeof block);
         const rec::DescriptorHeader header = rec::decodeDescriptorHeader(block);
-        if (header.hasIdentifier("NSR02") || header.hasIdentifier("NSR03")) {
+        if (header.hasIdentifier(rec::udf_recognition::kNsr02) ||
+            header.hasIdentifier(rec::udf_recognition::kNsr03)) {
             dropped.push_back(
                 formatText("%sthe UDF file system of the old image (UDF bridge, "
                            "descriptor at block %u)",
                            kLead, n));
             return;
         }
-        if (!header.hasIdentifier("BEA01") && !header.hasIdentifier("TEA01") &&
-            !header.hasIdentifier("BOOT2") && !header.isStandard()) {
+        if (!header.hasIdentifier(rec::udf_recognition::kBeginArea) &&
+            !header.hasIdentifier(rec::udf_recognition::kTerminateArea) &&
+            !header.hasIdentifier(rec::udf_recognition::kBoot) && !header.isStandard()) {
             return;
         }
     }

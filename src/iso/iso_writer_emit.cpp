@@ -371,8 +371,7 @@ uint32_t ISOWriter::writePathTable(DirectoryNode* rootList, uint32_t tableBlock,
                                    uint32_t directoryStart, bool bigEndian, ImageSink& out) {
     uint64_t written = 0;
     const bool complete = writeOrReport([&] {
-        // Records are gathered and written in pieces of about 64 KiB.
-        constexpr size_t kFlushSize = 64 * 1024;
+        constexpr size_t kFlushSize = iso_limits::kPathTableWriteSize;
         std::vector<uint8_t> pending;
         pending.reserve(kFlushSize + kPathRecordBufferSize);
         uint64_t offset = byteOffset(tableBlock, kWriteBlockSize);

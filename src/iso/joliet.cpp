@@ -19,9 +19,6 @@ namespace joliet {
 namespace {
 
 constexpr uint64_t kCdBlock = iso_limits::kDefaultBlockSize;
-// Descriptors are looked for this far after the primary one; a set without a
-// terminator ends the search here.
-constexpr uint32_t kMaxDescriptorBlocks = 64;
 
 // One record of a Joliet directory.
 struct Record {
@@ -328,7 +325,7 @@ bool isJolietDescriptor(const uint8_t* descriptor) {
 std::vector<uint8_t> findDescriptor(ImageSource& image) {
     std::vector<uint8_t> block(rec::kDescriptorSize);
     for (uint32_t n = iso_limits::kPrimaryDescriptorBlock + 1;
-         n < iso_limits::kPrimaryDescriptorBlock + kMaxDescriptorBlocks; ++n) {
+         n < iso_limits::kPrimaryDescriptorBlock + iso_limits::kMaxDescriptorBlocks; ++n) {
         if (!image.contains(uint64_t{n} * kCdBlock, block.size())) {
             break;
         }

@@ -29,6 +29,11 @@ constexpr uint32_t kBootCatalogBlock = kBootRecordBlock + 2;
 constexpr uint64_t kPrimaryDescriptorOffset = uint64_t{kPrimaryDescriptorBlock} * kDefaultBlockSize;
 constexpr uint64_t kBootRecordOffset = uint64_t{kBootRecordBlock} * kDefaultBlockSize;
 
+// Volume descriptors (and the UDF descriptors after the terminator) are looked for this
+// many blocks far: real images have a handful, and a hostile set without a terminator
+// ends the search here.
+constexpr uint32_t kMaxDescriptorBlocks = 64;
+
 // A directory may lie at most this many levels below the root of its tree (the root is
 // level 0). The reader takes a deeper one as a hostile or broken image, and the writer
 // refuses to write one, so it never writes an image its own reader refuses; it also
@@ -76,6 +81,9 @@ constexpr size_t kBootInfoTablePieceSize = 64 * 1024;
 // that moving costs about what a plain file copy costs, small enough to keep the memory
 // use flat.
 constexpr uint32_t kCopyPieceSize = 1024 * 1024;
+// Extracting a file from an image copies its data through a buffer of this many bytes,
+// whatever the image's block size.
+constexpr size_t kExtractPieceSize = 2048;
 // Copies made by the kernel need no buffer; larger pieces save calls.
 constexpr uint32_t kKernelCopyPieceSize = 8 * 1024 * 1024;
 // Kernel copies are used only when source and image offsets agree modulo this many
@@ -89,6 +97,10 @@ constexpr uint64_t kKernelCopyAlignment = 64 * 1024;
 constexpr uint64_t kMinHoleProbeSize = 1024 * 1024;
 // Consecutive file copies are merged into one copy of at most this many bytes.
 constexpr uint64_t kMaxCopyRun = 64 * 1024 * 1024;
+
+// The writer gathers path table records and writes them in pieces of about this many
+// bytes.
+constexpr size_t kPathTableWriteSize = 64 * 1024;
 
 // The writer gathers the directory area in memory and writes it in one piece when it is
 // at most this large; larger areas are written record by record.

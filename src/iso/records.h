@@ -263,6 +263,17 @@ struct DescriptorHeader {
 // Decodes the kHeaderSize bytes of a descriptor header.
 DescriptorHeader decodeDescriptorHeader(const uint8_t* bytes);
 
+// Identifiers of the volume recognition descriptors a UDF bridge puts after the
+// terminator: the extended area's start and end, a boot descriptor, and the UDF
+// (NSR02, NSR03) descriptor.
+namespace udf_recognition {
+constexpr char kBeginArea[] = "BEA01";
+constexpr char kTerminateArea[] = "TEA01";
+constexpr char kBoot[] = "BOOT2";
+constexpr char kNsr02[] = "NSR02";
+constexpr char kNsr03[] = "NSR03";
+}  // namespace udf_recognition
+
 // A primary or supplementary volume descriptor as read from an image (the two share one
 // layout). The identifier fields are kept as their raw bytes, to be carried into a new
 // descriptor as they are.
