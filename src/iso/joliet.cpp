@@ -102,19 +102,17 @@ class TreeReader {
                 offset += blockSize_ - offset % blockSize_;
                 continue;
             }
-            const size_t identifierAt = offset + rec::dir_record::kIdentifier;
             offset += record.length;
             // Only the first record of a file stored in several is matched.
             const bool continuation = continues;
             continues = record.isMultiExtent();
             // A UCS-2 name starts with a zero byte; only a one-byte 0x00 or 0x01 is "." or "..".
-            const bool dot = record.identifierLength == 1 && data[identifierAt] <= 1;
+            const bool dot = record.identifierLength == 1 && record.special;
             if (dot || record.identifierLength == 0 || continuation) {
                 continue;
             }
             Record entry;
-            entry.identifier.assign(reinterpret_cast<const char*>(data.data() + identifierAt),
-                                    record.identifierLength);
+            entry.identifier = record.identifier;
             entry.extent = record.extent;
             entry.dataLength = record.dataLength;
             entry.directory = record.isDirectory();

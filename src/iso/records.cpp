@@ -80,6 +80,7 @@ DirectoryRecord decodeDirectoryRecord(const uint8_t* data, size_t size, size_t o
         record.identifierLength > 0 && (identifier[0] == dir_record::kSelfIdentifier ||
                                         identifier[0] == dir_record::kParentIdentifier);
     record.name = recordIdentifierName(identifier, record.identifierLength);
+    record.identifier.assign(reinterpret_cast<const char*>(identifier), record.identifierLength);
     return record;
 }
 
@@ -349,6 +350,25 @@ uint8_t decodeDirectoryRecordLength(const uint8_t* record) {
 
 void encodeDirectoryRecordLength(uint8_t* record, uint8_t length) {
     record[dir_record::kLength] = length;
+}
+
+void encodeRecordDate(const DateFields& date, uint8_t* bytes) {
+    bytes[0] = static_cast<uint8_t>(date.yearsSince1900);
+    bytes[1] = static_cast<uint8_t>(date.month);
+    bytes[2] = static_cast<uint8_t>(date.day);
+    bytes[3] = static_cast<uint8_t>(date.hour);
+    bytes[4] = static_cast<uint8_t>(date.minute);
+    bytes[5] = static_cast<uint8_t>(date.second);
+    bytes[6] = static_cast<uint8_t>(date.gmtOffset);
+}
+
+void encodeVolumeDate(const DateFields& date, uint8_t* bytes) {
+    constexpr size_t kDigits = kVolumeDateSize - 1;
+    const std::string digits =
+        formatText("%04d%02d%02d%02d%02d%02d00", (date.yearsSince1900 + 1900) % 10000, date.month,
+                   date.day, date.hour, date.minute, date.second);
+    std::memcpy(bytes, digits.data(), kDigits);
+    bytes[kDigits] = static_cast<uint8_t>(date.gmtOffset);
 }
 
 uint32_t encodeDirectoryRecord(const DirectoryRecordFields& fields, uint8_t* buffer,

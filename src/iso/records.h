@@ -20,6 +20,24 @@ constexpr char kStandardIdentifier[] = "CD001";
 constexpr size_t kStandardIdentifierLength = 5;
 constexpr size_t kRecordDateSize = 7;
 constexpr size_t kVolumeDateSize = 17;
+// Dates, in local time with the offset from GMT in 15-minute units: the 7-byte date of a
+// directory record and the 17-byte date of a volume descriptor.
+struct DateFields {
+    int yearsSince1900 = 0;
+    int month = 1;  // 1 to 12
+    int day = 1;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int8_t gmtOffset = 0;  // in 15-minute units
+};
+
+// kRecordDateSize bytes: years since 1900, month, day, hour, minute, second, GMT offset.
+void encodeRecordDate(const DateFields& date, uint8_t* bytes);
+// kVolumeDateSize bytes: year (4 digits), month, day, hour, minute, second (2 digits
+// each), hundredths "00", then the GMT offset byte.
+void encodeVolumeDate(const DateFields& date, uint8_t* bytes);
+
 // The header every volume descriptor starts with.
 namespace descriptor {
 constexpr size_t kType = 0;
@@ -477,7 +495,8 @@ struct DirectoryRecord {
     uint8_t identifierLength = 0;
     // Identifier 0x00 or 0x01: the record of the directory itself or of its parent.
     bool special = false;
-    std::string name;  // "." and ".." for the two special records
+    std::string name;        // "." and ".." for the two special records
+    std::string identifier;  // the identifier bytes as stored (a Joliet name's UCS-2)
 
     bool isDirectory() const { return (flags & dir_record::kFlagDirectory) != 0; }
     bool isHidden() const { return (flags & dir_record::kFlagHidden) != 0; }
