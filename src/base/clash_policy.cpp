@@ -1,5 +1,7 @@
 #include "base/clash_policy.h"
 
+#include "base/console_log.h"
+
 namespace clash_policy {
 
 namespace {
@@ -53,7 +55,8 @@ std::string firstFreeName(const std::string& name,
     const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
     const std::string extension = stem.size() == name.size() ? std::string() : name.substr(dot);
     for (unsigned suffix = 2; suffix <= kLastSuffix; ++suffix) {
-        const std::string candidate = stem + "_" + std::to_string(suffix) + extension;
+        const std::string candidate =
+            formatText("%s_%u%s", stem.c_str(), suffix, extension.c_str());
         if (usable(candidate)) {
             return candidate;
         }

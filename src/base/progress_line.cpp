@@ -31,6 +31,7 @@ Phase::Phase(std::string what, uint64_t total)
     }
     openPhase = this;
     current_ = true;
+    copy_progress::observe(this);
     shown_ = total_ >= kShownFrom && terminal::errorIsTerminal();
     if (shown_) {
         draw();
@@ -42,6 +43,7 @@ Phase::~Phase() {
         return;
     }
     openPhase = nullptr;
+    copy_progress::observe(nullptr);
     if (shown_) {
         clear();
     }

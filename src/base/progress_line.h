@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/copy_progress.h"
+
 namespace progress_line {
 
 constexpr uint64_t kShownFrom = uint64_t{64} * 1024 * 1024;
@@ -19,7 +21,8 @@ constexpr uint64_t kShownFrom = uint64_t{64} * 1024 * 1024;
 std::string describe(const std::string& what, uint64_t done, uint64_t total, double seconds);
 
 // One phase. Phases do not nest: a phase opened while another is open shows nothing.
-class Phase {
+// The open phase also counts what the platform's copy loops move.
+class Phase : private copy_progress::Observer {
   public:
     Phase(std::string what, uint64_t total);
     ~Phase();
@@ -31,6 +34,8 @@ class Phase {
     void clear();
 
   private:
+    void moved(uint64_t bytes) override { advance(bytes); }
+    bool seen() const override { return shown_; }
     void draw();
 
     std::string what_;

@@ -1,6 +1,7 @@
 #include "cli/image_diagnosis.h"
 
 #include <boost/filesystem.hpp>
+#include <cinttypes>
 #include <fstream>
 #include <vector>
 
@@ -54,10 +55,11 @@ std::string fileCause(const std::string& imagePath) {
     const uintmax_t size = fs::file_size(imagePath, ec);
     const uint64_t needed = iso_limits::kPrimaryDescriptorOffset + iso_limits::kDefaultBlockSize;
     if (ec || size < needed) {
-        return imagePath + " is not an ISO 9660 image (" +
-               (size == 0 ? std::string("an empty file")
-                          : std::to_string(size) + " bytes, too short") +
-               ": no volume descriptor at block 16)";
+        const std::string found =
+            size == 0 ? std::string("an empty file")
+                      : formatText("%" PRIu64 " bytes, too short", static_cast<uint64_t>(size));
+        return formatText("%s is not an ISO 9660 image (%s: no volume descriptor at block 16)",
+                          imagePath.c_str(), found.c_str());
     }
     std::ifstream in(imagePath, std::ios::binary);
     char identifier[kIdentifierLength] = {};

@@ -90,9 +90,9 @@ std::vector<BootEntryLine> readBootEntries(const std::string& imagePath) {
     const uint64_t blockSize = iso_limits::kDefaultBlockSize;
     const uint64_t catalogOffset = uint64_t{bootRecord.catalogBlock} * blockSize;
     if (!source->contains(catalogOffset, 2 * rec::kCatalogEntrySize)) {
-        throw std::runtime_error("the boot catalog at block " +
-                                 std::to_string(bootRecord.catalogBlock) +
-                                 " lies past the end of the image");
+        throw std::runtime_error(
+            formatText("the boot catalog at block %u lies past the end of the image",
+                       bootRecord.catalogBlock));
     }
     // The catalog takes at most its block; an image may end before the block does.
     std::vector<uint8_t> bytes(blockSize);

@@ -5,6 +5,7 @@
 #include <boost/filesystem.hpp>
 #include <cstring>
 
+#include "base/console_log.h"
 #include "platform/file_identity.h"
 #include "platform/path_limits.h"
 
@@ -79,9 +80,10 @@ std::string refuseImageNeighbours(const ImageNeighbours& paths,
     const long longestName = path_limits::longestName(directory);
     if (static_cast<long>(leaf.size()) > longestName ||
         static_cast<long>(paths.backup.size()) >= path_limits::longestPath()) {
-        return "the name of the image " + paths.image + " is too long for " + paths.newImage +
-               " and " + paths.backup + " (at most " + std::to_string(longestName - 4) +
-               " characters in " + directory + ")";
+        return formatText(
+            "the name of the image %s is too long for %s and %s (at most %ld characters in %s)",
+            paths.image.c_str(), paths.newImage.c_str(), paths.backup.c_str(), longestName - 4,
+            directory.c_str());
     }
     return "";
 }

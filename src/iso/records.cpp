@@ -531,3 +531,319 @@ uint16_t catalogEntryWordSum(const uint8_t* entry) {
 }
 
 }  // namespace iso_record
+
+// ---------------------------------------------------------------------------------------
+// The System Area: MBR, GPT, Apple partition map.
+
+namespace iso_record {
+
+namespace {
+
+Chs decodeChs(const uint8_t* bytes) {
+    using namespace mbr_partition;
+    Chs chs;
+    chs.head = bytes[0];
+    chs.sector = static_cast<uint8_t>(bytes[1] & kChsSectorMask);
+    chs.cylinder = static_cast<uint16_t>(((bytes[1] >> kChsCylinderHighShift) << 8) | bytes[2]);
+    return chs;
+}
+
+void encodeChs(const Chs& chs, uint8_t* bytes) {
+    using namespace mbr_partition;
+    bytes[0] = chs.head;
+    bytes[1] = static_cast<uint8_t>((chs.sector & kChsSectorMask) |
+                                    ((chs.cylinder >> 8) << kChsCylinderHighShift));
+    bytes[2] = static_cast<uint8_t>(chs.cylinder);
+}
+
+bool isZeroChs(const Chs& chs) {
+    return chs.cylinder == 0 && chs.head == 0 && chs.sector == 0;
+}
+
+template <size_t N>
+std::array<uint8_t, N> bytesAt(const uint8_t* bytes, size_t offset) {
+    std::array<uint8_t, N> field;
+    std::memcpy(field.data(), bytes + offset, N);
+    return field;
+}
+
+template <size_t N>
+void putBytes(uint8_t* bytes, size_t offset, const std::array<uint8_t, N>& field) {
+    std::memcpy(bytes + offset, field.data(), N);
+}
+
+bool isZeroGuid(const Guid& guid) {
+    for (const uint8_t b : guid) {
+        if (b != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool MbrPartition::unused() const {
+    return status == 0 && type == 0 && startLba == 0 && sectorCount == 0 && isZeroChs(start) &&
+           isZeroChs(end);
+}
+
+Mbr decodeMbr(const uint8_t* sector) {
+    Mbr fields;
+    fields.hasSignature = std::memcmp(sector + mbr::kSignature, mbr::kSignatureBytes,
+                                      sizeof mbr::kSignatureBytes) == 0;
+    fields.bootAddress = getLe64(sector, mbr::kBootAddress);
+    for (size_t i = 0; i < mbr::kPartitionCount; ++i) {
+        const uint8_t* entry = sector + mbr::kPartitionTable + i * mbr::kPartitionSize;
+        MbrPartition& partition = fields.partitions[i];
+        partition.status = entry[mbr_partition::kStatus];
+        partition.start = decodeChs(entry + mbr_partition::kStartChs);
+        partition.type = entry[mbr_partition::kType];
+        partition.end = decodeChs(entry + mbr_partition::kEndChs);
+        partition.startLba = getLe32(entry, mbr_partition::kStartLba);
+        partition.sectorCount = getLe32(entry, mbr_partition::kSectorCount);
+    }
+    return fields;
+}
+
+void encodeMbr(const Mbr& fields, uint8_t* sector) {
+    if (fields.hasSignature) {
+        std::memcpy(sector + mbr::kSignature, mbr::kSignatureBytes, sizeof mbr::kSignatureBytes);
+    }
+    putLe64(sector, mbr::kBootAddress, fields.bootAddress);
+    for (size_t i = 0; i < mbr::kPartitionCount; ++i) {
+        uint8_t* entry = sector + mbr::kPartitionTable + i * mbr::kPartitionSize;
+        const MbrPartition& partition = fields.partitions[i];
+        entry[mbr_partition::kStatus] = partition.status;
+        encodeChs(partition.start, entry + mbr_partition::kStartChs);
+        entry[mbr_partition::kType] = partition.type;
+        encodeChs(partition.end, entry + mbr_partition::kEndChs);
+        putLe32(entry, mbr_partition::kStartLba, partition.startLba);
+        putLe32(entry, mbr_partition::kSectorCount, partition.sectorCount);
+    }
+}
+
+bool GptHeader::hasSignature() const {
+    return std::memcmp(signature.data(), gpt_header::kSignatureText, signature.size()) == 0;
+}
+
+bool GptEntry::unused() const {
+    return isZeroGuid(typeGuid);
+}
+
+namespace {
+
+// The little-endian numbers of the GPT header and entry, each as its offset and member.
+template <typename Record, typename Number>
+struct NumberField {
+    size_t offset;
+    Number Record::*member;
+};
+
+namespace header_fields {
+using namespace gpt_header;
+constexpr NumberField<GptHeader, uint32_t> k32[] = {
+    {kRevision, &GptHeader::revision},     {kHeaderSize, &GptHeader::headerSize},
+    {kHeaderCrc, &GptHeader::headerCrc},   {kReserved, &GptHeader::reserved},
+    {kEntryCount, &GptHeader::entryCount}, {kEntrySize, &GptHeader::entrySize},
+    {kEntriesCrc, &GptHeader::entriesCrc}};
+constexpr NumberField<GptHeader, uint64_t> k64[] = {{kMyLba, &GptHeader::myLba},
+                                                    {kAlternateLba, &GptHeader::alternateLba},
+                                                    {kFirstUsableLba, &GptHeader::firstUsableLba},
+                                                    {kLastUsableLba, &GptHeader::lastUsableLba},
+                                                    {kEntriesLba, &GptHeader::entriesLba}};
+}  // namespace header_fields
+
+constexpr NumberField<GptEntry, uint64_t> kEntry64[] = {
+    {gpt_entry::kStartLba, &GptEntry::startLba},
+    {gpt_entry::kEndLba, &GptEntry::endLba},
+    {gpt_entry::kAttributes, &GptEntry::attributes}};
+
+// Reads or writes each of `fields` as a little-endian number of its member's width.
+template <typename Record, typename Number, size_t N>
+void getNumbers(const uint8_t* bytes, const NumberField<Record, Number> (&fields)[N],
+                Record& record) {
+    for (const auto& field : fields) {
+        if constexpr (sizeof(Number) == sizeof(uint64_t)) {
+            record.*field.member = getLe64(bytes, field.offset);
+        } else {
+            record.*field.member = getLe32(bytes, field.offset);
+        }
+    }
+}
+
+template <typename Record, typename Number, size_t N>
+void putNumbers(uint8_t* bytes, const NumberField<Record, Number> (&fields)[N],
+                const Record& record) {
+    for (const auto& field : fields) {
+        if constexpr (sizeof(Number) == sizeof(uint64_t)) {
+            putLe64(bytes, field.offset, record.*field.member);
+        } else {
+            putLe32(bytes, field.offset, record.*field.member);
+        }
+    }
+}
+
+}  // namespace
+
+GptHeader decodeGptHeader(const uint8_t* header) {
+    GptHeader fields;
+    fields.signature = bytesAt<gpt_header::kSignatureLength>(header, gpt_header::kSignature);
+    fields.diskGuid = bytesAt<gpt_header::kGuidLength>(header, gpt_header::kDiskGuid);
+    getNumbers(header, header_fields::k32, fields);
+    getNumbers(header, header_fields::k64, fields);
+    return fields;
+}
+
+void encodeGptHeader(const GptHeader& fields, uint8_t* header) {
+    putBytes(header, gpt_header::kSignature, fields.signature);
+    putBytes(header, gpt_header::kDiskGuid, fields.diskGuid);
+    putNumbers(header, header_fields::k32, fields);
+    putNumbers(header, header_fields::k64, fields);
+}
+
+GptEntry decodeGptEntry(const uint8_t* entry) {
+    GptEntry fields;
+    fields.typeGuid = bytesAt<gpt_header::kGuidLength>(entry, gpt_entry::kTypeGuid);
+    fields.uniqueGuid = bytesAt<gpt_header::kGuidLength>(entry, gpt_entry::kUniqueGuid);
+    getNumbers(entry, kEntry64, fields);
+    for (size_t i = 0; i < gpt_entry::kNameUnits; ++i) {
+        fields.name[i] = getLe16(entry, gpt_entry::kName + 2 * i);
+    }
+    return fields;
+}
+
+void encodeGptEntry(const GptEntry& fields, uint8_t* entry) {
+    putBytes(entry, gpt_entry::kTypeGuid, fields.typeGuid);
+    putBytes(entry, gpt_entry::kUniqueGuid, fields.uniqueGuid);
+    putNumbers(entry, kEntry64, fields);
+    for (size_t i = 0; i < gpt_entry::kNameUnits; ++i) {
+        putLe16(entry, gpt_entry::kName + 2 * i, fields.name[i]);
+    }
+}
+
+uint16_t decodeApmBlockSize(const uint8_t* area) {
+    if (std::memcmp(area, apm::kDriverSignature, apm::kSignatureLength) != 0) {
+        return 0;
+    }
+    return getBe16(area, apm::kBlockSize);
+}
+
+bool isApmEntry(const uint8_t* block) {
+    return std::memcmp(block, apm::kEntrySignature, apm::kSignatureLength) == 0;
+}
+
+}  // namespace iso_record
+
+// ---------------------------------------------------------------------------------------
+// System Use entries: SUSP and Rock Ridge.
+
+namespace iso_record {
+
+namespace {
+
+void appendEntry(std::vector<uint8_t>& out, const char* signature, size_t length) {
+    SuspHeader header;
+    header.signature = {signature[0], signature[1]};
+    header.length = static_cast<uint8_t>(length);
+    const size_t at = out.size();
+    out.resize(at + length, 0);
+    encodeSuspHeader(header, out.data() + at);
+}
+
+}  // namespace
+
+bool SuspHeader::is(const char* twoLetters) const {
+    return signature[0] == twoLetters[0] && signature[1] == twoLetters[1];
+}
+
+SuspHeader decodeSuspHeader(const uint8_t* entry) {
+    SuspHeader header;
+    header.signature = {static_cast<char>(entry[susp::kSignature]),
+                        static_cast<char>(entry[susp::kSignature + 1])};
+    header.length = entry[susp::kLength];
+    header.version = entry[susp::kVersion];
+    return header;
+}
+
+void encodeSuspHeader(const SuspHeader& header, uint8_t* entry) {
+    entry[susp::kSignature] = static_cast<uint8_t>(header.signature[0]);
+    entry[susp::kSignature + 1] = static_cast<uint8_t>(header.signature[1]);
+    entry[susp::kLength] = header.length;
+    entry[susp::kVersion] = header.version;
+}
+
+SuspIndicator decodeSuspIndicator(const uint8_t* entry) {
+    SuspIndicator indicator;
+    indicator.header = decodeSuspHeader(entry);
+    indicator.check = bytesAt<sizeof susp_indicator::kCheckBytes>(entry, susp_indicator::kCheck);
+    indicator.skip = entry[susp_indicator::kSkip];
+    return indicator;
+}
+
+Continuation decodeContinuation(const uint8_t* entry) {
+    Continuation fields;
+    fields.block = getLe32(entry, susp_continuation::kBlock);
+    fields.offset = getLe32(entry, susp_continuation::kOffset);
+    fields.length = getLe32(entry, susp_continuation::kLength);
+    return fields;
+}
+
+void encodeContinuation(const Continuation& fields, uint8_t* entry) {
+    SuspHeader header;
+    header.signature = {susp_signature::kContinuation[0], susp_signature::kContinuation[1]};
+    header.length = susp_continuation::kSize;
+    encodeSuspHeader(header, entry);
+    putBoth32(entry, susp_continuation::kBlock, fields.block);
+    putBoth32(entry, susp_continuation::kOffset, fields.offset);
+    putBoth32(entry, susp_continuation::kLength, fields.length);
+}
+
+uint32_t decodeDirectoryLink(const uint8_t* entry) {
+    return getLe32(entry, rr_link::kBlock);
+}
+
+void encodeDirectoryLink(uint32_t block, uint8_t* entry) {
+    putBoth32(entry, rr_link::kBlock, block);
+}
+
+void encodePosixAttributes(const PosixAttributes& fields, std::vector<uint8_t>& out) {
+    const size_t at = out.size();
+    appendEntry(out, susp_signature::kPosixAttributes, rr_posix::kSize);
+    const uint32_t values[rr_posix::kFieldCount] = {fields.mode, fields.links, fields.owner,
+                                                    fields.group, fields.serial};
+    for (size_t i = 0; i < rr_posix::kFieldCount; ++i) {
+        putBoth32(out.data() + at, rr_posix::kMode + 8 * i, values[i]);
+    }
+}
+
+void encodeAlternateName(const AlternateName& fields, std::vector<uint8_t>& out) {
+    if (fields.piece.size() > rr_name::kMaxPiece) {
+        throw std::logic_error("a piece of a name longer than an NM entry holds");
+    }
+    const size_t at = out.size();
+    appendEntry(out, susp_signature::kAlternateName, rr_name::kName + fields.piece.size());
+    out[at + rr_name::kFlags] = fields.flags;
+    std::memcpy(out.data() + at + rr_name::kName, fields.piece.data(), fields.piece.size());
+}
+
+void encodeTimestamps(const Timestamps& fields, std::vector<uint8_t>& out) {
+    const size_t at = out.size();
+    appendEntry(out, susp_signature::kTimestamps,
+                rr_times::kDates + kRecordDateSize * fields.dates.size());
+    out[at + rr_times::kFlags] = fields.flags;
+    uint8_t* date = out.data() + at + rr_times::kDates;
+    for (const ShortDate& when : fields.dates) {
+        const uint8_t bytes[kRecordDateSize] = {when.yearsSince1900,
+                                                when.month,
+                                                when.day,
+                                                when.hour,
+                                                when.minute,
+                                                when.second,
+                                                static_cast<uint8_t>(when.gmtOffset)};
+        std::memcpy(date, bytes, kRecordDateSize);
+        date += kRecordDateSize;
+    }
+}
+
+}  // namespace iso_record

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 // Copies count bytes into a destination of destinationSize bytes, or throws a
 // std::runtime_error naming both sizes and copies nothing.
@@ -582,5 +583,302 @@ uint16_t catalogEntryWordSum(const uint8_t* entry);
 // The Validation Entry's checksum for the writer's fixed entry.
 constexpr uint16_t kValidationChecksum = 0x494C;
 constexpr char kValidationIdString[] = "Microsoft Corporation";
+
+}  // namespace iso_record
+
+// ---------------------------------------------------------------------------------------
+// The System Area of a hybrid image: the MBR, the GPT and the Apple partition map, in the
+// 512-byte sectors of a disk.
+
+namespace iso_record {
+
+constexpr size_t kDiskSectorSize = 512;
+
+// The Master Boot Record (sector 0): boot code, the boot file's sector (isohybrid and
+// GRUB put it at byte 432), four partition entries, the signature 0x55 0xAA.
+namespace mbr {
+constexpr size_t kBootAddress = 432;                 // little-endian 64
+constexpr size_t kDiskSignature = kBootAddress + 8;  // 4 bytes, then 2 reserved
+constexpr size_t kPartitionTable = kDiskSignature + 4 + 2;
+static_assert(kPartitionTable == 446, "MBR layout");
+constexpr size_t kPartitionCount = 4;
+constexpr size_t kPartitionSize = 16;
+constexpr size_t kSignature = kPartitionTable + kPartitionCount * kPartitionSize;
+constexpr uint8_t kSignatureBytes[] = {0x55, 0xAA};
+static_assert(kSignature + sizeof kSignatureBytes == kDiskSectorSize, "MBR layout");
+}  // namespace mbr
+
+// A partition entry: status, the first sector's CHS address, type, the last sector's CHS
+// address, the first sector's LBA and the count of sectors (little-endian 32 each).
+namespace mbr_partition {
+constexpr size_t kStatus = 0;
+constexpr size_t kChsLength = 3;
+constexpr size_t kStartChs = kStatus + 1;
+constexpr size_t kType = kStartChs + kChsLength;
+constexpr size_t kEndChs = kType + 1;
+constexpr size_t kStartLba = kEndChs + kChsLength;
+constexpr size_t kSectorCount = kStartLba + 4;
+static_assert(kSectorCount + 4 == mbr::kPartitionSize, "MBR partition layout");
+// The three CHS bytes: the head; the sector in the low six bits with bits 8 and 9 of
+// the cylinder above them; the cylinder's low byte.
+constexpr uint8_t kChsSectorMask = 0x3F;
+constexpr unsigned kChsCylinderHighShift = 6;
+}  // namespace mbr_partition
+
+struct Chs {
+    uint16_t cylinder = 0;  // 0 to 1023
+    uint8_t head = 0;
+    uint8_t sector = 0;  // 1 to 63; 0 in an unused entry
+};
+
+struct MbrPartition {
+    uint8_t status = 0;
+    uint8_t type = 0;
+    Chs start, end;  // of the first and the last sector
+    uint32_t startLba = 0, sectorCount = 0;
+
+    // An entry of zeros names no partition.
+    bool unused() const;
+};
+
+struct Mbr {
+    bool hasSignature = false;
+    uint64_t bootAddress = 0;
+    std::array<MbrPartition, mbr::kPartitionCount> partitions{};
+};
+
+// Decodes the MBR of the sector `sector`; encodes it back, leaving the boot code, the
+// bytes between the boot address and the partitions, and a missing signature as they
+// are. Encoding what was decoded changes no byte.
+Mbr decodeMbr(const uint8_t* sector);
+void encodeMbr(const Mbr& mbr, uint8_t* sector);
+
+// The GUID Partition Table: a header in sector 1 and the partition entries it locates.
+namespace gpt_header {
+constexpr uint64_t kPrimaryLba = 1;
+constexpr char kSignatureText[] = "EFI PART";
+constexpr size_t kSignature = 0;
+constexpr size_t kSignatureLength = sizeof kSignatureText - 1;
+constexpr size_t kRevision = kSignature + kSignatureLength;  // little-endian 32, as all
+constexpr size_t kHeaderSize = kRevision + 4;
+constexpr size_t kHeaderCrc = kHeaderSize + 4;
+constexpr size_t kReserved = kHeaderCrc + 4;
+constexpr size_t kMyLba = kReserved + 4;  // little-endian 64, as the LBAs after it
+constexpr size_t kAlternateLba = kMyLba + 8;
+constexpr size_t kFirstUsableLba = kAlternateLba + 8;
+constexpr size_t kLastUsableLba = kFirstUsableLba + 8;
+constexpr size_t kDiskGuid = kLastUsableLba + 8;
+constexpr size_t kGuidLength = 16;
+constexpr size_t kEntriesLba = kDiskGuid + kGuidLength;
+constexpr size_t kEntryCount = kEntriesLba + 8;
+constexpr size_t kEntrySize = kEntryCount + 4;
+constexpr size_t kEntriesCrc = kEntrySize + 4;
+// The defined fields; a header's own size may be larger, up to its sector.
+constexpr size_t kSize = kEntriesCrc + 4;
+static_assert(kSize == 92 && kEntriesLba == 72, "GPT header layout");
+}  // namespace gpt_header
+
+namespace gpt_entry {
+constexpr size_t kTypeGuid = 0;  // all zeros: an unused entry
+constexpr size_t kUniqueGuid = kTypeGuid + gpt_header::kGuidLength;
+constexpr size_t kStartLba = kUniqueGuid + gpt_header::kGuidLength;  // little-endian 64
+constexpr size_t kEndLba = kStartLba + 8;                            // inclusive
+constexpr size_t kAttributes = kEndLba + 8;
+constexpr size_t kName = kAttributes + 8;  // UTF-16LE
+constexpr size_t kNameUnits = 36;
+// The defined fields; an entry's size in the header may be larger.
+constexpr size_t kSize = kName + 2 * kNameUnits;
+static_assert(kSize == 128, "GPT entry layout");
+}  // namespace gpt_entry
+
+using Guid = std::array<uint8_t, gpt_header::kGuidLength>;
+
+struct GptHeader {
+    std::array<uint8_t, gpt_header::kSignatureLength> signature{};
+    uint32_t revision = 0, headerSize = 0, headerCrc = 0, reserved = 0;
+    uint64_t myLba = 0, alternateLba = 0;  // this header's sector, the other header's
+    uint64_t firstUsableLba = 0, lastUsableLba = 0;
+    Guid diskGuid{};
+    uint64_t entriesLba = 0;
+    uint32_t entryCount = 0, entrySize = 0, entriesCrc = 0;
+
+    bool hasSignature() const;
+};
+
+struct GptEntry {
+    Guid typeGuid{}, uniqueGuid{};
+    uint64_t startLba = 0, endLba = 0;  // the last sector, not the one after it
+    uint64_t attributes = 0;
+    std::array<uint16_t, gpt_entry::kNameUnits> name{};
+
+    bool unused() const;
+};
+
+// The gpt_header::kSize bytes of a header and the gpt_entry::kSize bytes of an entry;
+// what follows them in a larger header or entry is neither read nor written.
+GptHeader decodeGptHeader(const uint8_t* header);
+void encodeGptHeader(const GptHeader& fields, uint8_t* header);
+GptEntry decodeGptEntry(const uint8_t* entry);
+void encodeGptEntry(const GptEntry& fields, uint8_t* entry);
+
+// The Apple partition map: a driver descriptor at byte 0 ("ER", the map's block size,
+// big-endian 16) and one map entry ("PM") in each block after it.
+namespace apm {
+constexpr char kDriverSignature[] = "ER";
+constexpr char kEntrySignature[] = "PM";
+constexpr size_t kSignatureLength = 2;
+constexpr size_t kBlockSize = kSignatureLength;
+}  // namespace apm
+
+// The map's block size, or 0 when `area` starts with no driver descriptor.
+uint16_t decodeApmBlockSize(const uint8_t* area);
+// Whether the block at `block` starts with a map entry.
+bool isApmEntry(const uint8_t* block);
+
+}  // namespace iso_record
+
+// ---------------------------------------------------------------------------------------
+// The System Use field of a directory record: SUSP entries, Rock Ridge among them. Every
+// entry starts with a two-letter signature, its length and its version.
+
+namespace iso_record {
+
+namespace susp {
+constexpr size_t kSignature = 0;
+constexpr size_t kSignatureLength = 2;
+constexpr size_t kLength = kSignature + kSignatureLength;
+constexpr size_t kVersion = kLength + 1;
+constexpr size_t kHeaderSize = kVersion + 1;
+constexpr uint8_t kEntryVersion = 1;
+// An entry's length is one byte.
+constexpr size_t kMaxEntryLength = 255;
+}  // namespace susp
+
+namespace susp_signature {
+constexpr char kIndicator[] = "SP";
+constexpr char kContinuation[] = "CE";
+constexpr char kTerminator[] = "ST";
+constexpr char kPadding[] = "PD";
+constexpr char kRockRidge[] = "RR";
+constexpr char kPosixAttributes[] = "PX";
+constexpr char kAlternateName[] = "NM";
+constexpr char kTimestamps[] = "TF";
+constexpr char kChildLink[] = "CL";
+constexpr char kParentLink[] = "PL";
+}  // namespace susp_signature
+
+struct SuspHeader {
+    std::array<char, susp::kSignatureLength> signature{};
+    uint8_t length = 0;
+    uint8_t version = susp::kEntryVersion;
+
+    bool is(const char* twoLetters) const;
+};
+
+// The susp::kHeaderSize bytes at `entry`.
+SuspHeader decodeSuspHeader(const uint8_t* entry);
+void encodeSuspHeader(const SuspHeader& header, uint8_t* entry);
+
+// SP, the indicator the root's "." field starts with: check bytes 0xBE 0xEF, then the
+// bytes each later field skips.
+namespace susp_indicator {
+constexpr size_t kCheck = susp::kHeaderSize;
+constexpr uint8_t kCheckBytes[] = {0xBE, 0xEF};
+constexpr size_t kSkip = kCheck + sizeof kCheckBytes;
+constexpr size_t kSize = kSkip + 1;
+}  // namespace susp_indicator
+
+struct SuspIndicator {
+    SuspHeader header;
+    std::array<uint8_t, sizeof susp_indicator::kCheckBytes> check{};
+    uint8_t skip = 0;
+};
+
+// The susp_indicator::kSize bytes at `entry`.
+SuspIndicator decodeSuspIndicator(const uint8_t* entry);
+
+// CE: where the entries go on (block, byte offset in it, length; both-endian 32 each).
+namespace susp_continuation {
+constexpr size_t kBlock = susp::kHeaderSize;
+constexpr size_t kOffset = kBlock + 8;
+constexpr size_t kLength = kOffset + 8;
+constexpr size_t kSize = kLength + 8;
+static_assert(kSize == 28, "CE layout");
+}  // namespace susp_continuation
+
+struct Continuation {
+    uint32_t block = 0;
+    uint32_t offset = 0;
+    uint32_t length = 0;
+};
+
+// The susp_continuation::kSize bytes of a CE entry, its header included.
+Continuation decodeContinuation(const uint8_t* entry);
+void encodeContinuation(const Continuation& fields, uint8_t* entry);
+
+// Rock Ridge's CL and PL: the block of a relocated directory, or of its real parent.
+namespace rr_link {
+constexpr size_t kBlock = susp::kHeaderSize;  // both-endian 32
+constexpr size_t kSize = kBlock + 8;
+}  // namespace rr_link
+
+// The rr_link::kSize bytes of a CL or PL entry; encoding writes only the block.
+uint32_t decodeDirectoryLink(const uint8_t* entry);
+void encodeDirectoryLink(uint32_t block, uint8_t* entry);
+
+// PX (RRIP 1.12): mode, links, owner, group and serial number, both-endian 32 each.
+namespace rr_posix {
+constexpr size_t kMode = susp::kHeaderSize;
+constexpr size_t kFieldCount = 5;
+constexpr size_t kSize = kMode + 8 * kFieldCount;
+static_assert(kSize == 44, "PX layout");
+}  // namespace rr_posix
+
+struct PosixAttributes {
+    uint32_t mode = 0, links = 0;
+    uint32_t owner = 0, group = 0;
+    uint32_t serial = 0;  // the file serial number
+};
+
+// NM: flags, then a piece of the name; a name longer than one entry holds goes on in
+// the next NM.
+namespace rr_name {
+constexpr size_t kFlags = susp::kHeaderSize;
+constexpr size_t kName = kFlags + 1;
+constexpr size_t kMaxPiece = susp::kMaxEntryLength - kName;
+constexpr uint8_t kContinues = 0x01;
+}  // namespace rr_name
+
+struct AlternateName {
+    uint8_t flags = 0;
+    std::string piece;  // at most rr_name::kMaxPiece bytes
+};
+
+// TF: flags saying which times follow, then each as a 7-byte date.
+namespace rr_times {
+constexpr size_t kFlags = susp::kHeaderSize;
+constexpr size_t kDates = kFlags + 1;
+constexpr uint8_t kModify = 0x02;
+constexpr uint8_t kAccess = 0x04;
+constexpr uint8_t kAttributes = 0x08;
+}  // namespace rr_times
+
+// A 7-byte date: years since 1900, month, day, hour, minute, second, the offset from
+// GMT in 15-minute units.
+struct ShortDate {
+    uint8_t yearsSince1900 = 0, month = 0, day = 0;
+    uint8_t hour = 0, minute = 0, second = 0;
+    int8_t gmtOffset = 0;
+};
+
+struct Timestamps {
+    uint8_t flags = 0;
+    std::vector<ShortDate> dates;  // one for each flag set, in the flags' order
+};
+
+// Each appends one entry, its header included, to `out`.
+void encodePosixAttributes(const PosixAttributes& fields, std::vector<uint8_t>& out);
+void encodeAlternateName(const AlternateName& fields, std::vector<uint8_t>& out);
+void encodeTimestamps(const Timestamps& fields, std::vector<uint8_t>& out);
 
 }  // namespace iso_record

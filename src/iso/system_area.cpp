@@ -2,72 +2,41 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
-#include "iso/byte_order.h"
+#include "base/console_log.h"
 #include "iso/directory_node.h"
 #include "iso/image_source.h"
 #include "iso/limits.h"
 #include "iso/records.h"
 
-using iso_bytes::getLe32;
-using iso_bytes::getLe64;
-using iso_bytes::putLe32;
-using iso_bytes::putLe64;
-
 namespace system_area {
 
 namespace {
 
-constexpr uint64_t kCdBlock = iso_limits::kDefaultBlockSize;
+namespace rec = iso_record;
 
-// The MBR: boot code, the boot file's address, four partition entries, the signature.
-namespace mbr {
-constexpr size_t kBootAddress = 432;
-constexpr size_t kPartitions = 446;
-constexpr size_t kEntrySize = 16;
-constexpr size_t kEntries = 4;
-constexpr size_t kStartChs = 1;
-constexpr size_t kType = 4;
-constexpr size_t kEndChs = 5;
-constexpr size_t kStartLba = 8;
-constexpr size_t kSectorCount = 12;
-constexpr size_t kSignature = 510;
-// The geometry isohybrid and xorriso give a hybrid image.
+constexpr uint64_t kCdBlock = iso_limits::kDefaultBlockSize;
+constexpr uint64_t kGptHeaderOffset = rec::gpt_header::kPrimaryLba * kSector;
+
+// isohybrid's boot address names the boot image's sector, GRUB's that sector + 4.
+constexpr uint64_t kBootAddressDeltas[] = {0, 4};
+
+// The geometry isohybrid and xorriso give a hybrid image, for the CHS addresses.
+namespace geometry {
 constexpr uint32_t kHeads = 64;
 constexpr uint32_t kSectorsPerTrack = 32;
 constexpr uint32_t kMaxCylinder = 1023;
-}  // namespace mbr
+}  // namespace geometry
 
-// The GPT header (at sector 1) and its entries.
-namespace gpt {
-constexpr size_t kHeader = 512;
-constexpr char kSignature[] = "EFI PART";
-constexpr size_t kHeaderSize = 12;
-constexpr size_t kHeaderCrc = 16;
-constexpr size_t kMyLba = 24;
-constexpr size_t kAlternateLba = 32;
-constexpr size_t kLastUsable = 48;
-constexpr size_t kEntriesLba = 72;
-constexpr size_t kEntryCount = 80;
-constexpr size_t kEntrySize = 84;
-constexpr size_t kEntriesCrc = 88;
-constexpr uint32_t kMinHeaderSize = 92;
-constexpr uint32_t kMinEntrySize = 128;
-constexpr size_t kTypeGuid = 0;
-constexpr size_t kGuidSize = 16;
-constexpr size_t kStart = 32;
-constexpr size_t kEnd = 40;
-constexpr size_t kName = 56;
-constexpr size_t kNameBytes = 72;
-}  // namespace gpt
-
-// The Apple partition map: a driver descriptor at byte 0 ("ER", its block size), map
-// entries ("PM") in the blocks after it.
-namespace apm {
-constexpr char kEntrySignature[] = "PM";
-constexpr size_t kDescriptorBlockSize = 2;
-}  // namespace apm
+// An MBR entry counts sectors in 32 bits.
+constexpr uint64_t kMaxMbrSector = std::numeric_limits<uint32_t>::max();
+// UEFI wants a GPT entry's size a multiple of eight bytes.
+constexpr uint32_t kGptEntryAlignment = 8;
+// The UTF-16 units of a partition name that a message shows as they are.
+constexpr uint16_t kFirstPrintable = 0x20;
+constexpr uint16_t kFirstNonAscii = 0x80;
 
 bool isZero(const uint8_t* bytes, size_t count) {
     return std::all_of(bytes, bytes + count, [](uint8_t b) { return b == 0; });
@@ -81,27 +50,36 @@ Plan unrecognised(const char* what) {
 }
 
 // The ASCII characters of a GPT entry's UTF-16 name.
-std::string partitionName(const uint8_t* entry) {
+std::string partitionName(const rec::GptEntry& entry) {
     std::string name;
-    for (size_t at = gpt::kName; at + 1 < gpt::kName + gpt::kNameBytes; at += 2) {
-        const uint16_t c = iso_bytes::getLe16(entry, at);
+    for (const uint16_t c : entry.name) {
         if (c == 0) {
             break;
         }
-        name += c < 0x80 && c >= 0x20 ? static_cast<char>(c) : '?';
+        name += c < kFirstNonAscii && c >= kFirstPrintable ? static_cast<char>(c) : '?';
     }
     return name;
+}
+
+// Notes partition `index` of the kind `moved` when it starts, at sector `start`, at
+// content the new image carries; false when it does not.
+bool referToMoved(Plan& plan, const CarriedStarts& carried, Reference::Kind moved, size_t index,
+                  uint64_t start) {
+    if (carried.count(start * kSector) == 0) {
+        return false;
+    }
+    plan.references.push_back({moved, index, 0, start * kSector});
+    return true;
 }
 
 // The MBR's boot address and partitions; false when something in it points at what the
 // program cannot follow.
 bool planMbr(Plan& plan, uint64_t oldVolumeSectors, const CarriedStarts& carried) {
-    const uint8_t* area = plan.area.data();
-    const uint64_t address = getLe64(area, mbr::kBootAddress);
+    const rec::Mbr mbr = rec::decodeMbr(plan.area.data());
+    const uint64_t address = mbr.bootAddress;
     if (address != 0) {
-        // isohybrid names the boot image's sector; GRUB that sector + 4.
         bool found = false;
-        for (const uint64_t delta : {uint64_t{0}, uint64_t{4}}) {
+        for (const uint64_t delta : kBootAddressDeltas) {
             const auto it =
                 address >= delta ? carried.find((address - delta) * kSector) : carried.end();
             if (it != carried.end() && it->second.bootImage) {
@@ -115,16 +93,17 @@ bool planMbr(Plan& plan, uint64_t oldVolumeSectors, const CarriedStarts& carried
             return false;
         }
     }
-    for (size_t i = 0; i < mbr::kEntries; ++i) {
-        const uint8_t* entry = area + mbr::kPartitions + i * mbr::kEntrySize;
-        if (isZero(entry, mbr::kEntrySize)) {
+    for (size_t i = 0; i < mbr.partitions.size(); ++i) {
+        const rec::MbrPartition& partition = mbr.partitions[i];
+        if (partition.unused()) {
             continue;
         }
-        const uint64_t start = getLe32(entry, mbr::kStartLba);
-        const uint64_t count = getLe32(entry, mbr::kSectorCount);
-        if (carried.count(start * kSector) != 0) {
-            plan.references.push_back({Reference::Kind::mbrMoved, i, 0, start * kSector});
-        } else if (start < oldVolumeSectors && start + count >= oldVolumeSectors) {
+        const uint64_t start = partition.startLba;
+        const uint64_t count = partition.sectorCount;
+        if (referToMoved(plan, carried, Reference::Kind::mbrMoved, i, start)) {
+            continue;
+        }
+        if (start < oldVolumeSectors && start + count >= oldVolumeSectors) {
             plan.references.push_back({Reference::Kind::mbrSpanning, i, 0, 0});
         } else {
             return false;
@@ -133,57 +112,86 @@ bool planMbr(Plan& plan, uint64_t oldVolumeSectors, const CarriedStarts& carried
     return true;
 }
 
-// The GPT header and entries, when they are whole and their sums hold; entries that
-// point at what the new image does not keep are cleared and named.
-bool planGpt(Plan& plan, const CarriedStarts& carried) {
-    uint8_t* header = plan.area.data() + gpt::kHeader;
-    const uint32_t headerSize = getLe32(header, gpt::kHeaderSize);
-    if (headerSize < gpt::kMinHeaderSize || headerSize > kSector) {
+// The GPT header's sum: over its headerSize bytes of `sector`, with `header`'s fields
+// in them and the sum's own field as zero.
+uint32_t headerCrc(const rec::GptHeader& header, const uint8_t* sector) {
+    std::vector<uint8_t> copy(sector, sector + header.headerSize);
+    rec::GptHeader unsummed = header;
+    unsummed.headerCrc = 0;
+    rec::encodeGptHeader(unsummed, copy.data());
+    return crc32(copy.data(), copy.size());
+}
+
+// Writes `header` into `sector` with its sum.
+void sealHeader(rec::GptHeader header, uint8_t* sector) {
+    header.headerCrc = headerCrc(header, sector);
+    rec::encodeGptHeader(header, sector);
+}
+
+// Whether the GPT `header` of `area` is whole: a header of a size its sector holds, whose
+// sum holds; entries of a usable size that lie in the System Area after the header,
+// whose sum holds; no used entry that ends before it starts.
+bool gptIsWhole(const uint8_t* area, const rec::GptHeader& header) {
+    if (header.headerSize < rec::gpt_header::kSize || header.headerSize > kSector) {
         return false;
     }
-    std::vector<uint8_t> copy(header, header + headerSize);
-    putLe32(copy.data(), gpt::kHeaderCrc, 0);
-    if (crc32(copy.data(), copy.size()) != getLe32(header, gpt::kHeaderCrc)) {
+    if (headerCrc(header, area + kGptHeaderOffset) != header.headerCrc) {
         return false;
     }
-    const uint64_t entriesLba = getLe64(header, gpt::kEntriesLba);
-    const uint32_t count = getLe32(header, gpt::kEntryCount);
-    const uint32_t size = getLe32(header, gpt::kEntrySize);
-    // The primary entries must lie in the System Area, after the header.
-    if (size < gpt::kMinEntrySize || size % 8 != 0 || entriesLba < 2 ||
-        entriesLba * kSector > kAreaBytes ||
+    const uint64_t entriesLba = header.entriesLba;
+    const uint32_t count = header.entryCount;
+    const uint32_t size = header.entrySize;
+    if (size < rec::gpt_entry::kSize || size % kGptEntryAlignment != 0 ||
+        entriesLba <= rec::gpt_header::kPrimaryLba || entriesLba * kSector > kAreaBytes ||
         uint64_t{count} * size > kAreaBytes - entriesLba * kSector) {
         return false;
     }
-    uint8_t* entries = plan.area.data() + entriesLba * kSector;
-    if (crc32(entries, size_t{count} * size) != getLe32(header, gpt::kEntriesCrc)) {
+    const uint8_t* entries = area + entriesLba * kSector;
+    if (crc32(entries, size_t{count} * size) != header.entriesCrc) {
         return false;
     }
-    const uint64_t lastUsable = getLe64(header, gpt::kLastUsable);
     for (uint32_t i = 0; i < count; ++i) {
-        uint8_t* entry = entries + size_t{i} * size;
-        if (isZero(entry + gpt::kTypeGuid, gpt::kGuidSize)) {
-            continue;
-        }
-        const uint64_t start = getLe64(entry, gpt::kStart);
-        const uint64_t end = getLe64(entry, gpt::kEnd);
-        if (end < start) {
+        const rec::GptEntry entry = rec::decodeGptEntry(entries + size_t{i} * size);
+        if (!entry.unused() && entry.endLba < entry.startLba) {
             return false;
         }
-        if (carried.count(start * kSector) != 0) {
-            plan.references.push_back({Reference::Kind::gptMoved, i, 0, start * kSector});
-        } else if (end + 1 >= lastUsable) {
+    }
+    return true;
+}
+
+// The GPT header and entries, when they are whole; entries that point at what the new
+// image does not keep are cleared and named.
+bool planGpt(Plan& plan, const CarriedStarts& carried) {
+    const rec::GptHeader header = rec::decodeGptHeader(plan.area.data() + kGptHeaderOffset);
+    if (!gptIsWhole(plan.area.data(), header)) {
+        return false;
+    }
+    const uint32_t count = header.entryCount;
+    const uint32_t size = header.entrySize;
+    uint8_t* entries = plan.area.data() + header.entriesLba * kSector;
+    const uint64_t lastUsable = header.lastUsableLba;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t* bytes = entries + size_t{i} * size;
+        const rec::GptEntry entry = rec::decodeGptEntry(bytes);
+        if (entry.unused()) {
+            continue;
+        }
+        const uint64_t end = entry.endLba;
+        if (referToMoved(plan, carried, Reference::Kind::gptMoved, i, entry.startLba)) {
+            continue;
+        }
+        if (end + 1 >= lastUsable) {
             // It ends with the volume (xorriso stops one sector short of the last usable).
             plan.references.push_back({Reference::Kind::gptSpanning, i, lastUsable - end, 0});
         } else {
-            plan.notKept.push_back("partition " + std::to_string(i + 1) + " (\"" +
-                                   partitionName(entry) +
-                                   "\") of the old image's GPT: what it holds is not carried over");
-            std::memset(entry, 0, size);
+            plan.notKept.push_back(formatText(
+                "partition %u (\"%s\") of the old image's GPT: what it holds is not carried over",
+                i + 1, partitionName(entry).c_str()));
+            std::memset(bytes, 0, size);
         }
     }
     plan.gpt = true;
-    plan.gptEntriesLba = static_cast<uint32_t>(entriesLba);
+    plan.gptEntriesLba = static_cast<uint32_t>(header.entriesLba);
     plan.gptEntryCount = count;
     plan.gptEntrySize = size;
     const uint64_t entrySectors = (uint64_t{count} * size + kSector - 1) / kSector;
@@ -196,22 +204,19 @@ bool planGpt(Plan& plan, const CarriedStarts& carried) {
 // old image that the new image does not have.
 void dropApm(Plan& plan) {
     uint8_t* area = plan.area.data();
-    if (area[0] != 'E' || area[1] != 'R') {
-        return;
-    }
-    const uint32_t blockSize = iso_bytes::getBe16(area, apm::kDescriptorBlockSize);
+    const uint32_t blockSize = rec::decodeApmBlockSize(area);
     if (blockSize != kSector && blockSize != kCdBlock) {
         return;
     }
     bool any = false;
     for (size_t at = blockSize; at + blockSize <= kAreaBytes; at += blockSize) {
-        if (std::memcmp(area + at, apm::kEntrySignature, 2) != 0) {
+        if (!rec::isApmEntry(area + at)) {
             break;
         }
         // With 512-byte blocks the map could share the GPT's sectors; those stay.
         const uint64_t entriesStart = uint64_t{plan.gptEntriesLba} * kSector;
         const uint64_t entriesEnd = entriesStart + uint64_t{plan.gptEntryCount} * plan.gptEntrySize;
-        if (plan.gpt && ((at < gpt::kHeader + kSector && at + blockSize > gpt::kHeader) ||
+        if (plan.gpt && ((at < kGptHeaderOffset + kSector && at + blockSize > kGptHeaderOffset) ||
                          (at < entriesEnd && at + blockSize > entriesStart))) {
             break;
         }
@@ -225,30 +230,33 @@ void dropApm(Plan& plan) {
 }
 
 // The CHS address of `lba` in the hybrid geometry, the last cylinder for what lies beyond.
-void putChs(uint8_t* at, uint64_t lba) {
-    uint64_t cylinder = lba / (mbr::kHeads * mbr::kSectorsPerTrack);
-    uint64_t head = (lba / mbr::kSectorsPerTrack) % mbr::kHeads;
-    uint64_t sector = lba % mbr::kSectorsPerTrack + 1;
-    if (cylinder > mbr::kMaxCylinder) {
-        cylinder = mbr::kMaxCylinder;
-        head = mbr::kHeads - 1;
-        sector = mbr::kSectorsPerTrack;
+rec::Chs chsOf(uint64_t lba) {
+    using namespace geometry;
+    uint64_t cylinder = lba / (kHeads * kSectorsPerTrack);
+    uint64_t head = (lba / kSectorsPerTrack) % kHeads;
+    uint64_t sector = lba % kSectorsPerTrack + 1;
+    if (cylinder > kMaxCylinder) {
+        cylinder = kMaxCylinder;
+        head = kHeads - 1;
+        sector = kSectorsPerTrack;
     }
-    at[0] = static_cast<uint8_t>(head);
-    at[1] = static_cast<uint8_t>(sector | ((cylinder >> 8) << 6));
-    at[2] = static_cast<uint8_t>(cylinder);
+    rec::Chs chs;
+    chs.cylinder = static_cast<uint16_t>(cylinder);
+    chs.head = static_cast<uint8_t>(head);
+    chs.sector = static_cast<uint8_t>(sector);
+    return chs;
 }
 
-void putMbrRange(uint8_t* entry, uint64_t start, uint64_t count) {
-    const uint64_t clampedStart = std::min<uint64_t>(start, 0xFFFFFFFFull);
-    const uint64_t clampedCount = std::min<uint64_t>(count, 0xFFFFFFFFull - clampedStart);
-    putLe32(entry, mbr::kStartLba, static_cast<uint32_t>(clampedStart));
-    putLe32(entry, mbr::kSectorCount, static_cast<uint32_t>(clampedCount));
+void setMbrRange(rec::MbrPartition& partition, uint64_t start, uint64_t count) {
+    const uint64_t clampedStart = std::min(start, kMaxMbrSector);
+    const uint64_t clampedCount = std::min(count, kMaxMbrSector - clampedStart);
+    partition.startLba = static_cast<uint32_t>(clampedStart);
+    partition.sectorCount = static_cast<uint32_t>(clampedCount);
     // A partition that starts at 0 keeps its start address (isohybrid's 0/0/1).
     if (start != 0) {
-        putChs(entry + mbr::kStartChs, start);
+        partition.start = chsOf(start);
     }
-    putChs(entry + mbr::kEndChs, start + (count == 0 ? 0 : count - 1));
+    partition.end = chsOf(start + (count == 0 ? 0 : count - 1));
 }
 
 }  // namespace
@@ -326,8 +334,8 @@ Plan makePlan(const uint8_t* area, uint64_t oldVolumeBytes, const CarriedStarts&
     }
     Plan plan;
     plan.area.assign(area, area + kAreaBytes);
-    const bool hasMbr = area[mbr::kSignature] == 0x55 && area[mbr::kSignature + 1] == 0xAA;
-    const bool hasGpt = std::memcmp(area + gpt::kHeader, gpt::kSignature, 8) == 0;
+    const bool hasMbr = rec::decodeMbr(area).hasSignature;
+    const bool hasGpt = rec::decodeGptHeader(area + kGptHeaderOffset).hasSignature();
     const char* what = hasMbr && hasGpt ? "an MBR and a GPT"
                        : hasMbr         ? "an MBR"
                        : hasGpt         ? "a GPT"
@@ -391,52 +399,58 @@ Written repatch(const Plan& plan, uint64_t newImageBytes,
         lastUsable = backupEntries - 1;
         entries = area + uint64_t{plan.gptEntriesLba} * kSector;
     }
+    rec::Mbr mbr = rec::decodeMbr(area);
     for (const Reference& reference : plan.references) {
-        uint8_t* mbrEntry = area + mbr::kPartitions + reference.index * mbr::kEntrySize;
-        uint8_t* gptEntry =
+        uint8_t* gptBytes =
             entries == nullptr ? nullptr : entries + reference.index * plan.gptEntrySize;
+        rec::GptEntry gptEntry;
+        if (gptBytes != nullptr) {
+            gptEntry = rec::decodeGptEntry(gptBytes);
+        }
         switch (reference.kind) {
             case Reference::Kind::bootAddress:
-                putLe64(area, mbr::kBootAddress,
-                        moved(reference.oldOffset) / kSector + reference.delta);
+                mbr.bootAddress = moved(reference.oldOffset) / kSector + reference.delta;
                 break;
             case Reference::Kind::mbrSpanning: {
-                const uint64_t start = getLe32(mbrEntry, mbr::kStartLba);
-                putMbrRange(mbrEntry, start, sectors > start ? sectors - start : 0);
+                rec::MbrPartition& partition = mbr.partitions.at(reference.index);
+                const uint64_t start = partition.startLba;
+                setMbrRange(partition, start, sectors > start ? sectors - start : 0);
                 break;
             }
-            case Reference::Kind::mbrMoved:
-                putMbrRange(mbrEntry, moved(reference.oldOffset) / kSector,
-                            getLe32(mbrEntry, mbr::kSectorCount));
+            case Reference::Kind::mbrMoved: {
+                rec::MbrPartition& partition = mbr.partitions.at(reference.index);
+                setMbrRange(partition, moved(reference.oldOffset) / kSector, partition.sectorCount);
                 break;
+            }
             case Reference::Kind::gptSpanning:
-                putLe64(gptEntry, gpt::kEnd, lastUsable - reference.delta);
+                gptEntry.endLba = lastUsable - reference.delta;
+                rec::encodeGptEntry(gptEntry, gptBytes);
                 break;
             case Reference::Kind::gptMoved: {
                 const uint64_t start = moved(reference.oldOffset) / kSector;
-                const uint64_t length =
-                    getLe64(gptEntry, gpt::kEnd) - getLe64(gptEntry, gpt::kStart);
-                putLe64(gptEntry, gpt::kStart, start);
-                putLe64(gptEntry, gpt::kEnd, start + length);
+                const uint64_t length = gptEntry.endLba - gptEntry.startLba;
+                gptEntry.startLba = start;
+                gptEntry.endLba = start + length;
+                rec::encodeGptEntry(gptEntry, gptBytes);
                 break;
             }
         }
     }
+    // Encoding the MBR as it was decoded changes no byte of an area without one.
+    rec::encodeMbr(mbr, area);
     if (plan.gpt) {
         const size_t entryBytes = size_t{plan.gptEntryCount} * plan.gptEntrySize;
-        uint8_t* header = area + gpt::kHeader;
-        const uint32_t headerSize = getLe32(header, gpt::kHeaderSize);
-        putLe64(header, gpt::kAlternateLba, backupHeader);
-        putLe64(header, gpt::kLastUsable, lastUsable);
-        putLe32(header, gpt::kEntriesCrc, crc32(entries, entryBytes));
-        std::vector<uint8_t> backup(header, header + kSector);
-        putLe32(header, gpt::kHeaderCrc, 0);
-        putLe32(header, gpt::kHeaderCrc, crc32(header, headerSize));
-        putLe64(backup.data(), gpt::kMyLba, backupHeader);
-        putLe64(backup.data(), gpt::kAlternateLba, 1);
-        putLe64(backup.data(), gpt::kEntriesLba, backupEntries);
-        putLe32(backup.data(), gpt::kHeaderCrc, 0);
-        putLe32(backup.data(), gpt::kHeaderCrc, crc32(backup.data(), headerSize));
+        uint8_t* headerSector = area + kGptHeaderOffset;
+        rec::GptHeader header = rec::decodeGptHeader(headerSector);
+        header.alternateLba = backupHeader;
+        header.lastUsableLba = lastUsable;
+        header.entriesCrc = crc32(entries, entryBytes);
+        std::vector<uint8_t> backup(headerSector, headerSector + kSector);
+        sealHeader(header, headerSector);
+        header.myLba = backupHeader;
+        header.alternateLba = rec::gpt_header::kPrimaryLba;
+        header.entriesLba = backupEntries;
+        sealHeader(header, backup.data());
         written.tailOffset = backupEntries * kSector;
         written.tail.assign(entries, entries + entryBytes);
         written.tail.resize((backupHeader - backupEntries) * kSector, 0);

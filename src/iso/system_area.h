@@ -19,6 +19,7 @@
 
 #include "iso/boot_plan.h"
 #include "iso/iso_writer_layout.h"
+#include "iso/records.h"
 
 struct DirectoryNode;
 class ImageSource;
@@ -26,7 +27,7 @@ class ImageSource;
 namespace system_area {
 
 constexpr size_t kAreaBytes = size_t{iso_limits::kSystemAreaBlocks} * iso_limits::kDefaultBlockSize;
-constexpr uint64_t kSector = 512;
+constexpr uint64_t kSector = iso_record::kDiskSectorSize;
 
 // Content of the old image that the new image holds elsewhere, found by where it started:
 // the default boot image, a section entry's image (`image`, an index into the boot

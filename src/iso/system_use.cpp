@@ -1,32 +1,32 @@
 #include "iso/system_use.h"
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstring>
 #include <set>
 #include <stdexcept>
 #include <utility>
 
-#include "iso/byte_order.h"
+#include "base/console_log.h"
 #include "iso/image_source.h"
 #include "iso/limits.h"
-
-using iso_bytes::getLe32;
-using iso_bytes::putBoth32;
 
 namespace system_use {
 
 namespace {
 
-// CE: block, offset and length of the next area, each both-endian.
-constexpr size_t kCeBlock = 4;
-constexpr size_t kCeOffset = 12;
-constexpr size_t kCeLength = 20;
-constexpr size_t kPxLength = 44;  // RRIP 1.12: mode, links, owner, group, serial
-constexpr uint8_t kTfModifyAccessAttributes = 0x0E;
-constexpr size_t kShortDate = 7;
+namespace rec = iso_record;
+namespace sig = iso_record::susp_signature;
+
+// The times a TF entry written here holds: modification, access, attribute change.
+constexpr uint8_t kTimesWritten =
+    rec::rr_times::kModify | rec::rr_times::kAccess | rec::rr_times::kAttributes;
+constexpr size_t kTimesWrittenCount = 3;
+// A TF date's years since 1900 take one byte.
+constexpr int kMaxShortDateYear = 255;
 
 bool is(const uint8_t* entry, const char* signature) {
-    return entry[0] == signature[0] && entry[1] == signature[1];
+    return rec::decodeSuspHeader(entry).is(signature);
 }
 
 // Calls `visit(entry, length)` for each whole entry of `bytes`; stops at a length that
@@ -34,7 +34,7 @@ bool is(const uint8_t* entry, const char* signature) {
 template <typename Visit>
 void forEachEntry(const uint8_t* bytes, size_t size, Visit visit) {
     for (size_t at = 0; at + kEntryHeader <= size;) {
-        const size_t length = bytes[at + 2];
+        const size_t length = rec::decodeSuspHeader(bytes + at).length;
         if (length < kEntryHeader || length > size - at) {
             return;
         }
@@ -45,39 +45,25 @@ void forEachEntry(const uint8_t* bytes, size_t size, Visit visit) {
     }
 }
 
-void putEntryHeader(std::vector<uint8_t>& out, const char* signature, size_t length) {
-    out.push_back(static_cast<uint8_t>(signature[0]));
-    out.push_back(static_cast<uint8_t>(signature[1]));
-    out.push_back(static_cast<uint8_t>(length));
-    out.push_back(1);
-}
-
-void putBoth32To(std::vector<uint8_t>& out, uint32_t value) {
-    uint8_t bytes[8];
-    putBoth32(bytes, 0, value);
-    out.insert(out.end(), bytes, bytes + 8);
-}
-
-void putShortDate(std::vector<uint8_t>& out, std::time_t when) {
+rec::ShortDate shortDate(std::time_t when) {
     std::tm utc{};
     gmtime_r(&when, &utc);
-    out.push_back(static_cast<uint8_t>(std::clamp(utc.tm_year, 0, 255)));
-    out.push_back(static_cast<uint8_t>(utc.tm_mon + 1));
-    out.push_back(static_cast<uint8_t>(utc.tm_mday));
-    out.push_back(static_cast<uint8_t>(utc.tm_hour));
-    out.push_back(static_cast<uint8_t>(utc.tm_min));
-    out.push_back(static_cast<uint8_t>(utc.tm_sec));
-    out.push_back(0);  // GMT
+    rec::ShortDate date;
+    date.yearsSince1900 = static_cast<uint8_t>(std::clamp(utc.tm_year, 0, kMaxShortDateYear));
+    date.month = static_cast<uint8_t>(utc.tm_mon + 1);
+    date.day = static_cast<uint8_t>(utc.tm_mday);
+    date.hour = static_cast<uint8_t>(utc.tm_hour);
+    date.minute = static_cast<uint8_t>(utc.tm_min);
+    date.second = static_cast<uint8_t>(utc.tm_sec);
+    date.gmtOffset = 0;  // GMT
+    return date;
 }
 
-std::vector<uint8_t> timesEntry(std::time_t modified) {
-    std::vector<uint8_t> tf;
-    putEntryHeader(tf, "TF", 5 + 3 * kShortDate);
-    tf.push_back(kTfModifyAccessAttributes);
-    for (int i = 0; i < 3; ++i) {
-        putShortDate(tf, modified);
-    }
-    return tf;
+void appendTimes(std::vector<uint8_t>& out, std::time_t modified) {
+    rec::Timestamps times;
+    times.flags = kTimesWritten;
+    times.dates.assign(kTimesWrittenCount, shortDate(modified));
+    rec::encodeTimestamps(times, out);
 }
 
 // NM entries for `name`: a name longer than one entry holds goes into several, each but
@@ -85,30 +71,69 @@ std::vector<uint8_t> timesEntry(std::time_t modified) {
 std::vector<uint8_t> nameEntries(const std::string& name) {
     std::vector<uint8_t> out;
     for (size_t at = 0; at < name.size();) {
-        const size_t piece = std::min<size_t>(name.size() - at, 250);
-        putEntryHeader(out, "NM", 5 + piece);
-        out.push_back(at + piece < name.size() ? 1 : 0);
-        out.insert(out.end(), name.begin() + static_cast<std::ptrdiff_t>(at),
-                   name.begin() + static_cast<std::ptrdiff_t>(at + piece));
+        const size_t piece = std::min(name.size() - at, rec::rr_name::kMaxPiece);
+        rec::AlternateName entry;
+        entry.flags = at + piece < name.size() ? rec::rr_name::kContinues : 0;
+        entry.piece = name.substr(at, piece);
+        rec::encodeAlternateName(entry, out);
         at += piece;
     }
     return out;
 }
 
-void putContinuation(uint8_t* at, uint32_t block, uint32_t length) {
-    at[0] = 'C';
-    at[1] = 'E';
-    at[2] = kContinuationLength;
-    at[3] = 1;
-    putBoth32(at, kCeBlock, block);
-    putBoth32(at, kCeOffset, 0);
-    putBoth32(at, kCeLength, length);
+// Where the entries of a field go on, for the checks a hostile image calls for.
+struct ContinuationWalk {
+    ImageSource& image;
+    uint32_t blockSize;
+    uint64_t& budget;
+    const std::string& where;
+    std::set<std::pair<uint64_t, uint64_t>> visited;
+    unsigned areas = 0;
+};
+
+// The byte at which the continuation area `next` starts in the image, or a
+// std::runtime_error for one past the end of the image or larger than a block, a loop,
+// one too many, or a spent budget.
+uint64_t checkedArea(ContinuationWalk& walk, const rec::Continuation& next) {
+    const std::string areaText =
+        formatText("%s: the System Use continuation area at block %u, byte %u (%u bytes)",
+                   walk.where.c_str(), next.block, next.offset, next.length);
+    if (++walk.areas > iso_limits::kMaxContinuationAreas) {
+        throw std::runtime_error(
+            formatText("%s: more than %u System Use continuation areas follow one another",
+                       walk.where.c_str(), iso_limits::kMaxContinuationAreas));
+    }
+    if (!walk.visited.insert({next.block, next.offset}).second) {
+        throw std::runtime_error(areaText + " continues itself (a loop of continuations)");
+    }
+    if (next.length > walk.blockSize || uint64_t{next.offset} + next.length > walk.blockSize) {
+        throw std::runtime_error(areaText + " does not lie within one block");
+    }
+    const uint64_t start = uint64_t{next.block} * walk.blockSize + next.offset;
+    if (!walk.image.contains(start, next.length)) {
+        throw std::runtime_error(formatText("%s lies past the end of the image (%" PRIu64 " bytes)",
+                                            areaText.c_str(), walk.image.size()));
+    }
+    walk.budget += next.length;
+    if (walk.budget > walk.image.size()) {
+        throw std::runtime_error(areaText +
+                                 ": the continuation areas read so far exceed the "
+                                 "image; they repeat");
+    }
+    return start;
 }
 
 }  // namespace
 
 bool startsWithSusp(const uint8_t* field, size_t size) {
-    return size >= 7 && is(field, "SP") && field[2] == 7 && field[4] == 0xBE && field[5] == 0xEF;
+    if (size < rec::susp_indicator::kSize) {
+        return false;
+    }
+    const rec::SuspIndicator indicator = rec::decodeSuspIndicator(field);
+    return indicator.header.is(sig::kIndicator) &&
+           indicator.header.length == rec::susp_indicator::kSize &&
+           std::equal(indicator.check.begin(), indicator.check.end(),
+                      std::begin(rec::susp_indicator::kCheckBytes));
 }
 
 std::vector<uint8_t> gather(ImageSource& image, const uint8_t* field, size_t size, bool susp,
@@ -117,23 +142,19 @@ std::vector<uint8_t> gather(ImageSource& image, const uint8_t* field, size_t siz
         return std::vector<uint8_t>(field, field + size);
     }
     std::vector<uint8_t> entries;
-    std::set<std::pair<uint64_t, uint64_t>> visited;
+    ContinuationWalk walk{image, blockSize, budget, where, {}, 0};
     std::vector<uint8_t> area(field, field + size);
-    for (unsigned areas = 0;; ++areas) {
+    for (;;) {
         bool more = false;
-        uint64_t block = 0;
-        uint64_t offset = 0;
-        uint64_t length = 0;
+        rec::Continuation next;
         forEachEntry(area.data(), area.size(), [&](const uint8_t* entry, size_t entryLength) {
-            if (is(entry, "ST")) {
+            if (is(entry, sig::kTerminator)) {
                 return false;
             }
-            if (is(entry, "CE") && entryLength >= kContinuationLength) {
+            if (is(entry, sig::kContinuation) && entryLength >= kContinuationLength) {
                 more = true;
-                block = getLe32(entry, kCeBlock);
-                offset = getLe32(entry, kCeOffset);
-                length = getLe32(entry, kCeLength);
-            } else if (!is(entry, "PD")) {
+                next = rec::decodeContinuation(entry);
+            } else if (!is(entry, sig::kPadding)) {
                 entries.insert(entries.end(), entry, entry + entryLength);
             }
             return true;
@@ -141,32 +162,8 @@ std::vector<uint8_t> gather(ImageSource& image, const uint8_t* field, size_t siz
         if (!more) {
             return entries;
         }
-        const std::string area_text = where + ": the System Use continuation area at block " +
-                                      std::to_string(block) + ", byte " + std::to_string(offset) +
-                                      " (" + std::to_string(length) + " bytes)";
-        if (areas + 1 > iso_limits::kMaxContinuationAreas) {
-            throw std::runtime_error(where + ": more than " +
-                                     std::to_string(iso_limits::kMaxContinuationAreas) +
-                                     " System Use continuation areas follow one another");
-        }
-        if (!visited.insert({block, offset}).second) {
-            throw std::runtime_error(area_text + " continues itself (a loop of continuations)");
-        }
-        if (length > blockSize || offset + length > blockSize) {
-            throw std::runtime_error(area_text + " does not lie within one block");
-        }
-        const uint64_t start = block * blockSize + offset;
-        if (!image.contains(start, length)) {
-            throw std::runtime_error(area_text + " lies past the end of the image (" +
-                                     std::to_string(image.size()) + " bytes)");
-        }
-        budget += length;
-        if (budget > image.size()) {
-            throw std::runtime_error(area_text +
-                                     ": the continuation areas read so far exceed the "
-                                     "image; they repeat");
-        }
-        area.resize(static_cast<size_t>(length));
+        const uint64_t start = checkedArea(walk, next);
+        area.resize(next.length);
         image.read(start, area.data(), area.size());
     }
 }
@@ -217,14 +214,15 @@ void encode(Split& split, uint32_t firstBlock, size_t base, uint8_t* field) {
     auto areaLength = [&](size_t i) {
         return split.areas[i].size() + (i + 1 < split.areas.size() ? kContinuationLength : 0);
     };
-    putContinuation(field + split.inRecord.size(), firstBlock,
-                    static_cast<uint32_t>(areaLength(0)));
+    rec::encodeContinuation({firstBlock, 0, static_cast<uint32_t>(areaLength(0))},
+                            field + split.inRecord.size());
     for (size_t i = 0; i + 1 < split.areas.size(); ++i) {
         std::vector<uint8_t>& area = split.areas[i];
         const size_t at = area.size();
         area.resize(at + kContinuationLength);
-        putContinuation(area.data() + at, firstBlock + static_cast<uint32_t>(i + 1),
-                        static_cast<uint32_t>(areaLength(i + 1)));
+        rec::encodeContinuation({firstBlock + static_cast<uint32_t>(i + 1), 0,
+                                 static_cast<uint32_t>(areaLength(i + 1))},
+                                area.data() + at);
     }
 }
 
@@ -232,8 +230,10 @@ std::vector<uint8_t> withDirectoryLinks(const std::vector<uint8_t>& entries,
                                         const std::function<uint32_t(uint32_t)>& moved) {
     std::vector<uint8_t> out = entries;
     forEachEntry(entries.data(), entries.size(), [&](const uint8_t* entry, size_t length) {
-        if ((is(entry, "CL") || is(entry, "PL")) && length >= 12) {
-            putBoth32(out.data() + (entry - entries.data()), 4, moved(getLe32(entry, 4)));
+        if ((is(entry, sig::kChildLink) || is(entry, sig::kParentLink)) &&
+            length >= rec::rr_link::kSize) {
+            rec::encodeDirectoryLink(moved(rec::decodeDirectoryLink(entry)),
+                                     out.data() + (entry - entries.data()));
         }
         return true;
     });
@@ -243,7 +243,8 @@ std::vector<uint8_t> withDirectoryLinks(const std::vector<uint8_t>& entries,
 bool hasRockRidge(const std::vector<uint8_t>& entries) {
     bool found = false;
     forEachEntry(entries.data(), entries.size(), [&](const uint8_t* entry, size_t) {
-        found = is(entry, "RR") || is(entry, "PX") || is(entry, "NM");
+        found = is(entry, sig::kRockRidge) || is(entry, sig::kPosixAttributes) ||
+                is(entry, sig::kAlternateName);
         return !found;
     });
     return found;
@@ -252,16 +253,13 @@ bool hasRockRidge(const std::vector<uint8_t>& entries) {
 std::vector<uint8_t> rockRidgeEntries(uint32_t mode, const std::string& name,
                                       std::time_t modified) {
     std::vector<uint8_t> out;
-    putEntryHeader(out, "PX", kPxLength);
-    putBoth32To(out, mode);
-    putBoth32To(out, 1);  // links
-    putBoth32To(out, 0);  // owner
-    putBoth32To(out, 0);  // group
-    putBoth32To(out, 0);  // serial number
+    rec::PosixAttributes attributes;
+    attributes.mode = mode;
+    attributes.links = 1;
+    rec::encodePosixAttributes(attributes, out);
     const std::vector<uint8_t> nm = nameEntries(name);
     out.insert(out.end(), nm.begin(), nm.end());
-    const std::vector<uint8_t> tf = timesEntry(modified);
-    out.insert(out.end(), tf.begin(), tf.end());
+    appendTimes(out, modified);
     return out;
 }
 
@@ -272,13 +270,12 @@ std::vector<uint8_t> withTimes(const std::vector<uint8_t>& entries, std::time_t 
         out = nameEntries(name);
     }
     forEachEntry(entries.data(), entries.size(), [&](const uint8_t* entry, size_t length) {
-        if (!is(entry, "TF") && (name.empty() || !is(entry, "NM"))) {
+        if (!is(entry, sig::kTimestamps) && (name.empty() || !is(entry, sig::kAlternateName))) {
             out.insert(out.end(), entry, entry + length);
         }
         return true;
     });
-    const std::vector<uint8_t> tf = timesEntry(modified);
-    out.insert(out.end(), tf.begin(), tf.end());
+    appendTimes(out, modified);
     return out;
 }
 

@@ -11,12 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "iso/records.h"
+
 class ImageSource;
 
 namespace system_use {
 
-constexpr size_t kEntryHeader = 4;  // signature, length, version
-constexpr size_t kContinuationLength = 28;
+constexpr size_t kEntryHeader = iso_record::susp::kHeaderSize;
+constexpr size_t kContinuationLength = iso_record::susp_continuation::kSize;
+// A directory record's length is one byte.
 constexpr size_t kMaxRecordLength = 255;
 
 // Whether the root's "." field (`field`) starts with the SUSP indicator SP.

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "base/progress_line.h"
+#include "platform/copy_progress.h"
 
 namespace flush_file {
 
@@ -16,7 +16,7 @@ constexpr uint64_t kPiece = uint64_t{32} * 1024 * 1024;
 }  // namespace
 
 int flushToDisk(int fd, uint64_t size) {
-    if (progress_line::shown()) {
+    if (copy_progress::seen()) {
         for (uint64_t offset = 0; offset < size; offset += kPiece) {
             const uint64_t piece = size - offset < kPiece ? size - offset : kPiece;
             // Only a way to count the bytes as they reach the disk: the fsync below is
@@ -24,7 +24,7 @@ int flushToDisk(int fd, uint64_t size) {
             ::sync_file_range(
                 fd, static_cast<off_t>(offset), static_cast<off_t>(piece),
                 SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-            progress_line::advance(piece);
+            copy_progress::moved(piece);
         }
     }
     return ::fsync(fd);

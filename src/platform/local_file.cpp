@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "base/progress_line.h"
+#include "platform/copy_progress.h"
 #include "platform/interrupt.h"
 
 namespace local_file {
@@ -58,7 +58,7 @@ void copyContents(int in, int out, const std::string& source, const std::string&
         const ssize_t count = ::copy_file_range(in, nullptr, out, nullptr, kKernelCopyPiece, 0);
         if (count > 0) {
             copied = true;
-            progress_line::advance(static_cast<uint64_t>(count));
+            copy_progress::moved(static_cast<uint64_t>(count));
             continue;
         }
         if (count == 0) {
@@ -89,7 +89,7 @@ void copyContents(int in, int out, const std::string& source, const std::string&
             throw copyFailure(source, target, put.failed() ? put.error : ENOSPC);
         }
         if (got.done > 0) {
-            progress_line::advance(static_cast<uint64_t>(got.done));
+            copy_progress::moved(static_cast<uint64_t>(got.done));
         }
         if (got.done < buffer.size()) {
             return;  // the end of the file

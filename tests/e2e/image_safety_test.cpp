@@ -100,6 +100,41 @@ TEST_F(ImageSafety, TheNewImageKeepsTheModeAndOwnerOfTheOldOne) {
     }
 }
 
+// A file system that refuses to change modes and attributes (bindfs, a FUSE file system,
+// told so): the run still replaces the image, says what it could not carry over, and the
+// new image keeps the bits it was made with, which give no one more than the old one did.
+TEST_F(ImageSafety, ModesAndAttributesAFileSystemRefusesAreWarnedOfAndGiveNoMore) {
+    const std::string below = temp / "below";
+    const std::string mounted = temp / "fuse";
+    fs::create_directories(below);
+    fs::create_directories(mounted);
+    fs::copy_file(image(), below + "/cd.iso");
+    ASSERT_EQ(::chmod((below + "/cd.iso").c_str(), 0640), 0);
+    ASSERT_EQ(
+        test_support::runCommand("setfattr -n user.origin -v kept " + shellQuote(below + "/cd.iso"))
+            .exitCode,
+        0);
+    if (!test_support::haveTool("bindfs") ||
+        test_support::runCommand("bindfs --chmod-deny --xattr-ro " + shellQuote(below) + " " +
+                                 shellQuote(mounted))
+                .exitCode != 0) {
+        GTEST_SKIP() << "no FUSE file system (bindfs) can be mounted here";
+    }
+    const e2e::ProgramRun done = run({"-i", "cd.iso", "-f"}, mounted);
+    test_support::runCommand("fusermount -u " + shellQuote(mounted));
+
+    EXPECT_EQ(done.exitCode, 0) << done.err;
+    for (const char* refused : {"extended attribute user.origin", "mode"}) {
+        EXPECT_TRUE(contains(done.err, std::string("Warning: can not give the old image's ") +
+                                           refused + " to cd.iso.tmp: "))
+            << refused << "\n"
+            << done.err;
+    }
+    EXPECT_EQ(statOf(below + "/cd.iso").st_mode & 07777, 0600u);
+    EXPECT_NE(test_support::readFile(below + "/cd.iso"), original);
+    EXPECT_EQ(test_support::readFile(below + "/cd.iso.bak"), original);
+}
+
 TEST_F(ImageSafety, ALinkAsTheImageIsReplacedAndItsTargetKeptAsTheBackup) {
     fs::create_directories(temp / "store");
     fs::rename(image(), temp / "store/real.iso");

@@ -61,9 +61,12 @@ bool haveIsolinux() {
            fs::exists(std::string(kModules) + "/ldlinux.c32");
 }
 
+// The boots of real loaders under QEMU, slow enough to have a label of their own.
+class RealBoot : public SampleCdTest {};
+
 }  // namespace
 
-TEST_F(SampleCdTest, AnIsolinuxCdWithABootInfoTableBootsAfterARun) {
+TEST_F(RealBoot, AnIsolinuxCdWithABootInfoTableBootsAfterARun) {
     if (!haveIsolinux()) {
         GTEST_SKIP() << "qemu-system-x86 or isolinux/syslinux-common is not installed "
                         "(scripts/setup installs them)";
@@ -87,7 +90,7 @@ TEST_F(SampleCdTest, AnIsolinuxCdWithABootInfoTableBootsAfterARun) {
 
 // An isohybrid CD boots from a raw disk (a USB stick) after a run: its MBR names the boot
 // image's new sector.
-TEST_F(SampleCdTest, AnIsohybridCdBootsFromADiskAfterARun) {
+TEST_F(RealBoot, AnIsohybridCdBootsFromADiskAfterARun) {
     if (!haveIsolinux() || !fs::exists(kIsohybridMbr)) {
         GTEST_SKIP() << "qemu-system-x86 or isolinux/syslinux-common is not installed "
                         "(scripts/setup installs them)";
@@ -109,7 +112,7 @@ TEST_F(SampleCdTest, AnIsohybridCdBootsFromADiskAfterARun) {
 // grub-mkrescue's CD loads GRUB's modules by their Rock Ridge names (/boot/grub/i386-pc):
 // after a run it boots to its configuration from the CD and, through GRUB's hybrid MBR,
 // from a raw disk.
-TEST_F(SampleCdTest, AGrubMkrescueCdBootsFullyFromCdAndDiskAfterARun) {
+TEST_F(RealBoot, AGrubMkrescueCdBootsFullyFromCdAndDiskAfterARun) {
     if (!test_support::haveTool("qemu-system-x86_64") || !test_support::haveTool("grub-mkrescue") ||
         !fs::exists("/usr/lib/grub/i386-pc") || !test_support::haveTool("mformat")) {
         GTEST_SKIP() << "qemu-system-x86, grub-pc-bin or mtools is not installed "
@@ -154,7 +157,7 @@ std::string uefiConsole(const std::string& image, const std::string& vars) {
 
 }  // namespace
 
-TEST_F(SampleCdTest, ACdWithAUefiEntryBootsFromUefiAfterARun) {
+TEST_F(RealBoot, ACdWithAUefiEntryBootsFromUefiAfterARun) {
     if (!test_support::haveTool("qemu-system-x86_64") || !test_support::haveTool("mformat") ||
         !test_support::haveTool("grub-mkstandalone") || !fs::exists("/usr/lib/grub/x86_64-efi") ||
         !fs::exists(kOvmfCode)) {

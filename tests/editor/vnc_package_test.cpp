@@ -11,7 +11,7 @@
 #include <csignal>
 
 #include "editor/editor_fixture.h"
-#include "editor/hive_check.h"
+#include "support/hive_check.h"
 #include "support/tool_runner.h"
 
 namespace fs = boost::filesystem;

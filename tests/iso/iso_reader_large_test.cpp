@@ -31,7 +31,7 @@ void writeAt(const std::string& path, uint64_t offset, const std::vector<uint8_t
     ASSERT_TRUE(file.good()) << "writing at " << offset;
 }
 
-class LargeImage : public testing::Test {
+class ReaderLarge : public testing::Test {
   protected:
     void SetUp() override {
         MiniImage mini(2048, 40);
@@ -70,7 +70,7 @@ class LargeImage : public testing::Test {
 
 }  // namespace
 
-TEST_F(LargeImage, ReadsFilesDirectoriesAndTheBootImageBeyondTwoGiB) {
+TEST_F(ReaderLarge, ReadsFilesDirectoriesAndTheBootImageBeyondTwoGiB) {
     ISOReader reader(image);
     test_support::ConsoleCapture quiet;
     ASSERT_TRUE(reader.FileExists("\\FARDIR\\INNER.TXT"));

@@ -45,7 +45,7 @@ std::string compareExtracted(const std::string& image, const std::string& isoPat
     return result.exitCode == 0 ? "" : "differs: " + isoPath + "\n" + result.output;
 }
 
-class LargeImage : public testing::Test {
+class WriterLarge : public testing::Test {
   protected:
     void SetUp() override {
         tree = temp / "tree";
@@ -60,7 +60,7 @@ class LargeImage : public testing::Test {
 
 }  // namespace
 
-TEST_F(LargeImage, PackedFilesBeyondTwoGibibytesAreWhereTheirRecordsSay) {
+TEST_F(WriterLarge, PackedFilesBeyondTwoGibibytesAreWhereTheirRecordsSay) {
     const std::string image = temp / "large.iso";
     int result = -1;
     const std::string lines = captureStdout([&] {
@@ -74,7 +74,7 @@ TEST_F(LargeImage, PackedFilesBeyondTwoGibibytesAreWhereTheirRecordsSay) {
     EXPECT_EQ("", compareExtracted(image, "/B_BIG.BIN", tree + "/B_BIG.BIN", temp / "b"));
 }
 
-TEST_F(LargeImage, ModifiedImageBeyondTwoGibibytesKeepsEveryFile) {
+TEST_F(WriterLarge, ModifiedImageBeyondTwoGibibytesKeepsEveryFile) {
     const std::string image = temp / "large-in.iso";
     test_support::makeIsoWithXorriso(tree, image);
     writeFile(temp / "new.bin", test_support::patternBytes(5000, 7));

@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "iso/byte_order.h"
+#include "iso/records.h"
 
 using iso_bytes::getLe32;
 using iso_bytes::putLe32;
@@ -192,4 +196,60 @@ TEST(SystemArea, AGptFollowsItsPartitionsAndGetsABackupAtTheNewEnd) {
     EXPECT_EQ(getLe64(backup + 32), 1u);
     EXPECT_EQ(getLe64(backup + 72), sectors - 33);
     EXPECT_EQ(getLe32(backup, 16), headerCrc(backup));
+}
+
+// The repatch decodes the MBR and GPT entries it changes and encodes them whole again, so
+// decoding and encoding must keep every byte the records cover, CHS bits included.
+TEST(SystemArea, DiskRecordsKeepEveryByteTheyCover) {
+    using Ranges = std::vector<std::pair<size_t, size_t>>;
+    struct Case {
+        const char* what;
+        size_t size;
+        Ranges covered;
+        std::function<void(const uint8_t*, uint8_t*)> roundTrip;
+    };
+    namespace rec = iso_record;
+    const Case cases[] = {
+        {"MBR",
+         512,
+         {{432, 440}, {446, 512}},
+         [](const uint8_t* in, uint8_t* out) { rec::encodeMbr(rec::decodeMbr(in), out); }},
+        {"GPT header",
+         92,
+         {{0, 92}},
+         [](const uint8_t* in, uint8_t* out) {
+             rec::encodeGptHeader(rec::decodeGptHeader(in), out);
+         }},
+        {"GPT entry",
+         128,
+         {{0, 128}},
+         [](const uint8_t* in, uint8_t* out) {
+             rec::encodeGptEntry(rec::decodeGptEntry(in), out);
+         }},
+    };
+    for (const Case& c : cases) {
+        for (uint32_t seed : {1u, 77u, 0xFFFFu}) {
+            std::vector<uint8_t> in(c.size);
+            for (uint8_t& b : in) {
+                seed = seed * 1103515245u + 12345u;
+                b = static_cast<uint8_t>(seed >> 16);
+            }
+            if (c.size == 512) {
+                in[510] = 0x55;
+                in[511] = 0xAA;
+            }
+            std::vector<uint8_t> out(c.size, 0);
+            c.roundTrip(in.data(), out.data());
+            for (const auto& [from, to] : c.covered) {
+                EXPECT_TRUE(std::equal(in.begin() + from, in.begin() + to, out.begin() + from))
+                    << c.what << " " << seed;
+            }
+        }
+    }
+    // The last cylinder a CHS address holds: head 63, sector 32 with cylinder bits 8-9.
+    std::vector<uint8_t> area(512, 0);
+    rec::Mbr mbr;
+    mbr.partitions[0].end = {1023, 63, 32};
+    rec::encodeMbr(mbr, area.data());
+    EXPECT_EQ(std::vector<uint8_t>(&area[451], &area[454]), (std::vector<uint8_t>{63, 0xE0, 0xFF}));
 }

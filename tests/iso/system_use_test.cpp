@@ -88,3 +88,41 @@ TEST(SystemUse, AddedEntriesGetPxNmAndTfAndReplacingOnesNewTimesAndName) {
     EXPECT_EQ(std::vector<uint8_t>(renewed.begin() + 13, renewed.begin() + 13 + 44),
               std::vector<uint8_t>(made.begin(), made.begin() + 44));
 }
+
+// CE, CL and PX numbers are written in both byte orders (readers take either half) and
+// read back from the little-endian one.
+TEST(SystemUse, EntryNumbersAreBothEndianAndReadBack) {
+    namespace rec = iso_record;
+    struct Case {
+        const char* signature;
+        std::vector<uint8_t> entry;
+        std::vector<uint32_t> numbers;  // from byte 4 on, eight bytes each
+        std::vector<uint32_t> decoded;
+    };
+    std::vector<uint8_t> ce(28, 0);
+    rec::encodeContinuation({0x01020304, 0x0506, 0x0708}, ce.data());
+    const rec::Continuation next = rec::decodeContinuation(ce.data());
+    std::vector<uint8_t> cl = {'C', 'L', 12, 1, 0, 0, 0, 0, 0, 0, 0, 0};
+    rec::encodeDirectoryLink(0xA1B2C3D4, cl.data());
+    std::vector<uint8_t> px;
+    rec::encodePosixAttributes({0100755, 2, 1000, 100, 0x00FF00FF}, px);
+    const Case cases[] = {
+        {"CE", ce, {0x01020304, 0x0506, 0x0708}, {next.block, next.offset, next.length}},
+        {"CL", cl, {0xA1B2C3D4}, {rec::decodeDirectoryLink(cl.data())}},
+        {"PX", px, {0100755, 2, 1000, 100, 0x00FF00FF}, {}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(c.entry.size(), 4 + 8 * c.numbers.size()) << c.signature;
+        EXPECT_EQ(std::string(c.entry.begin(), c.entry.begin() + 2), c.signature);
+        EXPECT_EQ(c.entry[2], c.entry.size()) << c.signature;
+        EXPECT_EQ(c.entry[3], 1) << c.signature;
+        for (size_t i = 0; i < c.numbers.size(); ++i) {
+            EXPECT_EQ(getLe32(c.entry.data(), 4 + 8 * i), c.numbers[i]) << c.signature << i;
+            EXPECT_EQ(iso_bytes::getBe32(c.entry.data(), 8 + 8 * i), c.numbers[i])
+                << c.signature << i;
+        }
+        if (!c.decoded.empty()) {
+            EXPECT_EQ(c.decoded, c.numbers) << c.signature;
+        }
+    }
+}

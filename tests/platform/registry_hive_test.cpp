@@ -5,7 +5,7 @@
 
 #include <boost/filesystem.hpp>
 
-#include "editor/hive_check.h"
+#include "support/hive_check.h"
 #include "support/test_files.h"
 
 namespace fs = boost::filesystem;

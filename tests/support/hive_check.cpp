@@ -1,4 +1,4 @@
-#include "editor/hive_check.h"
+#include "support/hive_check.h"
 
 #include <gtest/gtest.h>
 #include <hivex.h>
