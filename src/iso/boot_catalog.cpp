@@ -207,13 +207,13 @@ uint64_t emulatedImageBytes(const Entry& entry) {
 }
 
 uint64_t hardDiskImageBytes(const uint8_t* mbr) {
-    const rec::DiskMbr decoded = rec::decodeDiskMbr(mbr);
-    if (!decoded.signature) {
+    const rec::Mbr decoded = rec::decodeMbr(mbr);
+    if (!decoded.hasSignature) {
         throw std::runtime_error("the hard disk boot image has no MBR signature");
     }
     uint64_t end = 0;
     int partitions = 0;
-    for (const rec::DiskPartition& partition : decoded.partitions) {
+    for (const rec::MbrPartition& partition : decoded.partitions) {
         if (partition.type == 0 || partition.sectorCount == 0) {
             continue;
         }

@@ -39,7 +39,7 @@ uint64_t ISOBootImageReader::bootImageBytes(ImageSource& source,
         // Media types above 4 are not El Torito's; their Sector Count is taken as it is.
         return boot_catalog::emulatedImageBytes(entry);
     }
-    uint8_t mbr[rec::disk_mbr::kSize];
+    uint8_t mbr[rec::kDiskSectorSize];
     source.read(imageOffset, mbr, sizeof mbr);
     return boot_catalog::hardDiskImageBytes(mbr);
 }

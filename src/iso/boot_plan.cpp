@@ -163,8 +163,8 @@ Plan makePlan(ImageSource& image, const DirectoryNode* rootList, uint32_t blockS
                     "and has no size of its own",
                     entry.sectorCount);
                 if (entry.mediaType == rec::boot_media::kHardDisk &&
-                    image.contains(offset, rec::disk_mbr::kSize)) {
-                    uint8_t mbr[rec::disk_mbr::kSize];
+                    image.contains(offset, rec::kDiskSectorSize)) {
+                    uint8_t mbr[rec::kDiskSectorSize];
                     image.read(offset, mbr, sizeof mbr);
                     try {
                         size = boot_catalog::hardDiskImageBytes(mbr);

@@ -25,7 +25,7 @@ uint64_t byteOffset(uint64_t block, uint32_t blockSize) {
     return block * blockSize;
 }
 
-constexpr uint32_t kPathRecordBufferSize = iso_record::path_record::kMaxLength;
+constexpr uint32_t kMaxPathRecordLength = iso_record::path_record::kMaxLength;
 
 // Runs one writing operation. An exception it throws is written as a line of its own and
 // the operation fails; the step of the emit that called it then adds its own line.
@@ -354,7 +354,7 @@ uint32_t ISOWriter::makePathTableRecord(DirectoryNode* node, uint32_t directoryS
                                         bool bigEndian, uint8_t* recordBuffer) {
     return iso_record::encodePathTableRecord(
         node->identifier, iso_layout::imageExtent(*node, directoryStart, 0),
-        node->placement.parentNumber, bigEndian, recordBuffer, kPathRecordBufferSize);
+        node->placement.parentNumber, bigEndian, recordBuffer, kMaxPathRecordLength);
 }
 
 uint32_t ISOWriter::writeTypeLPathTable(DirectoryNode* rootList, uint32_t tableBlock,
@@ -371,14 +371,13 @@ uint32_t ISOWriter::writePathTable(DirectoryNode* rootList, uint32_t tableBlock,
                                    uint32_t directoryStart, bool bigEndian, ImageSink& out) {
     uint64_t written = 0;
     const bool complete = writeOrReport([&] {
-        constexpr size_t kFlushSize = iso_limits::kPathTableWriteSize;
         std::vector<uint8_t> pending;
-        pending.reserve(kFlushSize + kPathRecordBufferSize);
+        pending.reserve(iso_limits::kPathTableWriteSize + kMaxPathRecordLength);
         uint64_t offset = byteOffset(tableBlock, kWriteBlockSize);
-        uint8_t record[kPathRecordBufferSize];
+        uint8_t record[kMaxPathRecordLength];
         auto add = [&](uint32_t length) {
             pending.insert(pending.end(), record, record + length);
-            if (pending.size() >= kFlushSize) {
+            if (pending.size() >= iso_limits::kPathTableWriteSize) {
                 out.writeAt(offset, pending.data(), pending.size());
                 offset += pending.size();
                 written += pending.size();

@@ -289,20 +289,6 @@ SectionExtension decodeSectionExtension(const uint8_t* bytes) {
     return extension;
 }
 
-DiskMbr decodeDiskMbr(const uint8_t* bytes) {
-    DiskMbr mbr;
-    mbr.signature = bytes[disk_mbr::kSignature] == disk_mbr::kSignature55 &&
-                    bytes[disk_mbr::kSignature + 1] == disk_mbr::kSignatureAA;
-    for (size_t i = 0; i < disk_mbr::kPartitionEntries; ++i) {
-        const uint8_t* entry =
-            bytes + disk_mbr::kPartitionTable + i * disk_mbr::kPartitionEntrySize;
-        mbr.partitions[i].type = entry[disk_mbr::kPartitionType];
-        mbr.partitions[i].startLba = getLe32(entry, disk_mbr::kStartLba);
-        mbr.partitions[i].sectorCount = getLe32(entry, disk_mbr::kSectorCount);
-    }
-    return mbr;
-}
-
 BootInfoTableFields decodeBootInfoTable(const uint8_t* loader) {
     BootInfoTableFields table;
     table.primaryDescriptorBlock = getLe32(loader, boot_info_table::kPrimaryDescriptorBlock);

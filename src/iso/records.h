@@ -418,37 +418,6 @@ struct SectionExtension {
 
 SectionExtension decodeSectionExtension(const uint8_t* bytes);
 
-// The master boot record a hard disk emulation image starts with: its signature and its
-// four primary partition entries.
-namespace disk_mbr {
-constexpr size_t kSize = 512;
-constexpr size_t kPartitionTable = 446;
-constexpr size_t kPartitionEntrySize = 16;
-constexpr size_t kPartitionEntries = 4;
-constexpr size_t kPartitionType = 4;  // 0: the entry is unused
-constexpr size_t kStartLba = 8;       // little-endian 32
-constexpr size_t kSectorCount = 12;   // little-endian 32
-constexpr size_t kSignature = 510;    // 0x55 0xAA
-constexpr uint8_t kSignature55 = 0x55;
-constexpr uint8_t kSignatureAA = 0xAA;
-static_assert(kPartitionTable + kPartitionEntries * kPartitionEntrySize == kSignature,
-              "MBR layout");
-}  // namespace disk_mbr
-
-struct DiskPartition {
-    uint8_t type = 0;
-    uint32_t startLba = 0;
-    uint32_t sectorCount = 0;
-};
-
-struct DiskMbr {
-    bool signature = false;
-    std::array<DiskPartition, disk_mbr::kPartitionEntries> partitions{};
-};
-
-// Decodes the disk_mbr::kSize bytes of an MBR.
-DiskMbr decodeDiskMbr(const uint8_t* bytes);
-
 // Boot info table: what isolinux and GRUB carry from byte 8 of their no-emulation
 // loader, and GRUB's second pointer to its own block further on.
 namespace boot_info_table {

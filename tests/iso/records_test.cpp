@@ -450,22 +450,3 @@ TEST(BootInfoTable, FieldsLieAtTheirOffsetsAndTheChecksumCountsPartialWordsWithZ
     EXPECT_EQ(loader[2548], 0x88);
     EXPECT_EQ(loader[2556], 0);
 }
-
-TEST(DiskMbr, SignatureAndPartitionEntriesAreDecoded) {
-    uint8_t mbr[512] = {};
-    const DiskMbr blank = decodeDiskMbr(mbr);
-    EXPECT_FALSE(blank.signature);
-    mbr[510] = 0x55;
-    mbr[511] = 0xAA;
-    mbr[446 + 16 + 4] = 0x0C;
-    iso_bytes::putLe32(mbr, 446 + 16 + 8, 63);
-    iso_bytes::putLe32(mbr, 446 + 16 + 12, 2880);
-    const DiskMbr decoded = decodeDiskMbr(mbr);
-    EXPECT_TRUE(decoded.signature);
-    EXPECT_EQ(decoded.partitions[0].type, 0);
-    EXPECT_EQ(decoded.partitions[1].type, 0x0C);
-    EXPECT_EQ(decoded.partitions[1].startLba, 63u);
-    EXPECT_EQ(decoded.partitions[1].sectorCount, 2880u);
-    mbr[511] = 0xAB;
-    EXPECT_FALSE(decodeDiskMbr(mbr).signature);
-}
