@@ -1,16 +1,13 @@
 #include "iso/boot_catalog.h"
 
+#include <cinttypes>
 #include <cstring>
 #include <stdexcept>
 
-#include "iso/byte_order.h"
+#include "base/console_log.h"
 #include "iso/limits.h"
 #include "iso/records.h"
 
-using iso_bytes::getLe16;
-using iso_bytes::getLe32;
-using iso_bytes::putLe16;
-using iso_bytes::putLe32;
 namespace rec = iso_record;
 
 namespace boot_catalog {
@@ -26,20 +23,27 @@ EntryBytes entryAt(const uint8_t* bytes, size_t offset) {
 }
 
 Entry decodeEntry(const EntryBytes& bytes, uint8_t platformId) {
+    const rec::InitialEntry fields = rec::decodeInitialEntryFields(bytes.data());
     Entry entry;
     entry.bytes = bytes;
     entry.platformId = platformId;
-    entry.bootable = bytes[rec::initial_entry::kBootIndicator] == rec::initial_entry::kBootable;
-    entry.mediaType = bytes[rec::initial_entry::kMediaType] & rec::section_entry::kMediaTypeMask;
-    entry.loadSegment = getLe16(bytes.data(), rec::initial_entry::kLoadSegment);
-    entry.systemType = bytes[rec::initial_entry::kSystemType];
-    entry.sectorCount = getLe16(bytes.data(), rec::initial_entry::kSectorCount);
-    entry.loadRba = getLe32(bytes.data(), rec::initial_entry::kLoadRba);
+    entry.bootable = fields.bootable();
+    entry.mediaType = fields.emulation();
+    entry.loadSegment = fields.loadSegment;
+    entry.systemType = fields.systemType;
+    entry.sectorCount = fields.sectorCount;
+    entry.loadRba = fields.loadRba;
     return entry;
 }
 
-bool isSectionHeader(uint8_t indicator) {
-    return indicator == rec::section_header::kMore || indicator == rec::section_header::kFinal;
+// A section entry is bootable or not; any other indicator is no entry.
+void checkSectionEntry(const rec::InitialEntry& entry, size_t offset) {
+    if (!entry.bootable() && entry.bootIndicator != rec::section_entry::kNotBootable) {
+        throw std::runtime_error(
+            formatText("the entry at byte %zu of the catalog is not a section "
+                       "entry (indicator %u)",
+                       offset, entry.bootIndicator));
+    }
 }
 
 // The sections from byte `offset` on; throws std::runtime_error saying why they are not
@@ -48,54 +52,49 @@ std::vector<Section> decodeSections(const uint8_t* bytes, size_t size, size_t of
     std::vector<Section> sections;
     auto need = [&](const char* what) {
         if (offset + kEntrySize > size) {
-            throw std::runtime_error(std::string(what) + " at byte " + std::to_string(offset) +
-                                     " of the catalog would run past its block (" +
-                                     std::to_string(size) + " bytes)");
+            throw std::runtime_error(
+                formatText("%s at byte %zu of the catalog would run past its "
+                           "block (%zu bytes)",
+                           what, offset, size));
         }
     };
     for (;;) {
         need("a section header");
-        const uint8_t indicator = bytes[offset + rec::section_header::kIndicator];
-        if (!isSectionHeader(indicator)) {
-            throw std::runtime_error("the entry at byte " + std::to_string(offset) +
-                                     " of the catalog is not a section header (indicator " +
-                                     std::to_string(indicator) +
-                                     "); the catalog has no final section header");
+        const rec::SectionHeader header = rec::decodeSectionHeader(bytes + offset);
+        if (!header.isHeader()) {
+            throw std::runtime_error(
+                formatText("the entry at byte %zu of the catalog is not a "
+                           "section header (indicator %u); the catalog has "
+                           "no final section header",
+                           offset, header.indicator));
         }
         Section section;
         section.header = entryAt(bytes, offset);
-        const uint8_t platform = bytes[offset + rec::section_header::kPlatformId];
-        const uint16_t count = getLe16(bytes, offset + rec::section_header::kEntryCount);
         offset += kEntrySize;
-        for (uint16_t i = 0; i < count; ++i) {
+        for (uint16_t i = 0; i < header.entryCount; ++i) {
             need("a section entry");
-            const uint8_t boot = bytes[offset + rec::initial_entry::kBootIndicator];
-            if (boot != rec::initial_entry::kBootable && boot != rec::section_entry::kNotBootable) {
-                throw std::runtime_error("the entry at byte " + std::to_string(offset) +
-                                         " of the catalog is not a section entry (indicator " +
-                                         std::to_string(boot) + ")");
-            }
-            Entry entry = decodeEntry(entryAt(bytes, offset), platform);
-            bool extensionFollows = (bytes[offset + rec::initial_entry::kMediaType] &
-                                     rec::section_entry::kExtensionFollows) != 0;
+            const rec::InitialEntry fields = rec::decodeInitialEntryFields(bytes + offset);
+            checkSectionEntry(fields, offset);
+            Entry entry = decodeEntry(entryAt(bytes, offset), header.platformId);
+            bool extensionFollows = fields.extensionFollows();
             offset += kEntrySize;
             while (extensionFollows) {
                 need("a section entry extension");
-                if (bytes[offset + rec::section_extension::kIndicator] !=
-                    rec::section_extension::kExtension) {
-                    throw std::runtime_error("the entry at byte " + std::to_string(offset) +
-                                             " of the catalog is not the extension its entry "
-                                             "announces");
+                const rec::SectionExtension extension = rec::decodeSectionExtension(bytes + offset);
+                if (!extension.isExtension()) {
+                    throw std::runtime_error(
+                        formatText("the entry at byte %zu of the catalog is "
+                                   "not the extension its entry announces",
+                                   offset));
                 }
                 entry.extensions.push_back(entryAt(bytes, offset));
-                extensionFollows = (bytes[offset + rec::section_extension::kFlags] &
-                                    rec::section_extension::kAnotherFollows) != 0;
+                extensionFollows = extension.anotherFollows();
                 offset += kEntrySize;
             }
             section.entries.push_back(std::move(entry));
         }
         sections.push_back(std::move(section));
-        if (indicator == rec::section_header::kFinal) {
+        if (header.isFinal()) {
             return sections;
         }
     }
@@ -116,21 +115,23 @@ std::vector<const Entry*> Catalog::entries() const {
 Catalog decode(const uint8_t* bytes, size_t size, uint64_t at) {
     if (size < 2 * kEntrySize) {
         throw rec::RecordError(rec::RecordError::Kind::notThisRecord,
-                               "boot catalog at byte " + std::to_string(at) + " holds " +
-                                   std::to_string(size) + " bytes, fewer than its two entries");
+                               formatText("boot catalog at byte %" PRIu64
+                                          " holds %zu bytes, fewer than its two entries",
+                                          at, size));
     }
     if (size > iso_limits::kMaxBootCatalogBytes) {
         size = iso_limits::kMaxBootCatalogBytes;
     }
     Catalog catalog;
-    const rec::ValidationEntry validation = rec::decodeValidationEntry(bytes, at);
-    rec::decodeInitialEntry(bytes + kEntrySize, at + kEntrySize);
+    const rec::ValidationEntry validation = rec::decodeValidationEntryFields(bytes);
+    rec::checkValidationEntry(validation, at);
+    rec::checkInitialEntry(rec::decodeInitialEntryFields(bytes + kEntrySize), at + kEntrySize);
     catalog.validation = entryAt(bytes, 0);
     catalog.initial = decodeEntry(entryAt(bytes, kEntrySize), validation.platformId);
 
     const size_t first = 2 * kEntrySize;
     // Without a section header after it, the initial entry is the whole catalog.
-    if (first + kEntrySize > size || !isSectionHeader(bytes[first])) {
+    if (first + kEntrySize > size || !rec::decodeSectionHeader(bytes + first).isHeader()) {
         return catalog;
     }
     try {
@@ -144,8 +145,7 @@ Catalog decode(const uint8_t* bytes, size_t size, uint64_t at) {
 void setImage(Entry& entry, uint32_t loadRba, uint16_t sectorCount) {
     entry.loadRba = loadRba;
     entry.sectorCount = sectorCount;
-    putLe32(entry.bytes.data(), rec::initial_entry::kLoadRba, loadRba);
-    putLe16(entry.bytes.data(), rec::initial_entry::kSectorCount, sectorCount);
+    rec::encodeEntryImage(entry.bytes.data(), loadRba, sectorCount);
 }
 
 std::vector<uint8_t> encode(const Catalog& catalog) {
@@ -163,10 +163,8 @@ std::vector<uint8_t> encode(const Catalog& catalog) {
     }
     for (size_t i = 0; i < kept.size(); ++i) {
         EntryBytes header = kept[i]->header;
-        header[rec::section_header::kIndicator] =
-            i + 1 == kept.size() ? rec::section_header::kFinal : rec::section_header::kMore;
-        putLe16(header.data(), rec::section_header::kEntryCount,
-                static_cast<uint16_t>(kept[i]->entries.size()));
+        rec::encodeSectionHeaderCount(header.data(), i + 1 == kept.size(),
+                                      static_cast<uint16_t>(kept[i]->entries.size()));
         add(header);
         for (const Entry& entry : kept[i]->entries) {
             add(entry.bytes);
@@ -189,7 +187,7 @@ std::string platformName(uint8_t platformId) {
         case 0xEF:
             return "UEFI";
         default:
-            return "platform " + std::to_string(platformId);
+            return formatText("platform %u", platformId);
     }
 }
 
@@ -209,26 +207,23 @@ uint64_t emulatedImageBytes(const Entry& entry) {
 }
 
 uint64_t hardDiskImageBytes(const uint8_t* mbr) {
-    constexpr size_t kPartitionTable = 446;
-    constexpr size_t kPartitionEntrySize = 16;
-    if (mbr[510] != 0x55 || mbr[511] != 0xAA) {
+    const rec::Mbr decoded = rec::decodeMbr(mbr);
+    if (!decoded.hasSignature) {
         throw std::runtime_error("the hard disk boot image has no MBR signature");
     }
     uint64_t end = 0;
     int partitions = 0;
-    for (size_t i = 0; i < 4; ++i) {
-        const uint8_t* entry = mbr + kPartitionTable + i * kPartitionEntrySize;
-        const uint32_t start = getLe32(entry, 8);
-        const uint32_t sectors = getLe32(entry, 12);
-        if (entry[4] == 0 || sectors == 0) {
+    for (const rec::MbrPartition& partition : decoded.partitions) {
+        if (partition.type == 0 || partition.sectorCount == 0) {
             continue;
         }
         ++partitions;
-        end = (uint64_t{start} + sectors) * iso_limits::kVirtualSectorSize;
+        end =
+            (uint64_t{partition.startLba} + partition.sectorCount) * iso_limits::kVirtualSectorSize;
     }
     if (partitions != 1) {
-        throw std::runtime_error("the MBR of the hard disk boot image holds " +
-                                 std::to_string(partitions) + " partitions, not one");
+        throw std::runtime_error(formatText(
+            "the MBR of the hard disk boot image holds %d partitions, not one", partitions));
     }
     return end;
 }

@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "iso/records.h"
+
 namespace boot_catalog {
 
-using EntryBytes = std::array<uint8_t, 32>;
+using EntryBytes = std::array<uint8_t, iso_record::kCatalogEntrySize>;
 
 // One bootable (or not bootable) image the catalog names.
 struct Entry {

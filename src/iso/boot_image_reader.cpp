@@ -2,18 +2,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
 
-#include "iso/byte_order.h"
+#include "base/console_log.h"
 #include "iso/image_console.h"
 #include "iso/limits.h"
 #include "iso/records.h"
 #include "platform/local_file.h"
 
-using iso_bytes::getLe16;
-using iso_bytes::getLe32;
 namespace rec = iso_record;
 
 ISOBootImageReader::ISOBootImageReader(const std::string& imageFile)
@@ -30,16 +29,17 @@ void ISOBootImageReader::releaseBuffers() {
     catalog_ = boot_catalog::Catalog();
 }
 
-uint64_t ISOBootImageReader::bootImageBytes(ImageSource& source, const uint8_t* initialEntry,
+uint64_t ISOBootImageReader::bootImageBytes(ImageSource& source,
+                                            const rec::InitialEntry& initialEntry,
                                             uint64_t imageOffset) {
     boot_catalog::Entry entry;
-    entry.mediaType = initialEntry[rec::initial_entry::kMediaType];
-    entry.sectorCount = getLe16(initialEntry, rec::initial_entry::kSectorCount);
+    entry.mediaType = initialEntry.mediaType;
+    entry.sectorCount = initialEntry.sectorCount;
     if (entry.mediaType != rec::boot_media::kHardDisk) {
         // Media types above 4 are not El Torito's; their Sector Count is taken as it is.
         return boot_catalog::emulatedImageBytes(entry);
     }
-    uint8_t mbr[iso_limits::kVirtualSectorSize];
+    uint8_t mbr[rec::kDiskSectorSize];
     source.read(imageOffset, mbr, sizeof mbr);
     return boot_catalog::hardDiskImageBytes(mbr);
 }
@@ -55,9 +55,9 @@ int ISOBootImageReader::LoadBootImage() {
 
         // The catalog and the boot image are read where the records point before the
         // records are checked: a pointer past the end of the image fails as a read.
+        const rec::BootRecord bootRecord = rec::decodeBootRecordFields(record);
         const uint64_t catalogOffset =
-            static_cast<uint64_t>(getLe32(record, rec::boot_record::kCatalogPointer)) *
-            logicalBlockSize;
+            static_cast<uint64_t>(bootRecord.catalogBlock) * logicalBlockSize;
         // The two first entries must be there; the rest of the catalog's block is read as
         // far as the image goes.
         std::vector<uint8_t> entries(2 * rec::kCatalogEntrySize);
@@ -74,20 +74,17 @@ int ISOBootImageReader::LoadBootImage() {
                              entries.data() + 2 * rec::kCatalogEntrySize, rest);
             }
         }
-        const uint8_t* initialBytes = entries.data() + rec::kCatalogEntrySize;
-
-        const uint16_t count = getLe16(initialBytes, rec::initial_entry::kSectorCount);
-        const uint32_t loadRba = getLe32(initialBytes, rec::initial_entry::kLoadRba);
-        const uint64_t imageOffset = static_cast<uint64_t>(loadRba) * logicalBlockSize;
-        const uint64_t imageBytes = bootImageBytes(*source, initialBytes, imageOffset);
+        const rec::InitialEntry initial =
+            rec::decodeInitialEntryFields(entries.data() + rec::kCatalogEntrySize);
+        const uint64_t imageOffset = static_cast<uint64_t>(initial.loadRba) * logicalBlockSize;
+        const uint64_t imageBytes = bootImageBytes(*source, initial, imageOffset);
         // Checked before allocating, so a garbage count never allocates more than the
         // file holds.
         if (!source->contains(imageOffset, imageBytes)) {
-            throw std::runtime_error(
-                "boot image of " + std::to_string(count) + " sectors (" +
-                std::to_string(imageBytes) + " bytes) at Load RBA " + std::to_string(loadRba) +
-                " (byte " + std::to_string(imageOffset) + ") runs past the end of the image (" +
-                std::to_string(source->size()) + " bytes)");
+            throw std::runtime_error(formatText(
+                "boot image of %u sectors (%" PRIu64 " bytes) at Load RBA %u (byte %" PRIu64
+                ") runs past the end of the image (%" PRIu64 " bytes)",
+                initial.sectorCount, imageBytes, initial.loadRba, imageOffset, source->size()));
         }
         std::unique_ptr<uint8_t[]> image =
             std::make_unique<uint8_t[]>(static_cast<size_t>(imageBytes));
@@ -95,7 +92,7 @@ int ISOBootImageReader::LoadBootImage() {
 
         // A record that is not what it should be makes the image an invalid boot CD.
         try {
-            rec::decodeBootRecord(record, iso_limits::kBootRecordOffset);
+            rec::checkBootRecord(bootRecord, iso_limits::kBootRecordOffset);
             catalog_ = boot_catalog::decode(entries.data(), entries.size(), catalogOffset);
         } catch (const rec::RecordError&) {
             printImageLine("load boot image failed - invalid boot CD");
@@ -126,9 +123,9 @@ int ISOBootImageReader::ExtractBootImage(const std::string& path) {
         }
         const file_io::Transfer put = file_io::writeAll(out.fd(), bootImage.get(), bootImageSize);
         if (put.done < bootImageSize) {
-            throw std::runtime_error(
-                "writing " + std::to_string(bootImageSize) + " bytes to " + path +
-                " failed: " + std::strerror(put.failed() ? put.error : ENOSPC));
+            throw std::runtime_error(formatText("writing %" PRIu64 " bytes to %s failed: %s",
+                                                bootImageSize, path.c_str(),
+                                                std::strerror(put.failed() ? put.error : ENOSPC)));
         }
         if (!out.close()) {
             throw std::runtime_error("writing " + path + " failed: " + std::strerror(errno));

@@ -32,7 +32,8 @@ class ISOBootImageReader : public ISOManipulator {
   private:
     void releaseBuffers();
     // Bytes of the default boot image, from its entry's media type.
-    static uint64_t bootImageBytes(ImageSource& source, const uint8_t* initialEntry,
+    static uint64_t bootImageBytes(ImageSource& source,
+                                   const iso_record::InitialEntry& initialEntry,
                                    uint64_t imageOffset);
 
     std::string imagePath;

@@ -3,17 +3,14 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "iso/byte_order.h"
+#include "base/console_log.h"
 #include "iso/directory_node.h"
 #include "iso/image_source.h"
 #include "iso/limits.h"
 #include "iso/records.h"
 
-using iso_bytes::getLe32;
-using iso_bytes::getLe64;
-using iso_bytes::putLe32;
-using iso_bytes::putLe64;
 namespace rec = iso_record;
+namespace table_at = iso_record::boot_info_table;
 
 namespace boot_plan {
 
@@ -48,9 +45,18 @@ const DirectoryNode* fileAt(const DirectoryNode* list, uint64_t offset, uint32_t
 }
 
 std::string entryName(const boot_catalog::Entry& entry, size_t section, size_t index) {
-    return "boot catalog entry " + std::to_string(index + 1) + " of section " +
-           std::to_string(section + 1) + " (" + boot_catalog::platformName(entry.platformId) +
-           ", Load RBA " + std::to_string(entry.loadRba) + ")";
+    return formatText("boot catalog entry %zu of section %zu (%s, Load RBA %u)", index + 1,
+                      section + 1, boot_catalog::platformName(entry.platformId).c_str(),
+                      entry.loadRba);
+}
+
+// A table isolinux or GRUB would have filled in for the loader at `loadRba`: the primary
+// volume descriptor's block, the loader's own block, and a length of at least one block
+// that a checksum can be read over.
+bool isFilledIn(const rec::BootInfoTableFields& table, uint32_t loadRba) {
+    return table.primaryDescriptorBlock == iso_limits::kPrimaryDescriptorBlock &&
+           table.fileLba == loadRba && table.fileLength >= kCdBlock &&
+           table.fileLength <= iso_limits::kMaxBootInfoTableLength;
 }
 
 }  // namespace
@@ -58,49 +64,43 @@ std::string entryName(const boot_catalog::Entry& entry, size_t section, size_t i
 BootInfoTable findBootInfoTable(ImageSource& image, uint32_t loadRba) {
     BootInfoTable table;
     const uint64_t start = uint64_t{loadRba} * kCdBlock;
-    uint8_t head[kTableChecksummedFrom];
+    uint8_t head[table_at::kChecksummedFrom];
     if (!image.contains(start, sizeof head)) {
         return table;
     }
     image.read(start, head, sizeof head);
-    const uint32_t descriptorBlock = getLe32(head, kTableOffset);
-    const uint32_t fileLba = getLe32(head, kTableFileLba);
-    const uint32_t length = getLe32(head, kTableLength);
-    if (descriptorBlock != iso_limits::kPrimaryDescriptorBlock || fileLba != loadRba ||
-        length < kCdBlock || length > iso_limits::kMaxBootInfoTableLength ||
-        !image.contains(start, length)) {
+    const rec::BootInfoTableFields fields = rec::decodeBootInfoTable(head);
+    const uint32_t length = fields.fileLength;
+    if (!isFilledIn(fields, loadRba) || !image.contains(start, length)) {
         return table;
     }
-    // The 32-bit sum of the file's little-endian words from byte 64 to its length; a
-    // last partial word counts with zeros.
+    // The checksum runs from byte kChecksummedFrom to the file's length.
     uint32_t sum = 0;
-    std::vector<uint8_t> piece(64 * 1024);
+    std::vector<uint8_t> piece(iso_limits::kBootInfoTablePieceSize);
     uint64_t grubValue = 0;
     for (uint64_t at = 0; at < length; at += piece.size()) {
         const size_t count = static_cast<size_t>(std::min<uint64_t>(piece.size(), length - at));
         image.read(start + at, piece.data(), count);
-        if (at <= kGrubPointer && kGrubPointer + 8 <= at + count) {
-            grubValue = getLe64(piece.data(), kGrubPointer - at);
+        if (at <= table_at::kGrubPointer &&
+            table_at::kGrubPointer + table_at::kGrubPointerLength <= at + count) {
+            grubValue = rec::decodeGrubPointer(piece.data() + (table_at::kGrubPointer - at));
         }
-        for (size_t i = 0; i < count; i += 4) {
-            if (at + i < kTableChecksummedFrom) {
-                continue;
-            }
-            uint8_t word[4] = {};
-            for (size_t b = 0; b < 4 && i + b < count; ++b) {
-                word[b] = piece[i + b];
-            }
-            sum += getLe32(word, 0);
+        const size_t skipped = at < table_at::kChecksummedFrom
+                                   ? static_cast<size_t>(table_at::kChecksummedFrom - at)
+                                   : 0;
+        if (count > skipped) {
+            sum = rec::addLoaderWords(sum, piece.data() + skipped, count - skipped);
         }
     }
-    if (sum != getLe32(head, kTableChecksum)) {
+    if (sum != fields.checksum) {
         return table;
     }
     table.valid = true;
-    table.fileLba = fileLba;
+    table.fileLba = fields.fileLba;
     table.length = length;
     table.checksum = sum;
-    table.grubPointer = length >= kGrubPointer + 8 && grubValue == grubPointerFor(fileLba);
+    table.grubPointer = length >= table_at::kGrubPointer + table_at::kGrubPointerLength &&
+                        grubValue == grubPointerFor(fields.fileLba);
     return table;
 }
 
@@ -110,9 +110,10 @@ Plan makePlan(ImageSource& image, const DirectoryNode* rootList, uint32_t blockS
     const rec::BootRecord bootRecord = rec::decodeBootRecord(record, iso_limits::kBootRecordOffset);
     const uint64_t catalogOffset = uint64_t{bootRecord.catalogBlock} * kCdBlock;
     if (!image.contains(catalogOffset, 2 * rec::kCatalogEntrySize)) {
-        throw std::runtime_error("the boot catalog at block " +
-                                 std::to_string(bootRecord.catalogBlock) +
-                                 " lies past the end of the image");
+        throw std::runtime_error(
+            formatText("the boot catalog at block %u lies past the end of the "
+                       "image",
+                       bootRecord.catalogBlock));
     }
     const size_t catalogSize = static_cast<size_t>(
         std::min<uint64_t>(iso_limits::kMaxBootCatalogBytes, image.size() - catalogOffset));
@@ -138,9 +139,9 @@ Plan makePlan(ImageSource& image, const DirectoryNode* rootList, uint32_t blockS
                 fileAt(rootList, uint64_t{catalog.initial.loadRba} * kCdBlock, blockSize);
             if (plan.tableFile == nullptr) {
                 plan.notCarried.push_back(
-                    "the boot info table of the boot image: it names block " +
-                    std::to_string(plan.table.fileLba) +
-                    ", where the image holds no file, so the loader will not find itself");
+                    formatText("the boot info table of the boot image: it names block %u, where "
+                               "the image holds no file, so the loader will not find itself",
+                               plan.table.fileLba));
             }
         }
     }
@@ -157,11 +158,13 @@ Plan makePlan(ImageSource& image, const DirectoryNode* rootList, uint32_t blockS
             placed.file = fileAt(rootList, offset, blockSize);
             if (placed.file == nullptr) {
                 uint64_t size = boot_catalog::emulatedImageBytes(entry);
-                std::string why = "its image of Sector Count " + std::to_string(entry.sectorCount) +
-                                  " is no file of the image and has no size of its own";
+                std::string why = formatText(
+                    "its image of Sector Count %u is no file of the image "
+                    "and has no size of its own",
+                    entry.sectorCount);
                 if (entry.mediaType == rec::boot_media::kHardDisk &&
-                    image.contains(offset, iso_limits::kVirtualSectorSize)) {
-                    uint8_t mbr[iso_limits::kVirtualSectorSize];
+                    image.contains(offset, rec::kDiskSectorSize)) {
+                    uint8_t mbr[rec::kDiskSectorSize];
                     image.read(offset, mbr, sizeof mbr);
                     try {
                         size = boot_catalog::hardDiskImageBytes(mbr);
@@ -224,22 +227,21 @@ std::vector<Patch> tablePatches(const Plan& plan, uint64_t bootOffset, uint64_t 
     for (const auto& copy : {std::make_pair(bootOffset, bootImageBytes),
                              std::make_pair(fileOffset, uint64_t{plan.table.length})}) {
         Patch table;
-        table.offset = copy.first + kTableFileLba;
-        table.bytes.resize(8);
-        putLe32(table.bytes.data(), 0, fileBlock);
-        putLe32(table.bytes.data(), 4, plan.table.length);
+        table.offset = copy.first + table_at::kFileLba;
+        table.bytes.resize(table_at::kLocationLength);
+        rec::encodeBootInfoLocation(table.bytes.data(), fileBlock, plan.table.length);
         patches.push_back(table);
         if (plan.table.grubPointer) {
             Patch sum;
-            sum.offset = copy.first + kTableChecksum;
-            sum.bytes.resize(4);
-            putLe32(sum.bytes.data(), 0, checksum);
+            sum.offset = copy.first + table_at::kChecksum;
+            sum.bytes.resize(table_at::kChecksumLength);
+            rec::encodeBootInfoChecksum(sum.bytes.data(), checksum);
             patches.push_back(sum);
-            if (kGrubPointer + 8 <= copy.second) {
+            if (table_at::kGrubPointer + table_at::kGrubPointerLength <= copy.second) {
                 Patch pointer;
-                pointer.offset = copy.first + kGrubPointer;
-                pointer.bytes.resize(8);
-                putLe64(pointer.bytes.data(), 0, newPointer);
+                pointer.offset = copy.first + table_at::kGrubPointer;
+                pointer.bytes.resize(table_at::kGrubPointerLength);
+                rec::encodeGrubPointer(pointer.bytes.data(), newPointer);
                 patches.push_back(pointer);
             }
         }

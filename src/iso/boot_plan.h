@@ -30,13 +30,6 @@ struct BootInfoTable {
     bool grubPointer = false;
 };
 
-constexpr size_t kTableOffset = 8;
-constexpr size_t kTableFileLba = 12;
-constexpr size_t kTableLength = 16;
-constexpr size_t kTableChecksum = 20;
-constexpr size_t kTableChecksummedFrom = 64;
-constexpr size_t kGrubPointer = 2548;
-
 // The table of the boot image at `loadRba` of `image`: valid when the primary volume
 // descriptor block is 16, the file block is `loadRba`, the length is at least one block
 // and lies inside the image, and the checksum holds.

@@ -1,8 +1,8 @@
 #include "iso/dropped_features.h"
 
 #include <algorithm>
-#include <cstring>
 
+#include "base/console_log.h"
 #include "iso/boot_plan.h"
 #include "iso/directory_node.h"
 #include "iso/entry_name.h"
@@ -20,40 +20,34 @@ namespace {
 
 constexpr uint64_t kCdBlock = iso_limits::kDefaultBlockSize;
 constexpr char kLead[] = "the new image will not keep ";
-// Volume descriptors are looked for this far after the primary one: real images have a
-// handful, and a hostile one without a terminator ends the search here.
-constexpr uint32_t kMaxDescriptorBlocks = 64;
-
-bool hasIdentifier(const uint8_t* block, const char* id) {
-    return std::memcmp(block + 1, id, 5) == 0;
-}
 
 void volumeDescriptors(ImageSource& image, std::vector<std::string>& dropped,
                        uint32_t& terminator) {
     uint8_t block[rec::kDescriptorSize];
     terminator = 0;
     for (uint32_t n = iso_limits::kPrimaryDescriptorBlock + 1;
-         n < iso_limits::kPrimaryDescriptorBlock + kMaxDescriptorBlocks; ++n) {
+         n < iso_limits::kPrimaryDescriptorBlock + iso_limits::kMaxDescriptorBlocks; ++n) {
         if (!image.contains(uint64_t{n} * kCdBlock, sizeof block)) {
             return;
         }
         image.read(uint64_t{n} * kCdBlock, block, sizeof block);
-        if (!hasIdentifier(block, "CD001")) {
+        const rec::DescriptorHeader header = rec::decodeDescriptorHeader(block);
+        if (!header.isStandard()) {
             return;
         }
-        const std::string where = " (volume descriptor at block " + std::to_string(n) + ")";
-        switch (block[0]) {
-            case 2:
+        const std::string where = formatText(" (volume descriptor at block %u)", n);
+        switch (header.type) {
+            case rec::descriptor::kSupplementaryType:
                 // The Joliet tree is written anew for the new image.
                 if (!joliet::isJolietDescriptor(block)) {
                     dropped.push_back(std::string(kLead) +
                                       "the old image's supplementary volume descriptor" + where);
                 }
                 break;
-            case 3:
+            case rec::descriptor::kPartitionType:
                 dropped.push_back(std::string(kLead) + "the old image's volume partition" + where);
                 break;
-            case 255:
+            case rec::descriptor::kTerminatorType:
                 terminator = n;
                 return;
             default:
@@ -67,18 +61,23 @@ void udfBridge(ImageSource& image, uint32_t terminator, std::vector<std::string>
         return;
     }
     uint8_t block[rec::kDescriptorSize];
-    for (uint32_t n = terminator + 1; n < terminator + 1 + kMaxDescriptorBlocks; ++n) {
+    for (uint32_t n = terminator + 1; n < terminator + 1 + iso_limits::kMaxDescriptorBlocks; ++n) {
         if (!image.contains(uint64_t{n} * kCdBlock, sizeof block)) {
             return;
         }
         image.read(uint64_t{n} * kCdBlock, block, sizeof block);
-        if (hasIdentifier(block, "NSR02") || hasIdentifier(block, "NSR03")) {
-            dropped.push_back(std::string(kLead) + "the UDF file system of the old image (UDF " +
-                              "bridge, descriptor at block " + std::to_string(n) + ")");
+        const rec::DescriptorHeader header = rec::decodeDescriptorHeader(block);
+        if (header.hasIdentifier(rec::udf_recognition::kNsr02) ||
+            header.hasIdentifier(rec::udf_recognition::kNsr03)) {
+            dropped.push_back(
+                formatText("%sthe UDF file system of the old image (UDF bridge, "
+                           "descriptor at block %u)",
+                           kLead, n));
             return;
         }
-        if (!hasIdentifier(block, "BEA01") && !hasIdentifier(block, "TEA01") &&
-            !hasIdentifier(block, "BOOT2") && !hasIdentifier(block, "CD001")) {
+        if (!header.hasIdentifier(rec::udf_recognition::kBeginArea) &&
+            !header.hasIdentifier(rec::udf_recognition::kTerminateArea) &&
+            !header.hasIdentifier(rec::udf_recognition::kBoot) && !header.isStandard()) {
             return;
         }
     }

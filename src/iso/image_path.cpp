@@ -1,8 +1,10 @@
 #include "iso/image_path.h"
 
 #include <boost/filesystem/path.hpp>
+#include <cinttypes>
 #include <stdexcept>
 
+#include "base/console_log.h"
 #include "iso/limits.h"
 
 namespace {
@@ -59,9 +61,9 @@ void requireLocalEntryName(const std::string& identifier, const std::string& loc
 
 void requireLocalFileSize(const std::string& localPath, uint64_t size) {
     if (size > iso_limits::kMaxFileSize) {
-        throw std::length_error("local file " + localPath + " is " + std::to_string(size) +
-                                " bytes; an image file holds at most " +
-                                std::to_string(iso_limits::kMaxFileSize));
+        throw std::length_error(formatText("local file %s is %" PRIu64
+                                           " bytes; an image file holds at most %" PRIu64,
+                                           localPath.c_str(), size, iso_limits::kMaxFileSize));
     }
 }
 

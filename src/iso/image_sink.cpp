@@ -1,9 +1,11 @@
 #include "iso/image_sink.h"
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstring>
 #include <stdexcept>
 
+#include "base/console_log.h"
 #include "iso/image_source.h"
 #include "iso/limits.h"
 #include "platform/interrupt.h"
@@ -23,9 +25,10 @@ uint8_t* MemoryImageSink::reserve(uint64_t offset, uint64_t size) {
         throw std::runtime_error("the image in memory is closed");
     }
     if (offset > limit_ || size > limit_ - offset) {
-        throw std::runtime_error("writing " + std::to_string(size) + " bytes at byte " +
-                                 std::to_string(offset) + " of the image in memory failed: it " +
-                                 "holds at most " + std::to_string(limit_) + " bytes");
+        throw std::runtime_error(formatText("writing %zu bytes at byte %" PRIu64
+                                            " of the image in memory failed: it holds at most "
+                                            "%" PRIu64 " bytes",
+                                            size, offset, limit_));
     }
     if (offset + size > bytes_.size()) {
         bytes_.resize(static_cast<size_t>(offset + size));
@@ -62,10 +65,9 @@ void MemoryImageSink::copyFrom(const CopySource& source, uint64_t sourceOffset, 
             const uint64_t at = sourceOffset + done;
             const file_io::Transfer got = file_io::readAt(file.fd(), at, target + done, want);
             if (got.failed()) {
-                throw std::runtime_error("reading " + std::to_string(want - got.done) +
-                                         " bytes at byte " + std::to_string(at + got.done) +
-                                         " of " + source.name +
-                                         " failed: " + std::strerror(got.error));
+                throw std::runtime_error(formatText(
+                    "reading %zu bytes at byte %" PRIu64 " of %s failed: %s", want - got.done,
+                    at + got.done, source.name.c_str(), std::strerror(got.error)));
             }
             if (got.done < want) {
                 throw std::runtime_error(

@@ -1,12 +1,16 @@
 #include "iso/image_source.h"
 
+#include <cinttypes>
 #include <cstring>
 #include <stdexcept>
 
+#include "base/console_log.h"
+
 std::string shortReadText(const std::string& image, uint64_t offset, size_t count,
                           uint64_t imageSize) {
-    return "reading " + std::to_string(count) + " bytes at byte " + std::to_string(offset) +
-           " of image " + image + " failed: the image has " + std::to_string(imageSize) + " bytes";
+    return formatText("reading %zu bytes at byte %" PRIu64
+                      " of image %s failed: the image has %" PRIu64 " bytes",
+                      count, offset, image.c_str(), imageSize);
 }
 
 FileImageSource::FileImageSource(const std::string& path)
@@ -18,9 +22,9 @@ void FileImageSource::read(uint64_t offset, void* buffer, size_t count) {
     }
     const file_io::Transfer got = file_io::readAt(file_.fd(), offset, buffer, count);
     if (got.failed()) {
-        throw std::runtime_error("reading image " + path_ + " at byte " +
-                                 std::to_string(offset + got.done) +
-                                 " failed: " + std::strerror(got.error));
+        throw std::runtime_error(formatText("reading image %s at byte %" PRIu64 " failed: %s",
+                                            path_.c_str(), offset + got.done,
+                                            std::strerror(got.error)));
     }
     if (got.done < count) {
         throw std::runtime_error(shortReadText(path_, offset + got.done, count - got.done, size_));

@@ -1,7 +1,6 @@
 #include "iso/iso_dates.h"
 
-#include <cstdio>
-#include <cstring>
+#include "iso/records.h"
 
 namespace {
 
@@ -29,16 +28,27 @@ int8_t gmtOffsetQuarterHours(const std::tm& local, const std::tm& gmt) {
     return static_cast<int8_t>(hours * 4);
 }
 
-void makeVolumeDate(uint8_t* date, std::time_t now) {
+namespace {
+
+iso_record::DateFields localDate(std::time_t now) {
     std::tm local{};
     std::tm gmt{};
     brokenDownTimes(now, local, gmt);
-    char digits[64];
-    std::snprintf(digits, sizeof digits, "%04d%02d%02d%02d%02d%02d00",
-                  (local.tm_year + 1900) % 10000, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                  local.tm_min, local.tm_sec);
-    std::memcpy(date, digits, 16);
-    date[16] = static_cast<uint8_t>(gmtOffsetQuarterHours(local, gmt));
+    iso_record::DateFields date;
+    date.yearsSince1900 = local.tm_year;
+    date.month = local.tm_mon + 1;
+    date.day = local.tm_mday;
+    date.hour = local.tm_hour;
+    date.minute = local.tm_min;
+    date.second = local.tm_sec;
+    date.gmtOffset = gmtOffsetQuarterHours(local, gmt);
+    return date;
+}
+
+}  // namespace
+
+void makeVolumeDate(uint8_t* date, std::time_t now) {
+    iso_record::encodeVolumeDate(localDate(now), date);
 }
 
 void makeVolumeDate(uint8_t* date) {
@@ -46,16 +56,7 @@ void makeVolumeDate(uint8_t* date) {
 }
 
 void makeRecordDate(uint8_t* date, std::time_t now) {
-    std::tm local{};
-    std::tm gmt{};
-    brokenDownTimes(now, local, gmt);
-    date[0] = static_cast<uint8_t>(local.tm_year);
-    date[1] = static_cast<uint8_t>(local.tm_mon + 1);
-    date[2] = static_cast<uint8_t>(local.tm_mday);
-    date[3] = static_cast<uint8_t>(local.tm_hour);
-    date[4] = static_cast<uint8_t>(local.tm_min);
-    date[5] = static_cast<uint8_t>(local.tm_sec);
-    date[6] = static_cast<uint8_t>(gmtOffsetQuarterHours(local, gmt));
+    iso_record::encodeRecordDate(localDate(now), date);
 }
 
 void makeRecordDate(uint8_t* date) {

@@ -2,10 +2,12 @@
 #include "iso/image_console.h"
 
 #include <boost/filesystem.hpp>
+#include <cinttypes>
 #include <cstdio>
 #include <ctime>
 #include <stdexcept>
 
+#include "base/console_log.h"
 #include "iso/entry_name.h"
 #include "iso/image_path.h"
 #include "iso/limits.h"
@@ -357,9 +359,10 @@ void ISOModifier::CreateNewPVD(uint32_t volumeSpaceSize, uint32_t pathTableSize,
         old = decodePrimaryDescriptor(bytes, iso_limits::kPrimaryDescriptorOffset);
     } catch (const std::exception& e) {
         printImageLine(std::string("ISOModifier CreateNewPVD exception: ") + e.what());
-        throw std::runtime_error("the primary volume descriptor of " + imagePath +
-                                 " can not be read at byte " +
-                                 std::to_string(iso_limits::kPrimaryDescriptorOffset));
+        throw std::runtime_error(
+            formatText("the primary volume descriptor of %s can not be read "
+                       "at byte %" PRIu64,
+                       imagePath.c_str(), iso_limits::kPrimaryDescriptorOffset));
     }
     fillPrimaryDescriptor(volumeSpaceSize, pathTableSize, typeLPathTable, typeMPathTable,
                           rootRecord, descriptor);

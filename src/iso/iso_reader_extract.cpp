@@ -1,21 +1,21 @@
 // ISOReader: copying files and directory trees out of the image.
 #include <boost/filesystem.hpp>
 #include <cerrno>
+#include <cinttypes>
 #include <cstring>
 #include <stdexcept>
 
+#include "base/console_log.h"
 #include "iso/entry_name.h"
 #include "iso/image_console.h"
 #include "iso/image_path.h"
 #include "iso/iso_reader.h"
+#include "iso/limits.h"
 #include "platform/local_file.h"
 
 namespace fs = boost::filesystem;
 
 namespace {
-
-// Chunk of file data copied at a time, whatever the image's block size.
-constexpr size_t kCopyChunk = 2048;
 
 std::string entryPath(const DirectoryNode& node) {
     return "\\" + printableName(image_path::join(node.path, node.name));
@@ -161,26 +161,28 @@ void ISOReader::copyFileData(const DirectoryNode& node, const std::string& targe
         const uint64_t size = node.isMultiExtent() ? piece.size : node.size;
         const uint64_t start = static_cast<uint64_t>(piece.extent) * logicalBlockSize;
         if (!source->contains(start, size)) {
-            throw std::runtime_error("data of " + entryPath(node) + " (" + std::to_string(size) +
-                                     " bytes at block " + std::to_string(piece.extent) + ", byte " +
-                                     std::to_string(start) + ") runs past the end of the image (" +
-                                     std::to_string(source->size()) + " bytes)");
+            throw std::runtime_error(
+                formatText("data of %s (%" PRIu64 " bytes at block %u, byte %" PRIu64
+                           ") runs past the end of the image (%" PRIu64 " bytes)",
+                           entryPath(node).c_str(), size, piece.extent, start, source->size()));
         }
     }
     OpenFile out = local_file::rewrite(target);
-    uint8_t buffer[kCopyChunk];
+    uint8_t buffer[iso_limits::kExtractPieceSize];
     uint64_t written = 0;
     for (const FileSection& piece : pieces) {
         uint64_t offset = static_cast<uint64_t>(piece.extent) * logicalBlockSize;
         uint64_t remaining = node.isMultiExtent() ? piece.size : node.size;
         while (remaining > 0) {
-            const size_t chunk = remaining < kCopyChunk ? remaining : kCopyChunk;
+            const size_t chunk = remaining < iso_limits::kExtractPieceSize
+                                     ? remaining
+                                     : iso_limits::kExtractPieceSize;
             source->read(offset, buffer, chunk);
             const file_io::Transfer put = file_io::writeAll(out.fd(), buffer, chunk);
             if (put.done < chunk) {
-                throw std::runtime_error("writing " + target + " failed at byte " +
-                                         std::to_string(written + put.done) + ": " +
-                                         std::strerror(put.failed() ? put.error : ENOSPC));
+                throw std::runtime_error(formatText(
+                    "writing %s failed at byte %" PRIu64 ": %s", target.c_str(), written + put.done,
+                    std::strerror(put.failed() ? put.error : ENOSPC)));
             }
             offset += chunk;
             written += chunk;

@@ -1,10 +1,11 @@
 // ISOReader: opening an image, validating its primary volume descriptor and reading its
 // whole directory hierarchy into memory.
 #include <algorithm>
+#include <cinttypes>
 #include <cstring>
 #include <stdexcept>
 
-#include "iso/byte_order.h"
+#include "base/console_log.h"
 #include "iso/dropped_features.h"
 #include "iso/entry_name.h"
 #include "iso/image_console.h"
@@ -14,8 +15,6 @@
 #include "iso/records.h"
 #include "iso/system_use.h"
 
-using iso_bytes::getLe32;
-
 namespace {
 
 // "\" for the root, "\I386\SYSTEM32" below it: how failure texts name a directory.
@@ -24,7 +23,7 @@ std::string shownPath(const std::string& path) {
 }
 
 std::string directoryPlace(const std::string& path, uint32_t extent) {
-    return "directory " + shownPath(path) + " at block " + std::to_string(extent);
+    return formatText("directory %s at block %u", shownPath(path).c_str(), extent);
 }
 
 // Holds the image and the ancestor extents for the time one load runs.
@@ -81,14 +80,15 @@ std::vector<std::string> ISOReader::DroppedFeatures() {
 std::string ISOReader::jolietOnlyText() const {
     // Named up to this many; the rest are counted.
     constexpr size_t kMaxNamed = 8;
-    std::string text = "the new image will not keep " + std::to_string(jolietOnly.size()) +
-                       " entr" + (jolietOnly.size() == 1 ? "y" : "ies") +
-                       " of the old image's Joliet tree that its ISO 9660 tree does not hold: ";
+    std::string text = formatText(
+        "the new image will not keep %zu entr%s of the old image's "
+        "Joliet tree that its ISO 9660 tree does not hold: ",
+        jolietOnly.size(), jolietOnly.size() == 1 ? "y" : "ies");
     for (size_t i = 0; i < jolietOnly.size() && i < kMaxNamed; ++i) {
         text += (i == 0 ? "" : ", ") + printableName(jolietOnly[i]);
     }
     if (jolietOnly.size() > kMaxNamed) {
-        text += " and " + std::to_string(jolietOnly.size() - kMaxNamed) + " more";
+        text += formatText(" and %zu more", jolietOnly.size() - kMaxNamed);
     }
     return text;
 }
@@ -170,9 +170,9 @@ NodeList ISOReader::loadDirectory(uint32_t extent, const std::string& path) {
             directoryBytesLoaded = 0;
         }
         if (iso_limits::exceedsDirectoryDepth(loadingExtents.size())) {
-            throw std::runtime_error(directoryPlace(path, extent) + " lies more than " +
-                                     std::to_string(iso_limits::kMaxDirectoryDepth) +
-                                     " levels below the root");
+            throw std::runtime_error(directoryPlace(path, extent) +
+                                     formatText(" lies more than %u levels below the root",
+                                                iso_limits::kMaxDirectoryDepth));
         }
         if (std::find(loadingExtents.begin(), loadingExtents.end(), extent) !=
             loadingExtents.end()) {
@@ -193,9 +193,10 @@ std::vector<uint8_t> ISOReader::readDirectoryData(ImageSource& source, uint32_t 
     const uint64_t imageSize = source.size();
     const uint64_t start = static_cast<uint64_t>(extent) * logicalBlockSize;
     if (start >= imageSize || imageSize - start < iso_limits::kMinDirectoryRecordLength) {
-        throw std::runtime_error(directoryPlace(path, extent) + " (byte " + std::to_string(start) +
-                                 ") lies past the end of the image (" + std::to_string(imageSize) +
-                                 " bytes)");
+        throw std::runtime_error(directoryPlace(path, extent) +
+                                 formatText(" (byte %" PRIu64
+                                            ") lies past the end of the image (%" PRIu64 " bytes)",
+                                            start, imageSize));
     }
     const size_t firstRead =
         static_cast<size_t>(std::min<uint64_t>(logicalBlockSize, imageSize - start));
@@ -203,22 +204,23 @@ std::vector<uint8_t> ISOReader::readDirectoryData(ImageSource& source, uint32_t 
     source.read(start, data.data(), firstRead);
 
     // The directory's own "." record gives its size.
-    const uint32_t dataLength = getLe32(data.data(), iso_record::dir_record::kDataLength);
+    const uint32_t dataLength = iso_record::directoryDataLength(data.data());
     if (dataLength > imageSize - start) {
-        throw std::runtime_error(directoryPlace(path, extent) + ": data length " +
-                                 std::to_string(dataLength) + " from byte " +
-                                 std::to_string(start) + " runs past the end of the image (" +
-                                 std::to_string(imageSize) + " bytes)");
+        throw std::runtime_error(directoryPlace(path, extent) +
+                                 formatText(": data length %u from byte %" PRIu64
+                                            " runs past the end of the image (%" PRIu64 " bytes)",
+                                            dataLength, start, imageSize));
     }
     // Directories of a sound image occupy separate extents, so together they never
     // exceed the image; more means directories repeat or overlap, which could otherwise
     // multiply the tree without bound.
     directoryBytesLoaded += std::max<uint64_t>(firstRead, dataLength);
     if (directoryBytesLoaded > imageSize) {
-        throw std::runtime_error(directoryPlace(path, extent) + ": the directories read so far (" +
-                                 std::to_string(directoryBytesLoaded) +
-                                 " bytes) exceed the image (" + std::to_string(imageSize) +
-                                 " bytes); directories repeat or overlap");
+        throw std::runtime_error(directoryPlace(path, extent) +
+                                 formatText(": the directories read so far (%" PRIu64
+                                            " bytes) exceed the image (%" PRIu64
+                                            " bytes); directories repeat or overlap",
+                                            directoryBytesLoaded, imageSize));
     }
     if (dataLength > firstRead) {
         data.resize(dataLength);
@@ -257,6 +259,11 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
                 record.length > used &&
                 system_use::startsWithSusp(data.data() + recordOffset + used, record.length - used);
         }
+        // "directory \DIR at block N: the record at byte M", for failure texts.
+        auto recordPlace = [&]() {
+            return formatText("%s: the record at byte %zu", directoryPlace(path, extent).c_str(),
+                              recordOffset);
+        };
         auto systemUseOf = [&]() {
             const size_t used = iso_record::directoryRecordLength(record.identifierLength);
             if (record.length <= used) {
@@ -264,9 +271,7 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
             }
             return system_use::gather(*loadingSource, data.data() + recordOffset + used,
                                       record.length - used, systemUseIsSusp, logicalBlockSize,
-                                      continuationBytesLoaded,
-                                      directoryPlace(path, extent) + ": the record at byte " +
-                                          std::to_string(recordOffset));
+                                      continuationBytesLoaded, recordPlace());
         };
         const std::string& name = record.name;
         if (record.identifierLength == 0) {
@@ -274,9 +279,7 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         }
         if (continued != nullptr) {
             if (record.special || record.isDirectory() || name != continued->name) {
-                throw std::runtime_error(directoryPlace(path, extent) + ": the record at byte " +
-                                         std::to_string(recordOffset) +
-                                         " does not continue the file \"" +
+                throw std::runtime_error(recordPlace() + " does not continue the file \"" +
                                          printableName(continued->name) +
                                          "\", whose previous record has the Multi-Extent flag");
             }
@@ -297,9 +300,8 @@ NodeList ISOReader::decodeDirectory(const std::vector<uint8_t>& data, uint32_t e
         }
         // Names are valid without their decorations: DEFAULT.;1 is the entry DEFAULT.
         if (!image_path::isValidEntryName(entry_name::undecorated(name))) {
-            throw std::runtime_error(directoryPlace(path, extent) + ": the record at byte " +
-                                     std::to_string(recordOffset) + " names an entry \"" +
-                                     printableName(name) + "\", which is not a valid name");
+            throw std::runtime_error(recordPlace() + " names an entry \"" + printableName(name) +
+                                     "\", which is not a valid name");
         }
         NodeList node(new DirectoryNode);
         node->path = path;

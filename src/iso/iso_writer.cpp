@@ -4,9 +4,11 @@
 #include "iso/image_console.h"
 
 #include <boost/filesystem.hpp>
+#include <cinttypes>
 #include <cstdio>
 #include <string>
 
+#include "base/console_log.h"
 #include "iso/image_output.h"
 #include "iso/joliet_tree.h"
 #include "iso/records.h"
@@ -94,17 +96,18 @@ iso_layout::ImageLayout ISOWriter::planLayout(const std::string& bootImagePath,
     }
     if (uint64_t{layout.volumeSpaceSize} + continuationBlocks > iso_limits::kMaxBlocks) {
         throw iso_layout::LimitError(
-            "the image with its System Use continuation areas would "
-            "have more than " +
-            std::to_string(iso_limits::kMaxBlocks) + " blocks");
+            formatText("the image with its System Use continuation areas "
+                       "would have more than %" PRIu64 " blocks",
+                       iso_limits::kMaxBlocks));
     }
     layout.continuationStart = layout.volumeSpaceSize;
     layout.continuationBlocks = continuationBlocks;
     layout.volumeSpaceSize += continuationBlocks;
     // A carried GPT keeps its backup in the image's last blocks.
     if (uint64_t{layout.volumeSpaceSize} + systemAreaPlan.tailBlocks > iso_limits::kMaxBlocks) {
-        throw iso_layout::LimitError("the image with its backup GPT would have more than " +
-                                     std::to_string(iso_limits::kMaxBlocks) + " blocks");
+        throw iso_layout::LimitError(
+            formatText("the image with its backup GPT would have more than %" PRIu64 " blocks",
+                       iso_limits::kMaxBlocks));
     }
     layout.volumeSpaceSize += systemAreaPlan.tailBlocks;
     return layout;
@@ -134,8 +137,9 @@ uint32_t ISOWriter::placeContinuationAreas() {
         }
     }
     if (blocks > iso_limits::kMaxBlocks) {
-        throw iso_layout::LimitError("the System Use continuation areas take more than " +
-                                     std::to_string(iso_limits::kMaxBlocks) + " blocks");
+        throw iso_layout::LimitError(
+            formatText("the System Use continuation areas take more than %" PRIu64 " blocks",
+                       iso_limits::kMaxBlocks));
     }
     return static_cast<uint32_t>(blocks);
 }

@@ -1,6 +1,7 @@
 // Emitting an image from its layout: descriptors, boot catalog and boot image, path
 // tables, directory records and file data, each at the block the layout gave it.
 #include <boost/filesystem.hpp>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/console_log.h"
 #include "iso/image_console.h"
 #include "iso/image_sink.h"
 #include "iso/iso_dates.h"
@@ -23,7 +25,7 @@ uint64_t byteOffset(uint64_t block, uint32_t blockSize) {
     return block * blockSize;
 }
 
-constexpr uint32_t kPathRecordBufferSize = iso_record::path_record::kFixedPartSize + 512;
+constexpr uint32_t kMaxPathRecordLength = iso_record::path_record::kMaxLength;
 
 // Runs one writing operation. An exception it throws is written as a line of its own and
 // the operation fails; the step of the emit that called it then adds its own line.
@@ -261,7 +263,7 @@ void ISOWriter::writeSystemUse(const DirectoryNode& node, uint8_t* record, Image
     if (node.systemUse.empty()) {
         return;
     }
-    const size_t base = record[iso_record::dir_record::kLength];
+    const size_t base = iso_record::decodeDirectoryRecordLength(record);
     // Links of relocated directories name the directories' new blocks.
     system_use::Split split = system_use::split(
         system_use::withDirectoryLinks(node.systemUse,
@@ -274,11 +276,10 @@ void ISOWriter::writeSystemUse(const DirectoryNode& node, uint8_t* record, Image
     system_use::encode(split, first, base, record + base);
     const size_t length = base + system_use::fieldLength(split, base);
     if (length != node.placement.recordLength) {
-        throw std::logic_error("the record of " + node.name + " is " + std::to_string(length) +
-                               " bytes, laid out as " +
-                               std::to_string(node.placement.recordLength));
+        throw std::logic_error(formatText("the record of %s is %zu bytes, laid out as %u",
+                                          node.name.c_str(), length, node.placement.recordLength));
     }
-    record[iso_record::dir_record::kLength] = static_cast<uint8_t>(length);
+    iso_record::encodeDirectoryRecordLength(record, static_cast<uint8_t>(length));
     for (size_t i = 0; i < split.areas.size(); ++i) {
         out.writeAt(byteOffset(uint64_t{first} + i, kWriteBlockSize), split.areas[i].data(),
                     split.areas[i].size());
@@ -353,7 +354,7 @@ uint32_t ISOWriter::makePathTableRecord(DirectoryNode* node, uint32_t directoryS
                                         bool bigEndian, uint8_t* recordBuffer) {
     return iso_record::encodePathTableRecord(
         node->identifier, iso_layout::imageExtent(*node, directoryStart, 0),
-        node->placement.parentNumber, bigEndian, recordBuffer, kPathRecordBufferSize);
+        node->placement.parentNumber, bigEndian, recordBuffer, kMaxPathRecordLength);
 }
 
 uint32_t ISOWriter::writeTypeLPathTable(DirectoryNode* rootList, uint32_t tableBlock,
@@ -370,15 +371,13 @@ uint32_t ISOWriter::writePathTable(DirectoryNode* rootList, uint32_t tableBlock,
                                    uint32_t directoryStart, bool bigEndian, ImageSink& out) {
     uint64_t written = 0;
     const bool complete = writeOrReport([&] {
-        // Records are gathered and written in pieces of about 64 KiB.
-        constexpr size_t kFlushSize = 64 * 1024;
         std::vector<uint8_t> pending;
-        pending.reserve(kFlushSize + kPathRecordBufferSize);
+        pending.reserve(iso_limits::kPathTableWriteSize + kMaxPathRecordLength);
         uint64_t offset = byteOffset(tableBlock, kWriteBlockSize);
-        uint8_t record[kPathRecordBufferSize];
+        uint8_t record[kMaxPathRecordLength];
         auto add = [&](uint32_t length) {
             pending.insert(pending.end(), record, record + length);
-            if (pending.size() >= kFlushSize) {
+            if (pending.size() >= iso_limits::kPathTableWriteSize) {
                 out.writeAt(offset, pending.data(), pending.size());
                 offset += pending.size();
                 written += pending.size();
@@ -412,8 +411,10 @@ void ISOWriter::repatchSystemArea(const iso_layout::ImageLayout& layout) {
         systemAreaPlan, uint64_t{layout.volumeSpaceSize} * kWriteBlockSize, [&](uint64_t old) {
             const auto it = carried.find(old);
             if (it == carried.end()) {
-                throw std::logic_error("the System Area names byte " + std::to_string(old) +
-                                       " of the old image, which the new image does not hold");
+                throw std::logic_error(formatText("the System Area names byte %" PRIu64
+                                                  " of the old image, which the new image does "
+                                                  "not hold",
+                                                  old));
             }
             return system_area::newOffset(it->second, bootPlan, layout);
         });

@@ -3,10 +3,12 @@
 #include "iso/system_use.h"
 
 #include <algorithm>
+#include <cinttypes>
 #include <deque>
 #include <string>
 #include <vector>
 
+#include "base/console_log.h"
 #include "iso/limits.h"
 #include "iso/records.h"
 
@@ -52,17 +54,18 @@ void checkList(const DirectoryNode* list, std::vector<const DirectoryNode*>& par
                              "\" has an empty identifier");
         }
         if (length > iso_limits::kMaxIdentifierLength) {
-            throw LimitError("identifier of \"" + entryPath(parents, node) + "\" is " +
-                             std::to_string(length) + " bytes long; an image holds at most " +
-                             std::to_string(iso_limits::kMaxIdentifierLength));
+            throw LimitError(formatText(
+                "identifier of \"%s\" is %zu bytes long; an image holds "
+                "at most %u",
+                entryPath(parents, node).c_str(), length, iso_limits::kMaxIdentifierLength));
         }
         if (!node->isDirectory()) {
             // A file stored in several records fits: each record holds a 32-bit part.
             if (!node->isMultiExtent() && node->size > iso_limits::kMaxFileSize) {
-                throw LimitError("file \"" + entryPath(parents, node) + "\"" + localSource(node) +
-                                 " is " + std::to_string(node->size) +
-                                 " bytes; an image file holds at most " +
-                                 std::to_string(iso_limits::kMaxFileSize));
+                throw LimitError(formatText(
+                    "file \"%s\"%s is %" PRIu64 " bytes; an image file holds at most %" PRIu64,
+                    entryPath(parents, node).c_str(), localSource(node).c_str(), node->size,
+                    iso_limits::kMaxFileSize));
             }
             continue;
         }
@@ -71,15 +74,15 @@ void checkList(const DirectoryNode* list, std::vector<const DirectoryNode*>& par
                              "\" has no entry list, not even its \".\" and \"..\" entries");
         }
         if (iso_limits::exceedsDirectoryDepth(parents.size() + 1)) {
-            throw LimitError("directory \"" + entryPath(parents, node) + "\" lies more than " +
-                             std::to_string(iso_limits::kMaxDirectoryDepth) +
-                             " levels below the root");
+            throw LimitError(formatText("directory \"%s\" lies more than %u levels below the root",
+                                        entryPath(parents, node).c_str(),
+                                        iso_limits::kMaxDirectoryDepth));
         }
         if (++directories > iso_limits::kMaxDirectories) {
-            throw LimitError("the tree holds more than " +
-                             std::to_string(iso_limits::kMaxDirectories) +
-                             " directories, more than the path tables can number (at \"" +
-                             entryPath(parents, node) + "\")");
+            throw LimitError(
+                formatText("the tree holds more than %u directories, more than the "
+                           "path tables can number (at \"%s\")",
+                           iso_limits::kMaxDirectories, entryPath(parents, node).c_str()));
         }
         parents.push_back(node);
         checkList(node->children.get(), parents, directories);
@@ -140,9 +143,10 @@ uint32_t numberDirectories(DirectoryNode* rootList) {
         }
     });
     if (counter > iso_limits::kMaxDirectories) {
-        throw LimitError("the tree holds " + std::to_string(counter) +
-                         " directories; the path tables number at most " +
-                         std::to_string(iso_limits::kMaxDirectories));
+        throw LimitError(
+            formatText("the tree holds %u directories; the path tables number at "
+                       "most %u",
+                       counter, iso_limits::kMaxDirectories));
     }
     // At most 65535 records of at most 8 + 255 + 1 bytes: this cannot pass 32 bits.
     return static_cast<uint32_t>(sum + iso_record::pathTableRecordLength(1));
@@ -170,7 +174,8 @@ uint32_t layoutDirectory(uint32_t parentSize, uint32_t parentExtent, DirectoryNo
     };
     for (DirectoryNode* node = list; node != nullptr; node = node->next.get()) {
         const uint32_t recordLength =
-            node->isDotEntry() ? 34 : iso_record::directoryRecordLength(node->identifier.size());
+            node->isDotEntry() ? static_cast<uint32_t>(iso_record::dir_record::kDotRecordLength)
+                               : iso_record::directoryRecordLength(node->identifier.size());
         if (!node->isMultiExtent()) {
             const size_t field =
                 node->systemUse.empty()
@@ -191,8 +196,9 @@ uint32_t layoutDirectory(uint32_t parentSize, uint32_t parentExtent, DirectoryNo
     }
     const uint64_t dataLength = (directoryBlocks - first) * blockSize + offset;
     if (dataLength > iso_limits::kMaxFileSize) {
-        throw LimitError("a directory of " + std::to_string(dataLength) +
-                         " bytes of records does not fit a 32-bit Data Length");
+        throw LimitError(formatText("a directory of %" PRIu64
+                                    " bytes of records does not fit a 32-bit Data Length",
+                                    dataLength));
     }
     ++directoryBlocks;
     const uint32_t length = static_cast<uint32_t>(dataLength);
@@ -228,9 +234,9 @@ ImageLayout planImage(uint32_t pathTableSize, uint64_t directoryBlocks, uint64_t
         ownBlocks + (hasBootImage ? roundUpBlocks(carriedBootBytes, blockSize) : 0);
     const uint64_t sectors = ownBlocks * (blockSize / virtualSectorSize);
     if (!ownSectorCounts && sectors > iso_limits::kMaxBootSectorCount) {
-        throw LimitError("the boot image of " + std::to_string(bootImageBytes) + " bytes takes " +
-                         std::to_string(sectors) + " virtual sectors; the boot catalog counts " +
-                         "at most " + std::to_string(iso_limits::kMaxBootSectorCount));
+        throw LimitError(formatText("the boot image of %" PRIu64 " bytes takes %" PRIu64
+                                    " virtual sectors; the boot catalog counts at most %u",
+                                    bootImageBytes, sectors, iso_limits::kMaxBootSectorCount));
     }
     const uint64_t descriptors = (hasBootImage ? 3 : 2) + (joliet ? 1 : 0);
     // The descriptors, the terminator among them, then the boot catalog when there is one.
@@ -241,9 +247,9 @@ ImageLayout planImage(uint32_t pathTableSize, uint64_t directoryBlocks, uint64_t
     const uint64_t fileStart = bootStart + bootBlocks;
     const uint64_t total = fileStart + fileBlocks;
     if (total > iso_limits::kMaxBlocks) {
-        throw LimitError("the image would take " + std::to_string(total) + " blocks of " +
-                         std::to_string(blockSize) + " bytes; an image holds at most " +
-                         std::to_string(iso_limits::kMaxBlocks));
+        throw LimitError(formatText("the image would take %" PRIu64
+                                    " blocks of %u bytes; an image holds at most %" PRIu64,
+                                    total, blockSize, iso_limits::kMaxBlocks));
     }
     layout.pathTableBlocks = static_cast<uint32_t>(pathTableBlocks);
     layout.directoryBlocks = static_cast<uint32_t>(directoryBlocks);
@@ -274,10 +280,9 @@ void placeJoliet(ImageLayout& layout, uint32_t pathTableSize, uint64_t directory
     const uint64_t directoryStart = typeL + 2 * pathTableBlocks;
     const uint64_t total = directoryStart + directoryBlocks;
     if (total > iso_limits::kMaxBlocks) {
-        throw LimitError("the image with its Joliet tree would take " + std::to_string(total) +
-                         " blocks of " + std::to_string(layout.blockSize) +
-                         " bytes; an image holds at most " +
-                         std::to_string(iso_limits::kMaxBlocks));
+        throw LimitError(formatText("the image with its Joliet tree would take %" PRIu64
+                                    " blocks of %u bytes; an image holds at most %" PRIu64,
+                                    total, layout.blockSize, iso_limits::kMaxBlocks));
     }
     layout.jolietPathTableBlocks = static_cast<uint32_t>(pathTableBlocks);
     layout.jolietTypeLPathTableBlock = static_cast<uint32_t>(typeL);

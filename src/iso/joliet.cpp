@@ -1,17 +1,17 @@
 #include "iso/joliet.h"
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstring>
 #include <stdexcept>
 #include <unordered_map>
 
-#include "iso/byte_order.h"
+#include "base/console_log.h"
 #include "iso/entry_name.h"
 #include "iso/image_source.h"
 #include "iso/limits.h"
 #include "iso/records.h"
 
-using iso_bytes::getLe32;
 namespace rec = iso_record;
 
 namespace joliet {
@@ -19,9 +19,6 @@ namespace joliet {
 namespace {
 
 constexpr uint64_t kCdBlock = iso_limits::kDefaultBlockSize;
-// Descriptors are looked for this far after the primary one; a set without a
-// terminator ends the search here.
-constexpr uint32_t kMaxDescriptorBlocks = 64;
 
 // One record of a Joliet directory.
 struct Record {
@@ -57,32 +54,36 @@ class TreeReader {
 
   private:
     static std::string place(const std::string& path, uint32_t extent) {
-        return "Joliet directory \\" + path + " at block " + std::to_string(extent);
+        return formatText("Joliet directory \\%s at block %u", path.c_str(), extent);
     }
 
     std::vector<Record> decode(uint32_t extent, const std::string& path) {
         const uint64_t imageSize = image_.size();
         const uint64_t start = uint64_t{extent} * blockSize_;
         if (start >= imageSize || imageSize - start < iso_limits::kMinDirectoryRecordLength) {
-            throw std::runtime_error(place(path, extent) + " lies past the end of the image (" +
-                                     std::to_string(imageSize) + " bytes)");
+            throw std::runtime_error(
+                place(path, extent) +
+                formatText(" lies past the end of the image (%" PRIu64 " bytes)", imageSize));
         }
         std::vector<uint8_t> data(
             static_cast<size_t>(std::min<uint64_t>(blockSize_, imageSize - start)));
         image_.read(start, data.data(), data.size());
-        const uint32_t dataLength = getLe32(data.data(), rec::dir_record::kDataLength);
+        const uint32_t dataLength = rec::directoryDataLength(data.data());
         if (dataLength > imageSize - start) {
-            throw std::runtime_error(
-                place(path, extent) + ": data length " + std::to_string(dataLength) +
-                " runs past the end of the image (" + std::to_string(imageSize) + " bytes)");
+            throw std::runtime_error(place(path, extent) +
+                                     formatText(": data length %u runs past the end of the image "
+                                                "(%" PRIu64 " bytes)",
+                                                dataLength, imageSize));
         }
         // Sound directories occupy separate extents; more bytes than the image holds mean
         // directories repeat or overlap.
         bytesRead_ += std::max<uint64_t>(data.size(), dataLength);
         if (bytesRead_ > imageSize) {
-            throw std::runtime_error(
-                place(path, extent) + ": the Joliet directories read so far exceed the image (" +
-                std::to_string(imageSize) + " bytes); directories repeat or overlap");
+            throw std::runtime_error(place(path, extent) +
+                                     formatText(": the Joliet directories read so far exceed the "
+                                                "image (%" PRIu64
+                                                " bytes); directories repeat or overlap",
+                                                imageSize));
         }
         data.resize(dataLength);
         if (dataLength > 0) {
@@ -101,19 +102,17 @@ class TreeReader {
                 offset += blockSize_ - offset % blockSize_;
                 continue;
             }
-            const size_t identifierAt = offset + rec::dir_record::kIdentifier;
             offset += record.length;
             // Only the first record of a file stored in several is matched.
             const bool continuation = continues;
             continues = record.isMultiExtent();
             // A UCS-2 name starts with a zero byte; only a one-byte 0x00 or 0x01 is "." or "..".
-            const bool dot = record.identifierLength == 1 && data[identifierAt] <= 1;
+            const bool dot = record.identifierLength == 1 && record.special;
             if (dot || record.identifierLength == 0 || continuation) {
                 continue;
             }
             Record entry;
-            entry.identifier.assign(reinterpret_cast<const char*>(data.data() + identifierAt),
-                                    record.identifierLength);
+            entry.identifier = record.identifier;
             entry.extent = record.extent;
             entry.dataLength = record.dataLength;
             entry.directory = record.isDirectory();
@@ -284,9 +283,9 @@ class TreeReader {
     // ancestor.
     void enter(uint32_t extent, const std::string& path) {
         if (iso_limits::exceedsDirectoryDepth(ancestors_.size())) {
-            throw std::runtime_error(place(path, extent) + " lies more than " +
-                                     std::to_string(iso_limits::kMaxDirectoryDepth) +
-                                     " levels below the root");
+            throw std::runtime_error(place(path, extent) +
+                                     formatText(" lies more than %u levels below the root",
+                                                iso_limits::kMaxDirectoryDepth));
         }
         if (std::find(ancestors_.begin(), ancestors_.end(), extent) != ancestors_.end()) {
             throw std::runtime_error(place(path, extent) +
@@ -305,28 +304,32 @@ class TreeReader {
     uint64_t bytesRead_ = 0;
 };
 
+// A Joliet tree is read in the blocks of the primary tree.
+void checkBlockSize(const rec::PrimaryDescriptor& descriptor, uint32_t blockSize) {
+    if (descriptor.logicalBlockSize != blockSize) {
+        throw std::runtime_error(
+            formatText("the Joliet descriptor declares blocks of %u bytes, "
+                       "the primary one %u",
+                       descriptor.logicalBlockSize, blockSize));
+    }
+}
+
 }  // namespace
 
 bool isJolietDescriptor(const uint8_t* descriptor) {
-    const uint8_t* escape = descriptor + kEscapeSequences;
-    return descriptor[rec::descriptor::kType] == 2 &&
-           std::memcmp(descriptor + rec::descriptor::kStandardId, rec::kStandardIdentifier,
-                       rec::kStandardIdentifierLength) == 0 &&
-           escape[0] == '%' && escape[1] == '/' &&
-           (escape[2] == '@' || escape[2] == 'C' || escape[2] == 'E');
+    return rec::decodePrimaryDescriptorFields(descriptor).isJoliet();
 }
 
 std::vector<uint8_t> findDescriptor(ImageSource& image) {
     std::vector<uint8_t> block(rec::kDescriptorSize);
     for (uint32_t n = iso_limits::kPrimaryDescriptorBlock + 1;
-         n < iso_limits::kPrimaryDescriptorBlock + kMaxDescriptorBlocks; ++n) {
+         n < iso_limits::kPrimaryDescriptorBlock + iso_limits::kMaxDescriptorBlocks; ++n) {
         if (!image.contains(uint64_t{n} * kCdBlock, block.size())) {
             break;
         }
         image.read(uint64_t{n} * kCdBlock, block.data(), block.size());
-        if (std::memcmp(block.data() + rec::descriptor::kStandardId, rec::kStandardIdentifier,
-                        rec::kStandardIdentifierLength) != 0 ||
-            block[rec::descriptor::kType] == rec::descriptor::kTerminatorType) {
+        const rec::DescriptorHeader header = rec::decodeDescriptorHeader(block.data());
+        if (!header.isStandard() || header.type == rec::descriptor::kTerminatorType) {
             break;
         }
         if (isJolietDescriptor(block.data())) {
@@ -338,17 +341,10 @@ std::vector<uint8_t> findDescriptor(ImageSource& image) {
 
 std::vector<std::string> readNames(ImageSource& image, const std::vector<uint8_t>& descriptor,
                                    DirectoryNode* rootList, uint32_t blockSize) {
-    const uint32_t rootExtent =
-        getLe32(descriptor.data(), rec::pvd::kRootDirectoryRecord + rec::dir_record::kExtent);
-    const uint16_t ownBlockSize =
-        iso_bytes::getLe16(descriptor.data(), rec::pvd::kLogicalBlockSize);
-    if (ownBlockSize != blockSize) {
-        throw std::runtime_error("the Joliet descriptor declares blocks of " +
-                                 std::to_string(ownBlockSize) + " bytes, the primary one " +
-                                 std::to_string(blockSize));
-    }
+    const rec::PrimaryDescriptor fields = rec::decodePrimaryDescriptorFields(descriptor.data());
+    checkBlockSize(fields, blockSize);
     TreeReader reader(image, blockSize);
-    reader.read(rootExtent, rootList);
+    reader.read(fields.rootExtent, rootList);
     return reader.takeUnmatched();
 }
 
@@ -398,9 +394,10 @@ std::string encodeName(const std::string& name) {
         i += length;
     }
     if (characters == 0 || characters > kMaxNameCharacters) {
-        throw std::invalid_argument("the name \"" + name + "\" has " + std::to_string(characters) +
-                                    " characters; a Joliet name has 1 to " +
-                                    std::to_string(kMaxNameCharacters));
+        throw std::invalid_argument(
+            formatText("the name \"%s\" has %zu characters; a Joliet name "
+                       "has 1 to %zu",
+                       name.c_str(), characters, kMaxNameCharacters));
     }
     return ucs2;
 }

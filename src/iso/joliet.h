@@ -18,8 +18,6 @@ class ImageSource;
 
 namespace joliet {
 
-// Offset of the escape sequences in a supplementary volume descriptor.
-constexpr size_t kEscapeSequences = 88;
 // Longest name an added entry gets: 64 UCS-2 characters.
 constexpr size_t kMaxNameCharacters = 64;
 

@@ -1,11 +1,12 @@
 #include "iso/joliet_tree.h"
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstring>
 #include <deque>
 #include <stdexcept>
 
-#include "iso/byte_order.h"
+#include "base/console_log.h"
 #include "iso/image_sink.h"
 #include "iso/iso_dates.h"
 #include "iso/joliet.h"
@@ -20,7 +21,7 @@ namespace joliet {
 namespace {
 
 constexpr uint32_t kBlockSize = iso_limits::kDefaultBlockSize;
-constexpr uint32_t kDotRecordLength = rec::pvd::kRootDirectoryRecordLength;
+constexpr uint32_t kDotRecordLength = rec::dir_record::kDotRecordLength;
 
 // Where one record lies in the Joliet directory area.
 struct Slot {
@@ -75,10 +76,11 @@ void build(const DirectoryNode* list, Tree::Directory& directory, const std::str
             continue;  // not in the old image's Joliet tree: not in the new one either
         }
         if (entry.identifier.size() > iso_limits::kMaxIdentifierLength) {
-            throw LimitError("the Joliet name of \"" + shownPath(path, entry.identifier) +
-                             "\" is " + std::to_string(entry.identifier.size()) +
-                             " bytes long; an image holds at most " +
-                             std::to_string(iso_limits::kMaxIdentifierLength));
+            throw LimitError(
+                formatText("the Joliet name of \"%s\" is %zu bytes long; an image "
+                           "holds at most %u",
+                           shownPath(path, entry.identifier).c_str(), entry.identifier.size(),
+                           iso_limits::kMaxIdentifierLength));
         }
         entry.recordLength = rec::directoryRecordLength(entry.identifier.size());
         entry.slots.resize(node->isMultiExtent() ? node->sections.size() : 1);
@@ -136,8 +138,9 @@ void layout(Tree::Directory& directory, uint64_t& blocks) {
     ++blocks;
     const uint64_t dataLength = (blocks - first) * kBlockSize;
     if (dataLength > iso_limits::kMaxFileSize || blocks > iso_limits::kMaxBlocks) {
-        throw LimitError("a Joliet directory of " + std::to_string(dataLength) +
-                         " bytes of records does not fit a 32-bit Data Length");
+        throw LimitError(formatText("a Joliet directory of %" PRIu64
+                                    " bytes of records does not fit a 32-bit Data Length",
+                                    dataLength));
     }
     directory.areaExtent = static_cast<uint32_t>(first);
     directory.dataLength = static_cast<uint32_t>(dataLength);
@@ -176,8 +179,8 @@ Tree::Tree(const DirectoryNode* rootList) : root_(std::make_unique<Directory>())
             sum += rec::pathTableRecordLength(directory.identifier->size());
         }
         if (counter > iso_limits::kMaxDirectories) {
-            throw LimitError("the Joliet tree holds more than " +
-                             std::to_string(iso_limits::kMaxDirectories) + " directories");
+            throw LimitError(formatText("the Joliet tree holds more than %u directories",
+                                        iso_limits::kMaxDirectories));
         }
     });
     pathTableSize_ = static_cast<uint32_t>(sum);
@@ -188,30 +191,26 @@ Tree::~Tree() = default;
 
 void Tree::makeDescriptor(const std::vector<uint8_t>& old, const iso_layout::ImageLayout& layout,
                           uint8_t* descriptor) const {
-    using namespace iso_bytes;
     if (old.size() != rec::kDescriptorSize) {
         throw std::logic_error("no Joliet descriptor of the old image to carry over");
     }
     std::memcpy(descriptor, old.data(), rec::kDescriptorSize);
-    putBoth32(descriptor, rec::pvd::kVolumeSpaceSize, layout.volumeSpaceSize);
-    putBoth16(descriptor, rec::pvd::kVolumeSetSize, 1);
-    putBoth16(descriptor, rec::pvd::kVolumeSequenceNumber, 1);
-    putBoth16(descriptor, rec::pvd::kLogicalBlockSize, static_cast<uint16_t>(kBlockSize));
-    putBoth32(descriptor, rec::pvd::kPathTableSize, pathTableSize_);
-    putLe32(descriptor, rec::pvd::kTypeLPathTable, layout.jolietTypeLPathTableBlock);
-    putLe32(descriptor, rec::pvd::kOptionalTypeLPathTable, 0);
-    putBe32(descriptor, rec::pvd::kTypeMPathTable, layout.jolietTypeMPathTableBlock);
-    putBe32(descriptor, rec::pvd::kOptionalTypeMPathTable, 0);
     uint8_t date[rec::kRecordDateSize];
     makeRecordDate(date);
     uint8_t record[rec::dir_record::kBufferSize];
     encodeDot(*root_, rec::DirectoryRecordFields::Kind::Self, layout, date, record);
-    std::memcpy(descriptor + rec::pvd::kRootDirectoryRecord, record,
-                rec::pvd::kRootDirectoryRecordLength);
+    rec::PrimaryDescriptorFields fields;
+    fields.volumeSpaceSize = layout.volumeSpaceSize;
+    fields.logicalBlockSize = static_cast<uint16_t>(kBlockSize);
+    fields.pathTableSize = pathTableSize_;
+    fields.typeLPathTable = layout.jolietTypeLPathTableBlock;
+    fields.typeMPathTable = layout.jolietTypeMPathTableBlock;
+    fields.rootRecord = record;
+    rec::encodeVolumeNumbers(fields, descriptor);
 }
 
 void Tree::writePathTables(const iso_layout::ImageLayout& layout, ImageSink& out) const {
-    constexpr uint32_t kRecordSize = rec::path_record::kFixedPartSize + 256;
+    constexpr uint32_t kRecordSize = rec::path_record::kMaxLength;
     for (const bool bigEndian : {false, true}) {
         std::vector<uint8_t> table;
         uint8_t record[kRecordSize];

@@ -1,6 +1,7 @@
 // Every limit of the image code, in one place, each with the reason it exists.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace iso_limits {
@@ -27,6 +28,11 @@ constexpr uint32_t kBootCatalogBlock = kBootRecordBlock + 2;
 // Byte offsets of the descriptors the program reads.
 constexpr uint64_t kPrimaryDescriptorOffset = uint64_t{kPrimaryDescriptorBlock} * kDefaultBlockSize;
 constexpr uint64_t kBootRecordOffset = uint64_t{kBootRecordBlock} * kDefaultBlockSize;
+
+// Volume descriptors (and the UDF descriptors after the terminator) are looked for this
+// many blocks far: real images have a handful, and a hostile set without a terminator
+// ends the search here.
+constexpr uint32_t kMaxDescriptorBlocks = 64;
 
 // A directory may lie at most this many levels below the root of its tree (the root is
 // level 0). The reader takes a deeper one as a hostile or broken image, and the writer
@@ -67,11 +73,17 @@ constexpr uint64_t kFloppy288Bytes = 2949120;
 // A boot info table validates over at most this many bytes of its file: the loaders
 // that carry one are small, and the checksum reads the whole length.
 constexpr uint64_t kMaxBootInfoTableLength = 64ull * 1024 * 1024;
+// The checksum of a boot info table reads its file in pieces of this many bytes (a
+// multiple of the table's 4-byte words).
+constexpr size_t kBootInfoTablePieceSize = 64 * 1024;
 
 // Pieces in which the writer moves file data through a buffer or a pipe: large enough
 // that moving costs about what a plain file copy costs, small enough to keep the memory
 // use flat.
 constexpr uint32_t kCopyPieceSize = 1024 * 1024;
+// Extracting a file from an image copies its data through a buffer of this many bytes,
+// whatever the image's block size.
+constexpr size_t kExtractPieceSize = 2048;
 // Copies made by the kernel need no buffer; larger pieces save calls.
 constexpr uint32_t kKernelCopyPieceSize = 8 * 1024 * 1024;
 // Kernel copies are used only when source and image offsets agree modulo this many
@@ -85,6 +97,10 @@ constexpr uint64_t kKernelCopyAlignment = 64 * 1024;
 constexpr uint64_t kMinHoleProbeSize = 1024 * 1024;
 // Consecutive file copies are merged into one copy of at most this many bytes.
 constexpr uint64_t kMaxCopyRun = 64 * 1024 * 1024;
+
+// The writer gathers path table records and writes them in pieces of about this many
+// bytes.
+constexpr size_t kPathTableWriteSize = 64 * 1024;
 
 // The writer gathers the directory area in memory and writes it in one piece when it is
 // at most this large; larger areas are written record by record.

@@ -1,9 +1,10 @@
 #include "iso/records.h"
 
-#include <cstdio>
+#include <cinttypes>
 #include <cstring>
 #include <stdexcept>
 
+#include "base/console_log.h"
 #include "iso/byte_order.h"
 #include "iso/limits.h"
 
@@ -11,12 +12,10 @@ using namespace iso_bytes;
 
 void safeMemcpy(void* destination, uint32_t destinationSize, const void* source, uint32_t count) {
     if (destinationSize < count) {
-        const std::string reason = std::string("safe memcpy exception:") +
-                                   " destionation size smaller than length of data to be copied -";
-        char text[256];
-        std::snprintf(text, sizeof text, "%s destination size %u, request size %u", reason.c_str(),
-                      destinationSize, count);
-        throw std::runtime_error(text);
+        throw std::runtime_error(
+            formatText("safe memcpy exception: destionation size smaller than length of data to "
+                       "be copied - destination size %u, request size %u",
+                       destinationSize, count));
     }
     if (count > 0) {
         std::memcpy(destination, source, count);
@@ -45,8 +44,9 @@ DirectoryRecord decodeDirectoryRecord(const uint8_t* data, size_t size, size_t o
     DirectoryRecord record;
     if (offset >= size) {
         throw RecordError(RecordError::Kind::badField,
-                          "directory record at byte " + std::to_string(offset) +
-                              " lies past the directory's " + std::to_string(size) + " bytes");
+                          formatText("directory record at byte %zu lies past the directory's "
+                                     "%zu bytes",
+                                     offset, size));
     }
     record.length = data[offset + dir_record::kLength];
     if (record.length == 0) {
@@ -54,14 +54,15 @@ DirectoryRecord decodeDirectoryRecord(const uint8_t* data, size_t size, size_t o
     }
     if (record.length < dir_record::kFixedPartSize) {
         throw RecordError(RecordError::Kind::badField,
-                          "directory record at byte " + std::to_string(offset) + " has length " +
-                              std::to_string(record.length) + ", shorter than its fixed part");
+                          formatText("directory record at byte %zu has length %u, shorter than "
+                                     "its fixed part",
+                                     offset, record.length));
     }
     if (record.length > size - offset) {
         throw RecordError(RecordError::Kind::badField,
-                          "directory record at byte " + std::to_string(offset) + " of length " +
-                              std::to_string(record.length) + " runs past the directory's " +
-                              std::to_string(size) + " bytes");
+                          formatText("directory record at byte %zu of length %u runs past the "
+                                     "directory's %zu bytes",
+                                     offset, record.length, size));
     }
     const uint8_t* bytes = data + offset;
     record.extent = getLe32(bytes, dir_record::kExtent);
@@ -70,23 +71,23 @@ DirectoryRecord decodeDirectoryRecord(const uint8_t* data, size_t size, size_t o
     record.identifierLength = bytes[dir_record::kIdentifierLength];
     if (dir_record::kFixedPartSize + record.identifierLength > record.length) {
         throw RecordError(RecordError::Kind::badField,
-                          "directory record at byte " + std::to_string(offset) +
-                              ": identifier of " + std::to_string(record.identifierLength) +
-                              " bytes runs past the record's " + std::to_string(record.length) +
-                              " bytes");
+                          formatText("directory record at byte %zu: identifier of %u bytes runs "
+                                     "past the record's %u bytes",
+                                     offset, record.identifierLength, record.length));
     }
     const uint8_t* identifier = bytes + dir_record::kIdentifier;
     record.special =
         record.identifierLength > 0 && (identifier[0] == dir_record::kSelfIdentifier ||
                                         identifier[0] == dir_record::kParentIdentifier);
     record.name = recordIdentifierName(identifier, record.identifierLength);
+    record.identifier.assign(reinterpret_cast<const char*>(identifier), record.identifierLength);
     return record;
 }
 
 namespace {
 
 std::string byteText(uint64_t at) {
-    return "byte " + std::to_string(at);
+    return formatText("byte %" PRIu64, at);
 }
 
 RecordError notThisRecord(const std::string& text) {
@@ -100,6 +101,11 @@ std::array<uint8_t, N> fieldBytes(const uint8_t* bytes, size_t offset) {
     return field;
 }
 
+template <size_t N>
+bool fieldIs(const std::array<uint8_t, N>& field, const char* text, size_t length) {
+    return length <= N && std::memcmp(field.data(), text, length) == 0;
+}
+
 bool isSupportedBlockSize(uint16_t size) {
     for (const uint16_t supported : iso_limits::kBlockSizes) {
         if (size == supported) {
@@ -111,22 +117,28 @@ bool isSupportedBlockSize(uint16_t size) {
 
 }  // namespace
 
-PrimaryDescriptor decodePrimaryDescriptor(const uint8_t* bytes, uint64_t at) {
-    if (std::memcmp(bytes + pvd::kStandardId, kStandardIdentifier, kStandardIdentifierLength) !=
-        0) {
-        throw notThisRecord("primary volume descriptor at " + byteText(at) +
-                            ": no standard identifier CD001 at " + byteText(at + pvd::kStandardId));
-    }
+bool DescriptorHeader::hasIdentifier(const char* id) const {
+    return fieldIs(identifier, id, kStandardIdentifierLength);
+}
+
+DescriptorHeader decodeDescriptorHeader(const uint8_t* bytes) {
+    DescriptorHeader header;
+    header.type = bytes[descriptor::kType];
+    header.identifier = fieldBytes<kStandardIdentifierLength>(bytes, descriptor::kStandardId);
+    header.version = bytes[descriptor::kVersion];
+    return header;
+}
+
+bool PrimaryDescriptor::isJoliet() const {
+    const uint8_t level = escapeSequences[2];
+    return header.type == descriptor::kSupplementaryType && header.isStandard() &&
+           fieldIs(escapeSequences, "%/", 2) && (level == '@' || level == 'C' || level == 'E');
+}
+
+PrimaryDescriptor decodePrimaryDescriptorFields(const uint8_t* bytes) {
     PrimaryDescriptor descriptor;
-    // Only sizes that divide the 2048-byte sector are accepted; 0 would divide by zero
-    // and odd sizes would misplace every extent.
+    descriptor.header = decodeDescriptorHeader(bytes);
     descriptor.logicalBlockSize = getLe16(bytes, pvd::kLogicalBlockSize);
-    if (!isSupportedBlockSize(descriptor.logicalBlockSize)) {
-        throw RecordError(RecordError::Kind::badField,
-                          "logical block size " + std::to_string(descriptor.logicalBlockSize) +
-                              " at " + byteText(at + pvd::kLogicalBlockSize) +
-                              " is not 512, 1024 or 2048");
-    }
     descriptor.volumeSpaceSize = getLe32(bytes, pvd::kVolumeSpaceSize);
     const uint8_t* root = bytes + pvd::kRootDirectoryRecord;
     descriptor.rootExtent = getLe32(root, dir_record::kExtent);
@@ -136,66 +148,213 @@ PrimaryDescriptor decodePrimaryDescriptor(const uint8_t* bytes, uint64_t at) {
     descriptor.publisherId = fieldBytes<pvd::kLongIdLength>(bytes, pvd::kPublisherId);
     descriptor.dataPreparerId = fieldBytes<pvd::kLongIdLength>(bytes, pvd::kDataPreparerId);
     descriptor.applicationId = fieldBytes<pvd::kLongIdLength>(bytes, pvd::kApplicationId);
+    descriptor.escapeSequences =
+        fieldBytes<svd::kEscapeSequencesLength>(bytes, svd::kEscapeSequences);
     return descriptor;
 }
 
-BootRecord decodeBootRecord(const uint8_t* bytes, uint64_t at) {
-    const std::string place = "boot record at " + byteText(at) + ": ";
-    if (bytes[boot_record::kIndicator] != descriptor::kBootRecordType) {
-        throw notThisRecord(place + "boot record indicator " +
-                            std::to_string(bytes[boot_record::kIndicator]) + ", not 0");
+void checkPrimaryDescriptor(const PrimaryDescriptor& descriptor, uint64_t at) {
+    if (!descriptor.header.isStandard()) {
+        throw notThisRecord("primary volume descriptor at " + byteText(at) +
+                            ": no standard identifier CD001 at " + byteText(at + pvd::kStandardId));
     }
-    if (std::memcmp(bytes + boot_record::kStandardId, kStandardIdentifier,
-                    kStandardIdentifierLength) != 0) {
-        throw notThisRecord(place + "no standard identifier CD001 at " +
-                            byteText(at + boot_record::kStandardId));
+    // Only sizes that divide the 2048-byte sector are accepted; 0 would divide by zero
+    // and odd sizes would misplace every extent.
+    if (!isSupportedBlockSize(descriptor.logicalBlockSize)) {
+        throw RecordError(
+            RecordError::Kind::badField,
+            formatText("logical block size %u at %s is not 512, 1024 or 2048",
+                       descriptor.logicalBlockSize, byteText(at + pvd::kLogicalBlockSize).c_str()));
     }
-    if (bytes[boot_record::kVersion] != 1) {
-        throw notThisRecord(place + "version " + std::to_string(bytes[boot_record::kVersion]) +
-                            ", not 1");
-    }
-    if (std::memcmp(bytes + boot_record::kBootSystemId, boot_record::kElToritoId,
-                    boot_record::kElToritoIdLength) != 0) {
-        throw notThisRecord(place + "the boot system identifier at " +
-                            byteText(at + boot_record::kBootSystemId) + " is not \"" +
-                            boot_record::kElToritoId + "\"");
-    }
+}
+
+PrimaryDescriptor decodePrimaryDescriptor(const uint8_t* bytes, uint64_t at) {
+    PrimaryDescriptor descriptor = decodePrimaryDescriptorFields(bytes);
+    checkPrimaryDescriptor(descriptor, at);
+    return descriptor;
+}
+
+BootRecord decodeBootRecordFields(const uint8_t* bytes) {
     BootRecord record;
+    record.header = decodeDescriptorHeader(bytes);
+    record.bootSystemId =
+        fieldBytes<boot_record::kBootSystemIdLength>(bytes, boot_record::kBootSystemId);
     record.catalogBlock = getLe32(bytes, boot_record::kCatalogPointer);
     return record;
 }
 
-ValidationEntry decodeValidationEntry(const uint8_t* bytes, uint64_t at) {
-    const std::string place = "validation entry at " + byteText(at) + ": ";
-    if (bytes[validation_entry::kHeaderId] != validation_entry::kHeader) {
-        throw notThisRecord(place + "header ID " +
-                            std::to_string(bytes[validation_entry::kHeaderId]) + ", not 1");
+void checkBootRecord(const BootRecord& record, uint64_t at) {
+    const std::string place = "boot record at " + byteText(at) + ": ";
+    if (record.header.type != descriptor::kBootRecordType) {
+        throw notThisRecord(
+            formatText("%sboot record indicator %u, not 0", place.c_str(), record.header.type));
     }
-    if (bytes[validation_entry::kKey55] != validation_entry::kKey55Value ||
-        bytes[validation_entry::kKeyAA] != validation_entry::kKeyAAValue) {
-        throw notThisRecord(place + "key bytes " + std::to_string(bytes[validation_entry::kKey55]) +
-                            " " + std::to_string(bytes[validation_entry::kKeyAA]) +
-                            ", not 85 170 (0x55 0xAA)");
+    if (!record.header.isStandard()) {
+        throw notThisRecord(place + "no standard identifier CD001 at " +
+                            byteText(at + boot_record::kStandardId));
     }
+    if (record.header.version != descriptor::kCurrentVersion) {
+        throw notThisRecord(
+            formatText("%sversion %u, not 1", place.c_str(), record.header.version));
+    }
+    if (!fieldIs(record.bootSystemId, boot_record::kElToritoId, boot_record::kElToritoIdLength)) {
+        throw notThisRecord(place + "the boot system identifier at " +
+                            byteText(at + boot_record::kBootSystemId) + " is not \"" +
+                            boot_record::kElToritoId + "\"");
+    }
+}
+
+BootRecord decodeBootRecord(const uint8_t* bytes, uint64_t at) {
+    BootRecord record = decodeBootRecordFields(bytes);
+    checkBootRecord(record, at);
+    return record;
+}
+
+ValidationEntry decodeValidationEntryFields(const uint8_t* bytes) {
     ValidationEntry entry;
+    entry.headerId = bytes[validation_entry::kHeaderId];
     entry.platformId = bytes[validation_entry::kPlatformId];
     entry.checksum = getLe16(bytes, validation_entry::kChecksum);
+    entry.key55 = bytes[validation_entry::kKey55];
+    entry.keyAA = bytes[validation_entry::kKeyAA];
     return entry;
 }
 
-InitialEntry decodeInitialEntry(const uint8_t* bytes, uint64_t at) {
-    if (bytes[initial_entry::kBootIndicator] != initial_entry::kBootable) {
-        throw notThisRecord("initial entry at " + byteText(at) + ": boot indicator " +
-                            std::to_string(bytes[initial_entry::kBootIndicator]) +
-                            ", not 136 (0x88, bootable)");
+void checkValidationEntry(const ValidationEntry& entry, uint64_t at) {
+    const std::string place = "validation entry at " + byteText(at) + ": ";
+    if (entry.headerId != validation_entry::kHeader) {
+        throw notThisRecord(formatText("%sheader ID %u, not 1", place.c_str(), entry.headerId));
     }
+    if (entry.key55 != validation_entry::kKey55Value ||
+        entry.keyAA != validation_entry::kKeyAAValue) {
+        throw notThisRecord(formatText("%skey bytes %u %u, not 85 170 (0x55 0xAA)", place.c_str(),
+                                       entry.key55, entry.keyAA));
+    }
+}
+
+ValidationEntry decodeValidationEntry(const uint8_t* bytes, uint64_t at) {
+    ValidationEntry entry = decodeValidationEntryFields(bytes);
+    checkValidationEntry(entry, at);
+    return entry;
+}
+
+InitialEntry decodeInitialEntryFields(const uint8_t* bytes) {
     InitialEntry entry;
+    entry.bootIndicator = bytes[initial_entry::kBootIndicator];
     entry.mediaType = bytes[initial_entry::kMediaType];
     entry.loadSegment = getLe16(bytes, initial_entry::kLoadSegment);
     entry.systemType = bytes[initial_entry::kSystemType];
     entry.sectorCount = getLe16(bytes, initial_entry::kSectorCount);
     entry.loadRba = getLe32(bytes, initial_entry::kLoadRba);
     return entry;
+}
+
+void checkInitialEntry(const InitialEntry& entry, uint64_t at) {
+    if (!entry.bootable()) {
+        throw notThisRecord(
+            formatText("initial entry at %s: boot indicator %u, not 136 (0x88, "
+                       "bootable)",
+                       byteText(at).c_str(), entry.bootIndicator));
+    }
+}
+
+InitialEntry decodeInitialEntry(const uint8_t* bytes, uint64_t at) {
+    InitialEntry entry = decodeInitialEntryFields(bytes);
+    checkInitialEntry(entry, at);
+    return entry;
+}
+
+void encodeEntryImage(uint8_t* entry, uint32_t loadRba, uint16_t sectorCount) {
+    putLe32(entry, initial_entry::kLoadRba, loadRba);
+    putLe16(entry, initial_entry::kSectorCount, sectorCount);
+}
+
+SectionHeader decodeSectionHeader(const uint8_t* bytes) {
+    SectionHeader header;
+    header.indicator = bytes[section_header::kIndicator];
+    header.platformId = bytes[section_header::kPlatformId];
+    header.entryCount = getLe16(bytes, section_header::kEntryCount);
+    return header;
+}
+
+void encodeSectionHeaderCount(uint8_t* header, bool final, uint16_t entryCount) {
+    header[section_header::kIndicator] = final ? section_header::kFinal : section_header::kMore;
+    putLe16(header, section_header::kEntryCount, entryCount);
+}
+
+SectionExtension decodeSectionExtension(const uint8_t* bytes) {
+    SectionExtension extension;
+    extension.indicator = bytes[section_extension::kIndicator];
+    extension.flags = bytes[section_extension::kFlags];
+    return extension;
+}
+
+BootInfoTableFields decodeBootInfoTable(const uint8_t* loader) {
+    BootInfoTableFields table;
+    table.primaryDescriptorBlock = getLe32(loader, boot_info_table::kPrimaryDescriptorBlock);
+    table.fileLba = getLe32(loader, boot_info_table::kFileLba);
+    table.fileLength = getLe32(loader, boot_info_table::kFileLength);
+    table.checksum = getLe32(loader, boot_info_table::kChecksum);
+    return table;
+}
+
+uint32_t addLoaderWords(uint32_t sum, const uint8_t* bytes, size_t count) {
+    for (size_t i = 0; i < count; i += 4) {
+        uint8_t word[4] = {};
+        for (size_t b = 0; b < 4 && i + b < count; ++b) {
+            word[b] = bytes[i + b];
+        }
+        sum += getLe32(word, 0);
+    }
+    return sum;
+}
+
+uint64_t decodeGrubPointer(const uint8_t* bytes) {
+    return getLe64(bytes, 0);
+}
+
+void encodeBootInfoLocation(uint8_t* bytes, uint32_t fileLba, uint32_t fileLength) {
+    putLe32(bytes, 0, fileLba);
+    putLe32(bytes, boot_info_table::kFileLength - boot_info_table::kFileLba, fileLength);
+}
+
+void encodeBootInfoChecksum(uint8_t* bytes, uint32_t checksum) {
+    putLe32(bytes, 0, checksum);
+}
+
+void encodeGrubPointer(uint8_t* bytes, uint64_t pointer) {
+    putLe64(bytes, 0, pointer);
+}
+
+uint32_t directoryDataLength(const uint8_t* record) {
+    return getLe32(record, dir_record::kDataLength);
+}
+
+uint8_t decodeDirectoryRecordLength(const uint8_t* record) {
+    return record[dir_record::kLength];
+}
+
+void encodeDirectoryRecordLength(uint8_t* record, uint8_t length) {
+    record[dir_record::kLength] = length;
+}
+
+void encodeRecordDate(const DateFields& date, uint8_t* bytes) {
+    bytes[0] = static_cast<uint8_t>(date.yearsSince1900);
+    bytes[1] = static_cast<uint8_t>(date.month);
+    bytes[2] = static_cast<uint8_t>(date.day);
+    bytes[3] = static_cast<uint8_t>(date.hour);
+    bytes[4] = static_cast<uint8_t>(date.minute);
+    bytes[5] = static_cast<uint8_t>(date.second);
+    bytes[6] = static_cast<uint8_t>(date.gmtOffset);
+}
+
+void encodeVolumeDate(const DateFields& date, uint8_t* bytes) {
+    constexpr size_t kDigits = kVolumeDateSize - 1;
+    const std::string digits =
+        formatText("%04d%02d%02d%02d%02d%02d00", (date.yearsSince1900 + 1900) % 10000, date.month,
+                   date.day, date.hour, date.minute, date.second);
+    std::memcpy(bytes, digits.data(), kDigits);
+    bytes[kDigits] = static_cast<uint8_t>(date.gmtOffset);
 }
 
 uint32_t encodeDirectoryRecord(const DirectoryRecordFields& fields, uint8_t* buffer,
@@ -205,11 +364,12 @@ uint32_t encodeDirectoryRecord(const DirectoryRecordFields& fields, uint8_t* buf
     const size_t identifierLength = named ? fields.identifier.size() : 1;
     const uint32_t length = directoryRecordLength(identifierLength);
     if (identifierLength > iso_limits::kMaxIdentifierLength || length > bufferSize) {
-        throw std::runtime_error("identifier \"" + fields.identifier + "\" of " +
-                                 std::to_string(identifierLength) +
-                                 " bytes does not fit a directory record");
+        throw std::runtime_error(
+            formatText("identifier \"%s\" of %zu bytes does not fit a "
+                       "directory record",
+                       fields.identifier.c_str(), identifierLength));
     }
-    buffer[dir_record::kLength] = static_cast<uint8_t>(length);
+    encodeDirectoryRecordLength(buffer, static_cast<uint8_t>(length));
     putBoth32(buffer, dir_record::kExtent, fields.extent);
     putBoth32(buffer, dir_record::kDataLength, fields.dataLength);
     if (fields.recordingDate != nullptr) {
@@ -249,10 +409,11 @@ uint32_t encodePathTableRecord(const std::string& identifier, uint32_t extent,
                                uint16_t parentNumber, bool bigEndian, uint8_t* buffer,
                                uint32_t bufferSize) {
     const uint32_t length = pathTableRecordLength(identifier.size());
-    if (identifier.size() > 255 || length > bufferSize) {
-        throw std::runtime_error("identifier \"" + identifier + "\" of " +
-                                 std::to_string(identifier.size()) +
-                                 " bytes does not fit a path table record");
+    if (identifier.size() > path_record::kMaxIdentifierLength || length > bufferSize) {
+        throw std::runtime_error(
+            formatText("identifier \"%s\" of %zu bytes does not fit a path "
+                       "table record",
+                       identifier.c_str(), identifier.size()));
     }
     std::memset(buffer, 0, length);
     buffer[path_record::kIdentifierLength] = static_cast<uint8_t>(identifier.size());
@@ -278,7 +439,7 @@ uint32_t encodeRootPathTableRecord(uint32_t extent, bool bigEndian, uint8_t* buf
 static void putStandardHeader(uint8_t* buffer, uint8_t type) {
     buffer[descriptor::kType] = type;
     std::memcpy(buffer + descriptor::kStandardId, kStandardIdentifier, kStandardIdentifierLength);
-    buffer[descriptor::kVersion] = 1;
+    buffer[descriptor::kVersion] = descriptor::kCurrentVersion;
 }
 
 void putDescriptorText(uint8_t* buffer, size_t offset, size_t fieldSize, const std::string& text) {
@@ -286,20 +447,26 @@ void putDescriptorText(uint8_t* buffer, size_t offset, size_t fieldSize, const s
                static_cast<uint32_t>(text.size()));
 }
 
-void encodePrimaryDescriptor(const PrimaryDescriptorFields& fields, uint8_t* buffer) {
-    std::memset(buffer, 0, kDescriptorSize);
-    putStandardHeader(buffer, descriptor::kPrimaryType);
+void encodeVolumeNumbers(const PrimaryDescriptorFields& fields, uint8_t* buffer) {
     putBoth32(buffer, pvd::kVolumeSpaceSize, fields.volumeSpaceSize);
     putBoth16(buffer, pvd::kVolumeSetSize, 1);
     putBoth16(buffer, pvd::kVolumeSequenceNumber, 1);
     putBoth16(buffer, pvd::kLogicalBlockSize, fields.logicalBlockSize);
     putBoth32(buffer, pvd::kPathTableSize, fields.pathTableSize);
     putLe32(buffer, pvd::kTypeLPathTable, fields.typeLPathTable);
+    putLe32(buffer, pvd::kOptionalTypeLPathTable, 0);
     putBe32(buffer, pvd::kTypeMPathTable, fields.typeMPathTable);
+    putBe32(buffer, pvd::kOptionalTypeMPathTable, 0);
     if (fields.rootRecord != nullptr) {
         safeMemcpy(buffer + pvd::kRootDirectoryRecord, pvd::kRootDirectoryRecordLength,
                    fields.rootRecord, pvd::kRootDirectoryRecordLength);
     }
+}
+
+void encodePrimaryDescriptor(const PrimaryDescriptorFields& fields, uint8_t* buffer) {
+    std::memset(buffer, 0, kDescriptorSize);
+    putStandardHeader(buffer, descriptor::kPrimaryType);
+    encodeVolumeNumbers(fields, buffer);
     if (fields.creationDate != nullptr) {
         safeMemcpy(buffer + pvd::kCreationDate, kVolumeDateSize, fields.creationDate,
                    kVolumeDateSize);
@@ -338,8 +505,7 @@ void encodeInitialEntry(uint8_t systemType, uint16_t sectorCount, uint32_t loadR
     entry[initial_entry::kMediaType] = 0;
     putLe16(entry, initial_entry::kLoadSegment, 0);
     entry[initial_entry::kSystemType] = systemType;
-    putLe16(entry, initial_entry::kSectorCount, sectorCount);
-    putLe32(entry, initial_entry::kLoadRba, loadRba);
+    encodeEntryImage(entry, loadRba, sectorCount);
 }
 
 uint16_t catalogEntryWordSum(const uint8_t* entry) {

@@ -21,6 +21,24 @@ constexpr char kStandardIdentifier[] = "CD001";
 constexpr size_t kStandardIdentifierLength = 5;
 constexpr size_t kRecordDateSize = 7;
 constexpr size_t kVolumeDateSize = 17;
+// Dates, in local time with the offset from GMT in 15-minute units: the 7-byte date of a
+// directory record and the 17-byte date of a volume descriptor.
+struct DateFields {
+    int yearsSince1900 = 0;
+    int month = 1;  // 1 to 12
+    int day = 1;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int8_t gmtOffset = 0;  // in 15-minute units
+};
+
+// kRecordDateSize bytes: years since 1900, month, day, hour, minute, second, GMT offset.
+void encodeRecordDate(const DateFields& date, uint8_t* bytes);
+// kVolumeDateSize bytes: year (4 digits), month, day, hour, minute, second (2 digits
+// each), hundredths "00", then the GMT offset byte.
+void encodeVolumeDate(const DateFields& date, uint8_t* bytes);
+
 // The header every volume descriptor starts with.
 namespace descriptor {
 constexpr size_t kType = 0;
@@ -29,9 +47,12 @@ constexpr size_t kStandardId = kType + kTypeLength;  // "CD001"
 constexpr size_t kVersion = kStandardId + kStandardIdentifierLength;
 constexpr size_t kVersionLength = 1;
 constexpr size_t kHeaderSize = kVersion + kVersionLength;
-constexpr uint8_t kPrimaryType = 1;
 constexpr uint8_t kBootRecordType = 0;
+constexpr uint8_t kPrimaryType = 1;
+constexpr uint8_t kSupplementaryType = 2;
+constexpr uint8_t kPartitionType = 3;
 constexpr uint8_t kTerminatorType = 255;
+constexpr uint8_t kCurrentVersion = 1;
 }  // namespace descriptor
 
 // Primary Volume Descriptor (block 16).
@@ -79,6 +100,14 @@ constexpr size_t kReservedTailLength = 653;
 static_assert(kReservedTail + kReservedTailLength == kDescriptorSize, "pvd layout");
 static_assert(kLogicalBlockSize == 128 && kRootDirectoryRecord == 156, "pvd layout");
 }  // namespace pvd
+
+// Supplementary Volume Descriptor (a Joliet tree's): the primary one's layout, with the
+// escape sequences of its character set where the primary one has unused bytes.
+namespace svd {
+constexpr size_t kEscapeSequences = pvd::kUnused3;
+constexpr size_t kEscapeSequencesLength = 32;
+static_assert(kEscapeSequences == 88, "svd layout");
+}  // namespace svd
 
 // El Torito Boot Record Volume Descriptor (block 17).
 namespace boot_record {
@@ -180,6 +209,8 @@ constexpr size_t kVolumeSequenceNumber = kInterleaveGap + 1;  // both-endian 16
 constexpr size_t kIdentifierLength = kVolumeSequenceNumber + 4;
 constexpr size_t kIdentifier = kIdentifierLength + 1;
 constexpr size_t kFixedPartSize = kIdentifier;
+// The "." and ".." records: the fixed part and a one-byte identifier, no pad.
+constexpr size_t kDotRecordLength = kFixedPartSize + 1;
 constexpr size_t kMaxIdentifierBytes = 512;  // more than any record holds, pad included
 constexpr size_t kBufferSize = kFixedPartSize + kMaxIdentifierBytes;
 constexpr uint8_t kFlagHidden = 0x01;
@@ -190,7 +221,7 @@ constexpr uint8_t kFlagMultiExtent = 0x80;
 constexpr uint8_t kSelfIdentifier = 0x00;
 constexpr uint8_t kParentIdentifier = 0x01;
 static_assert(kFixedPartSize == 33, "directory record layout");
-static_assert(kFixedPartSize + 1 == pvd::kRootDirectoryRecordLength, "directory record layout");
+static_assert(kDotRecordLength == pvd::kRootDirectoryRecordLength, "directory record layout");
 }  // namespace dir_record
 
 // Path table record: 8 fixed bytes, the identifier, a pad byte when its length is odd.
@@ -201,6 +232,9 @@ constexpr size_t kExtent = kExtendedAttributeLength + 1;  // 32, byte order of t
 constexpr size_t kParentNumber = kExtent + 4;             // 16, byte order of the table
 constexpr size_t kIdentifier = kParentNumber + 2;
 constexpr size_t kFixedPartSize = kIdentifier;
+constexpr size_t kMaxIdentifierLength = 255;  // what its one-byte length holds
+// The longest record: the longest identifier, odd, and its pad byte.
+constexpr size_t kMaxLength = kFixedPartSize + kMaxIdentifierLength + 1;
 static_assert(kFixedPartSize == 8, "path table record layout");
 }  // namespace path_record
 
@@ -230,9 +264,40 @@ class RecordError : public std::runtime_error {
     Kind kind_;
 };
 
-// A primary volume descriptor as read from an image. The identifier fields are kept as
-// their raw bytes, to be carried into a new descriptor as they are.
+// Reading a record is two named steps: decode...Fields takes every field as it is
+// stored and checks nothing; check... then says whether the record is one the program
+// can use, naming the first field that is not. decode... does both in turn.
+
+// The header every volume descriptor starts with; the volume recognition descriptors of
+// a UDF bridge ("BEA01", "NSR02", ...) share it.
+struct DescriptorHeader {
+    uint8_t type = 0;
+    std::array<uint8_t, kStandardIdentifierLength> identifier{};
+    uint8_t version = 0;
+
+    bool hasIdentifier(const char* id) const;  // `id`: five characters
+    bool isStandard() const { return hasIdentifier(kStandardIdentifier); }
+};
+
+// Decodes the kHeaderSize bytes of a descriptor header.
+DescriptorHeader decodeDescriptorHeader(const uint8_t* bytes);
+
+// Identifiers of the volume recognition descriptors a UDF bridge puts after the
+// terminator: the extended area's start and end, a boot descriptor, and the UDF
+// (NSR02, NSR03) descriptor.
+namespace udf_recognition {
+constexpr char kBeginArea[] = "BEA01";
+constexpr char kTerminateArea[] = "TEA01";
+constexpr char kBoot[] = "BOOT2";
+constexpr char kNsr02[] = "NSR02";
+constexpr char kNsr03[] = "NSR03";
+}  // namespace udf_recognition
+
+// A primary or supplementary volume descriptor as read from an image (the two share one
+// layout). The identifier fields are kept as their raw bytes, to be carried into a new
+// descriptor as they are.
 struct PrimaryDescriptor {
+    DescriptorHeader header;
     uint32_t volumeSpaceSize = 0;
     uint16_t logicalBlockSize = 0;
     uint32_t rootExtent = 0;
@@ -242,46 +307,154 @@ struct PrimaryDescriptor {
     std::array<uint8_t, pvd::kLongIdLength> publisherId{};
     std::array<uint8_t, pvd::kLongIdLength> dataPreparerId{};
     std::array<uint8_t, pvd::kLongIdLength> applicationId{};
+    // A supplementary descriptor's; unused (zeros) in a primary one.
+    std::array<uint8_t, svd::kEscapeSequencesLength> escapeSequences{};
+
+    // A supplementary descriptor whose escape sequence is %/@, %/C or %/E: UCS-2 names.
+    bool isJoliet() const;
 };
 
-// Decodes the kDescriptorSize bytes of a primary volume descriptor that lies at byte
-// `at` of its image (for failure texts). Only the standard identifier and the logical
-// block size are checked (one of iso_limits::kBlockSizes); the type and version bytes and
-// the root record's own length are not.
+PrimaryDescriptor decodePrimaryDescriptorFields(const uint8_t* bytes);
+
+// Checks the primary volume descriptor `descriptor` that lies at byte `at` of its image
+// (for failure texts): the standard identifier (RecordError notThisRecord) and the
+// logical block size, one of iso_limits::kBlockSizes (badField). The type and version
+// bytes and the root record's own length are not checked.
+void checkPrimaryDescriptor(const PrimaryDescriptor& descriptor, uint64_t at);
+
+// Decodes the kDescriptorSize bytes of a primary volume descriptor at byte `at`, then
+// checks it (checkPrimaryDescriptor).
 PrimaryDescriptor decodePrimaryDescriptor(const uint8_t* bytes, uint64_t at);
 
 // An El Torito boot record as read from an image.
 struct BootRecord {
+    DescriptorHeader header;  // the type byte is the boot record indicator
+    std::array<uint8_t, boot_record::kBootSystemIdLength> bootSystemId{};
     uint32_t catalogBlock = 0;
 };
 
-// Decodes the kDescriptorSize bytes of a boot record at byte `at`: indicator 0,
-// standard identifier, version 1 and the El Torito boot system identifier, or throws
-// RecordError (notThisRecord) naming the first that differs.
+BootRecord decodeBootRecordFields(const uint8_t* bytes);
+
+// Checks the boot record at byte `at`: indicator 0, standard identifier, version 1 and
+// the El Torito boot system identifier, or throws RecordError (notThisRecord) naming the
+// first that differs.
+void checkBootRecord(const BootRecord& record, uint64_t at);
+
+// Decodes the kDescriptorSize bytes of a boot record at byte `at`, then checks it.
 BootRecord decodeBootRecord(const uint8_t* bytes, uint64_t at);
 
 // The Validation Entry of a boot catalog as read from an image.
 struct ValidationEntry {
+    uint8_t headerId = 0;
     uint8_t platformId = 0;
     uint16_t checksum = 0;  // not examined
+    uint8_t key55 = 0;
+    uint8_t keyAA = 0;
 };
 
-// Decodes the kCatalogEntrySize bytes of a validation entry at byte `at`: header 1 and
-// the key bytes 0x55 0xAA, or throws RecordError (notThisRecord).
+ValidationEntry decodeValidationEntryFields(const uint8_t* bytes);
+
+// Checks the validation entry at byte `at`: header 1 and the key bytes 0x55 0xAA, or
+// throws RecordError (notThisRecord).
+void checkValidationEntry(const ValidationEntry& entry, uint64_t at);
+
+// Decodes the kCatalogEntrySize bytes of a validation entry at byte `at`, then checks it.
 ValidationEntry decodeValidationEntry(const uint8_t* bytes, uint64_t at);
 
-// The Initial/Default Entry of a boot catalog as read from an image.
+// The Initial/Default Entry of a boot catalog as read from an image; a section entry
+// has the same fields.
 struct InitialEntry {
-    uint8_t mediaType = 0;
+    uint8_t bootIndicator = 0;
+    uint8_t mediaType = 0;  // the byte as stored, the extension flag of a section entry too
     uint16_t loadSegment = 0;
     uint8_t systemType = 0;
     uint16_t sectorCount = 0;
     uint32_t loadRba = 0;
+
+    bool bootable() const { return bootIndicator == initial_entry::kBootable; }
+    // The emulation (boot_media) without the section entry's flags.
+    uint8_t emulation() const { return mediaType & section_entry::kMediaTypeMask; }
+    bool extensionFollows() const { return (mediaType & section_entry::kExtensionFollows) != 0; }
 };
 
-// Decodes the kCatalogEntrySize bytes of an initial entry at byte `at`: it must be
-// marked bootable (0x88), or RecordError (notThisRecord) is thrown.
+InitialEntry decodeInitialEntryFields(const uint8_t* bytes);
+
+// Checks the initial entry at byte `at`: it must be marked bootable (0x88), or
+// RecordError (notThisRecord) is thrown.
+void checkInitialEntry(const InitialEntry& entry, uint64_t at);
+
+// Decodes the kCatalogEntrySize bytes of an initial entry at byte `at`, then checks it.
 InitialEntry decodeInitialEntry(const uint8_t* bytes, uint64_t at);
+
+// Sets the Load RBA and Sector Count of the stored initial or section entry `entry`.
+void encodeEntryImage(uint8_t* entry, uint32_t loadRba, uint16_t sectorCount);
+
+// A section header as read from an image.
+struct SectionHeader {
+    uint8_t indicator = 0;
+    uint8_t platformId = 0;
+    uint16_t entryCount = 0;
+
+    bool isHeader() const {
+        return indicator == section_header::kMore || indicator == section_header::kFinal;
+    }
+    bool isFinal() const { return indicator == section_header::kFinal; }
+};
+
+SectionHeader decodeSectionHeader(const uint8_t* bytes);
+
+// Marks the stored section header `header` as the last one (or not) and sets its entry
+// count.
+void encodeSectionHeaderCount(uint8_t* header, bool final, uint16_t entryCount);
+
+// A section entry extension as read from an image.
+struct SectionExtension {
+    uint8_t indicator = 0;
+    uint8_t flags = 0;
+
+    bool isExtension() const { return indicator == section_extension::kExtension; }
+    bool anotherFollows() const { return (flags & section_extension::kAnotherFollows) != 0; }
+};
+
+SectionExtension decodeSectionExtension(const uint8_t* bytes);
+
+// Boot info table: what isolinux and GRUB carry from byte 8 of their no-emulation
+// loader, and GRUB's second pointer to its own block further on.
+namespace boot_info_table {
+constexpr size_t kPrimaryDescriptorBlock = 8;  // little-endian 32, each of them
+constexpr size_t kFileLba = 12;
+constexpr size_t kFileLength = 16;
+constexpr size_t kChecksum = 20;
+// The checksum sums the file's little-endian 32-bit words from here on.
+constexpr size_t kChecksummedFrom = 64;
+constexpr size_t kGrubPointer = 2548;  // little-endian 64: the file's block x 4 + 5
+constexpr size_t kGrubPointerLength = 8;
+// The File LBA and the File Length, written together.
+constexpr size_t kLocationLength = kChecksum - kFileLba;
+constexpr size_t kChecksumLength = 4;
+}  // namespace boot_info_table
+
+struct BootInfoTableFields {
+    uint32_t primaryDescriptorBlock = 0;
+    uint32_t fileLba = 0;
+    uint32_t fileLength = 0;
+    uint32_t checksum = 0;
+};
+
+// Decodes the table from the first boot_info_table::kChecksummedFrom bytes of a loader.
+BootInfoTableFields decodeBootInfoTable(const uint8_t* loader);
+
+// `sum` plus the little-endian 32-bit words of `bytes` (`count` bytes; a last partial
+// word counts with zeros), modulo 2^32: the table's checksum, piece by piece.
+uint32_t addLoaderWords(uint32_t sum, const uint8_t* bytes, size_t count);
+
+uint64_t decodeGrubPointer(const uint8_t* bytes);  // the kGrubPointerLength bytes
+
+// The kLocationLength bytes from kFileLba, the kChecksumLength bytes from kChecksum and
+// the kGrubPointerLength bytes from kGrubPointer, as the writer patches them.
+void encodeBootInfoLocation(uint8_t* bytes, uint32_t fileLba, uint32_t fileLength);
+void encodeBootInfoChecksum(uint8_t* bytes, uint32_t checksum);
+void encodeGrubPointer(uint8_t* bytes, uint64_t pointer);
 
 // A directory record as read from an image.
 struct DirectoryRecord {
@@ -292,7 +465,8 @@ struct DirectoryRecord {
     uint8_t identifierLength = 0;
     // Identifier 0x00 or 0x01: the record of the directory itself or of its parent.
     bool special = false;
-    std::string name;  // "." and ".." for the two special records
+    std::string name;        // "." and ".." for the two special records
+    std::string identifier;  // the identifier bytes as stored (a Joliet name's UCS-2)
 
     bool isDirectory() const { return (flags & dir_record::kFlagDirectory) != 0; }
     bool isHidden() const { return (flags & dir_record::kFlagHidden) != 0; }
@@ -304,6 +478,15 @@ struct DirectoryRecord {
 // record is shorter than its fixed part, runs past the data, or its identifier runs
 // past the record.
 DirectoryRecord decodeDirectoryRecord(const uint8_t* data, size_t size, size_t offset);
+
+// The Data Length of the record at `record`, unchecked: what a directory's own "."
+// record says of the directory's size before any record of it is decoded.
+uint32_t directoryDataLength(const uint8_t* record);
+
+// The Length of the record at `record`, and setting it once System Use fields follow
+// the identifier.
+uint8_t decodeDirectoryRecordLength(const uint8_t* record);
+void encodeDirectoryRecordLength(uint8_t* record, uint8_t length);
 
 // The entry name of a record: 0x00 is ".", 0x01 is "..", otherwise the identifier
 // bytes up to the first zero byte.
@@ -350,6 +533,10 @@ struct PrimaryDescriptorFields {
 // Zeroes the 2048-byte `buffer` and fills the fixed fields and numbers of a primary
 // volume descriptor (identifier texts are left zero for the caller).
 void encodePrimaryDescriptor(const PrimaryDescriptorFields& fields, uint8_t* buffer);
+
+// Writes the numbers of `fields` (not its creation date) and its root record, when there
+// is one, over the primary or supplementary descriptor in `buffer`; its other bytes stay.
+void encodeVolumeNumbers(const PrimaryDescriptorFields& fields, uint8_t* buffer);
 
 // Copies `text` to the start of a descriptor text field of `fieldSize` bytes.
 void putDescriptorText(uint8_t* buffer, size_t offset, size_t fieldSize, const std::string& text);

@@ -60,7 +60,7 @@ struct JolietImage {
         uint8_t* svd = mini.bytes().data() + 17 * 2048;
         std::memcpy(svd, mini.bytes().data() + 16 * 2048, 2048);
         svd[rec::descriptor::kType] = 2;
-        std::memcpy(svd + joliet::kEscapeSequences, "%/E", 3);
+        std::memcpy(svd + rec::svd::kEscapeSequences, "%/E", 3);
         iso_bytes::putBoth32(svd, rec::pvd::kRootDirectoryRecord + rec::dir_record::kExtent,
                              kJolietRoot);
         uint8_t* terminator = mini.bytes().data() + 18 * 2048;

@@ -326,3 +326,127 @@ TEST(CatalogEntries, EntryDecodeReadsTheEncodedFieldsAndRefusesWrongMarks) {
     expectRecordError([&] { decodeInitialEntry(initial, 40992); }, RecordError::Kind::notThisRecord,
                       "initial entry at byte 40992: boot indicator 0, not 136 (0x88, bootable)");
 }
+
+TEST(VolumeDescriptors, JolietIsASupplementaryDescriptorWithAUcs2EscapeSequence) {
+    struct Case {
+        uint8_t type;
+        const char* identifier;
+        const char* escape;
+        bool joliet;
+    };
+    const Case cases[] = {
+        {2, "CD001", "%/@", true},  {2, "CD001", "%/C", true},  {2, "CD001", "%/E", true},
+        {2, "CD001", "%/F", false}, {2, "CD001", "/%E", false}, {1, "CD001", "%/E", false},
+        {2, "CD002", "%/E", false}, {2, "CD001", "", false},
+    };
+    for (const Case& c : cases) {
+        uint8_t bytes[2048] = {};
+        bytes[0] = c.type;
+        std::memcpy(bytes + 1, c.identifier, 5);
+        bytes[6] = 1;
+        std::memcpy(bytes + 88, c.escape, std::strlen(c.escape));
+        const PrimaryDescriptor descriptor = decodePrimaryDescriptorFields(bytes);
+        EXPECT_EQ(descriptor.isJoliet(), c.joliet) << c.identifier << " " << c.escape;
+        EXPECT_EQ(descriptor.header.hasIdentifier(c.identifier), true);
+        EXPECT_EQ(descriptor.header.isStandard(), std::strcmp(c.identifier, "CD001") == 0);
+    }
+}
+
+TEST(VolumeDescriptors, VolumeNumbersAreWrittenOverACarriedDescriptorAndNothingElse) {
+    uint8_t old[2048];
+    std::memset(old, 0xEE, sizeof old);
+    uint8_t root[34] = {34};
+    PrimaryDescriptorFields fields;
+    fields.volumeSpaceSize = 0x01020304;
+    fields.pathTableSize = 0x0A0B;
+    fields.typeLPathTable = 21;
+    fields.typeMPathTable = 22;
+    fields.rootRecord = root;
+    uint8_t carried[2048];
+    std::memcpy(carried, old, sizeof old);
+    encodeVolumeNumbers(fields, carried);
+    // Both halves of each number, the two optional tables zeroed, the root record.
+    const std::pair<size_t, size_t> written[] = {{80, 88}, {120, 136}, {136, 156}, {156, 190}};
+    for (size_t i = 0; i < sizeof carried; ++i) {
+        bool inside = false;
+        for (const auto& range : written) {
+            inside = inside || (i >= range.first && i < range.second);
+        }
+        if (!inside) {
+            ASSERT_EQ(carried[i], 0xEE) << "byte " << i;
+        }
+    }
+    const PrimaryDescriptor decoded = decodePrimaryDescriptorFields(carried);
+    EXPECT_EQ(decoded.volumeSpaceSize, 0x01020304u);
+    EXPECT_EQ(iso_bytes::getBe32(carried, 84), 0x01020304u);
+    EXPECT_EQ(decoded.logicalBlockSize, 2048);
+    EXPECT_EQ(iso_bytes::getLe32(carried, 144) | iso_bytes::getBe32(carried, 152), 0u);
+    EXPECT_EQ(carried[156], 34);
+}
+
+TEST(CatalogEntries, SectionMarksEntryImagesAndExtensionFlagsRoundTrip) {
+    struct Media {
+        uint8_t stored;
+        uint8_t emulation;
+        bool extensionFollows;
+    };
+    for (const Media m : {Media{0x00, 0, false}, Media{0x04, 4, false}, Media{0x24, 4, true},
+                          Media{0x22, 2, true}, Media{0xDF, 0x0F, false}}) {
+        uint8_t entry[32];
+        encodeInitialEntry(0xEF, 1, 2, entry);
+        entry[1] = m.stored;
+        encodeEntryImage(entry, 0xA1B2C3D4, 0x0102);
+        const InitialEntry decoded = decodeInitialEntryFields(entry);
+        EXPECT_EQ(decoded.emulation(), m.emulation) << int(m.stored);
+        EXPECT_EQ(decoded.extensionFollows(), m.extensionFollows) << int(m.stored);
+        EXPECT_EQ(decoded.mediaType, m.stored);
+        EXPECT_EQ(decoded.systemType, 0xEF);
+        EXPECT_EQ(decoded.loadRba, 0xA1B2C3D4u);
+        EXPECT_EQ(decoded.sectorCount, 0x0102);
+    }
+    for (const bool final : {false, true}) {
+        uint8_t header[32] = {0x90, 0xEF, 0, 0, 'I', 'D'};
+        encodeSectionHeaderCount(header, final, 0x0203);
+        const SectionHeader decoded = decodeSectionHeader(header);
+        EXPECT_TRUE(decoded.isHeader());
+        EXPECT_EQ(decoded.isFinal(), final);
+        EXPECT_EQ(decoded.platformId, 0xEF);
+        EXPECT_EQ(decoded.entryCount, 0x0203);
+        EXPECT_EQ(header[4], 'I');
+    }
+    const uint8_t extensions[][2] = {{0x44, 0x20}, {0x44, 0x00}, {0x45, 0x20}};
+    EXPECT_TRUE(decodeSectionExtension(extensions[0]).anotherFollows());
+    EXPECT_FALSE(decodeSectionExtension(extensions[1]).anotherFollows());
+    EXPECT_FALSE(decodeSectionExtension(extensions[2]).isExtension());
+}
+
+TEST(BootInfoTable, FieldsLieAtTheirOffsetsAndTheChecksumCountsPartialWordsWithZeros) {
+    uint8_t loader[2560] = {};
+    for (size_t i = 0; i < 4; ++i) {
+        iso_bytes::putLe32(loader, 8 + 4 * i, 0x10 + static_cast<uint32_t>(i));
+    }
+    const BootInfoTableFields table = decodeBootInfoTable(loader);
+    EXPECT_EQ(table.primaryDescriptorBlock, 0x10u);
+    EXPECT_EQ(table.fileLba, 0x11u);
+    EXPECT_EQ(table.fileLength, 0x12u);
+    EXPECT_EQ(table.checksum, 0x13u);
+
+    const uint8_t words[] = {1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 2, 3, 4};
+    for (const auto& c : {std::make_pair(size_t(0), 0u), std::make_pair(size_t(4), 1u),
+                          std::make_pair(size_t(8), 0u), std::make_pair(size_t(9), 2u),
+                          std::make_pair(size_t(11), 0x040302u)}) {
+        EXPECT_EQ(addLoaderWords(0, words, c.first), c.second) << c.first << " bytes";
+    }
+
+    encodeBootInfoLocation(loader + boot_info_table::kFileLba, 300, 4096);
+    encodeBootInfoChecksum(loader + boot_info_table::kChecksum, 0xCAFE);
+    encodeGrubPointer(loader + boot_info_table::kGrubPointer, 0x1122334455667788ull);
+    const BootInfoTableFields patched = decodeBootInfoTable(loader);
+    EXPECT_EQ(patched.primaryDescriptorBlock, 0x10u);
+    EXPECT_EQ(patched.fileLba, 300u);
+    EXPECT_EQ(patched.fileLength, 4096u);
+    EXPECT_EQ(patched.checksum, 0xCAFEu);
+    EXPECT_EQ(decodeGrubPointer(loader + 2548), 0x1122334455667788ull);
+    EXPECT_EQ(loader[2548], 0x88);
+    EXPECT_EQ(loader[2556], 0);
+}
