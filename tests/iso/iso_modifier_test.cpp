@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
-#include <fstream>
 #include <functional>
 #include <regex>
 #include <string>
@@ -55,12 +55,12 @@ class ModifierTest : public testing::Test {
         return result;
     }
 
-    // Makes `adds` on a modifier of the old image and packs it with the boot image into
-    // temp / `name`, which it returns.
+    // Makes `adds` on a modifier of `input` (the old image if empty) and packs it with the
+    // boot image into temp / `name`, which it returns.
     std::string packedWith(const std::function<void(ISOModifier&)>& adds,
-                           const std::string& name = "out.iso") {
+                           const std::string& name = "out.iso", const std::string& input = "") {
         const std::string output = temp / name;
-        ISOModifier modifier(image);
+        ISOModifier modifier(input.empty() ? image : input);
         captureStdout([&] { adds(modifier); });
         EXPECT_EQ(0, packTo(modifier, output)) << lines;
         return output;
@@ -71,14 +71,9 @@ class ModifierTest : public testing::Test {
         const std::string expected = temp / "expected";
         if (!fs::exists(expected)) {
             extractAll(image, expected);
-            runCommandOrFail("chmod -R u+w " + test_support::shellQuote(expected));
+            mustRun("chmod -R u+w " + test_support::shellQuote(expected));
         }
         return expected;
-    }
-
-    static void runCommandOrFail(const std::string& command) {
-        const test_support::CommandResult result = test_support::runCommand(command);
-        ASSERT_EQ(0, result.exitCode) << command << "\n" << result.output;
     }
 
     // Names of the root listing in the order isoinfo shows them.
@@ -113,8 +108,8 @@ TEST_F(ModifierTest, AddedEntriesJoinTheOldTreeAndTheImageStillBoots) {
 
     const std::string expected = expectedTree();
     fs::copy_file(local + "/new.txt", expected + "/I386/SYSTEM32/ADDED.TXT");
-    runCommandOrFail("cp -r " + test_support::shellQuote(local + "/tools") + " " +
-                     test_support::shellQuote(expected + "/PROGRAMS/TOOLS"));
+    mustRun("cp -r " + test_support::shellQuote(local + "/tools") + " " +
+            test_support::shellQuote(expected + "/PROGRAMS/TOOLS"));
     fs::create_directories(expected + "/EMPTY");
     extractAll(output, temp / "extracted");
     EXPECT_EQ("", treeDifferences(expected, temp / "extracted"));
@@ -137,14 +132,11 @@ TEST_F(ModifierTest, AddedEntriesJoinTheOldTreeAndTheImageStillBoots) {
 }
 
 TEST_F(ModifierTest, NewEntriesTakeTheirSortedPlaceAfterTheDotEntries) {
-    const std::string output = temp / "out.iso";
-    ISOModifier modifier(image);
-    ConsoleCapture capture;
-    ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\ZZZ", true));
-    ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\AAA", true));
-    ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\I386A", true));
-    capture.finish();
-    ASSERT_EQ(0, packTo(modifier, output)) << lines;
+    const std::string output = packedWith([&](ISOModifier& modifier) {
+        for (const char* name : {"\\ZZZ", "\\AAA", "\\I386A"}) {
+            ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", name, true));
+        }
+    });
     const std::vector<std::string> expected = {".",    "..",       "AAA",     "BOOT",
                                                "I386", "I386A",    "NEW.TXT", "PROGRAMS",
                                                "ZZZ",  "boot.bin", "boot.cat"};
@@ -188,8 +180,8 @@ TEST_F(ModifierTest, AFileReplacesADirectoryAndADirectoryAFile) {
     fs::remove_all(expected + "/I386");
     fs::copy_file(local + "/new.txt", expected + "/I386");
     fs::remove(expected + "/NEW.TXT");
-    runCommandOrFail("cp -r " + test_support::shellQuote(local + "/tools") + " " +
-                     test_support::shellQuote(expected + "/NEW.TXT"));
+    mustRun("cp -r " + test_support::shellQuote(local + "/tools") + " " +
+            test_support::shellQuote(expected + "/NEW.TXT"));
     fs::copy_file(local + "/new.txt", expected + "/BOOT/BOOTFIX.BIN",
                   fs::copy_option::overwrite_if_exists);
     extractAll(output, temp / "extracted");
@@ -319,27 +311,17 @@ TEST_F(ModifierTest, BytesAfterAFileInTheOldImageDoNotReachTheNewOne) {
     ASSERT_TRUE(
         std::regex_search(listing, match, std::regex("\\[\\s*(\\d+)\\s+\\d+\\]\\s+README")));
     const uint64_t tail = std::stoull(match[1]) * 2048 + 9;  // the file holds 9 bytes
-    {
-        std::fstream file(image, std::ios::in | std::ios::out | std::ios::binary);
-        file.seekp(static_cast<std::streamoff>(tail));
-        const std::string garbage(2048 - 9, '\xff');
-        file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
-    }
-    const std::string output = temp / "out.iso";
-    {
-        ISOModifier modifier(image);
-        ASSERT_EQ(0, packTo(modifier, output)) << lines;
-    }
+    std::vector<uint8_t> bytes = test_support::readBytes(image);
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(tail), 2048 - 9, 0xFF);
+    writeFile(image, bytes);
+    const std::string output = packedWith([](ISOModifier&) {});
     EXPECT_NE(std::string::npos, lines.find("90%.........100%\n")) << lines;
     EXPECT_EQ("", isovfyErrors(output));
     const std::string newListing = isoinfoListing(output);
     ASSERT_TRUE(
         std::regex_search(newListing, match, std::regex("\\[\\s*(\\d+)\\s+\\d+\\]\\s+README")));
-    std::ifstream in(output, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(std::stoull(match[1]) * 2048));
-    std::string block(2048, 'x');
-    in.read(&block[0], 2048);
-    EXPECT_EQ("programs\n" + std::string(2048 - 9, '\0'), block);
+    EXPECT_EQ("programs\n" + std::string(2048 - 9, '\0'),
+              readFile(output).substr(std::stoull(match[1]) * 2048, 2048));
     extractAll(output, temp / "extracted");
     EXPECT_EQ("", treeDifferences(expectedTree(), temp / "extracted"));
 }
@@ -347,20 +329,17 @@ TEST_F(ModifierTest, BytesAfterAFileInTheOldImageDoNotReachTheNewOne) {
 TEST_F(ModifierTest, GenisoimageImagesAreModifiedToo) {
     const std::string geniso = temp / "geniso.iso";
     test_support::makeIsoWithGenisoimage(source, geniso, "boot.bin");
-    const std::string output = temp / "out.iso";
-    {
-        ISOModifier modifier(geniso);
-        ConsoleCapture capture;
-        ASSERT_EQ(0, modifier.AddSingleDirectory(local + "/tools", "\\TOOLS", true));
-        capture.finish();
-        ASSERT_EQ(0, packTo(modifier, output)) << lines;
-    }
+    const std::string output = packedWith(
+        [&](ISOModifier& modifier) {
+            EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/tools", "\\TOOLS", true));
+        },
+        "out.iso", geniso);
     EXPECT_EQ("", isovfyErrors(output));
     const std::string expected = temp / "expected-geniso";
     extractAll(geniso, expected);
-    runCommandOrFail("chmod -R u+w " + test_support::shellQuote(expected) + " && cp -r " +
-                     test_support::shellQuote(local + "/tools") + " " +
-                     test_support::shellQuote(expected + "/TOOLS"));
+    mustRun("chmod -R u+w " + test_support::shellQuote(expected) + " && cp -r " +
+            test_support::shellQuote(local + "/tools") + " " +
+            test_support::shellQuote(expected + "/TOOLS"));
     extractAll(output, temp / "extracted");
     EXPECT_EQ("", treeDifferences(expected, temp / "extracted"));
 }

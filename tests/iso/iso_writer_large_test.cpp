@@ -15,6 +15,7 @@
 #include "support/tool_runner.h"
 
 using namespace writer_checks;
+using test_support::shellQuote;
 using test_support::TempDir;
 using test_support::writeFile;
 namespace fs = boost::filesystem;
@@ -38,10 +39,9 @@ void writeSparse(const std::string& path, uint64_t size, uint32_t seed) {
 std::string compareExtracted(const std::string& image, const std::string& isoPath,
                              const std::string& expected, const std::string& scratch) {
     const test_support::CommandResult result = test_support::runCommand(
-        "xorriso -osirrox on -indev " + test_support::shellQuote(image) + " -extract " +
-        test_support::shellQuote(isoPath) + " " + test_support::shellQuote(scratch) +
-        " >/dev/null 2>&1 && cmp " + test_support::shellQuote(expected) + " " +
-        test_support::shellQuote(scratch) + "; rm -f " + test_support::shellQuote(scratch));
+        "xorriso -osirrox on -indev " + shellQuote(image) + " -extract " + shellQuote(isoPath) +
+        " " + shellQuote(scratch) + " >/dev/null 2>&1 && cmp " + shellQuote(expected) + " " +
+        shellQuote(scratch) + "; rm -f " + shellQuote(scratch));
     return result.exitCode == 0 ? "" : "differs: " + isoPath + "\n" + result.output;
 }
 

@@ -6,6 +6,7 @@
 #include <regex>
 #include <string>
 
+#include "iso/byte_order.h"
 #include "iso/iso_writer.h"
 #include "iso/iso_writer_checks.h"
 #include "support/test_files.h"
@@ -42,11 +43,6 @@ std::vector<uint8_t> imageBytes(const std::string& image, uint64_t offset, size_
     return bytes;
 }
 
-uint32_t le32(const std::vector<uint8_t>& bytes, size_t offset) {
-    return bytes[offset] | (bytes[offset + 1] << 8) | (bytes[offset + 2] << 16) |
-           (uint32_t(bytes[offset + 3]) << 24);
-}
-
 // The extent isoinfo lists for an entry named `name`.
 uint32_t listedExtent(const std::string& listing, const std::string& name) {
     const std::regex line("\\[\\s*(\\d+)\\s+\\d+\\]\\s+" + name + "\\s*\\n");
@@ -58,27 +54,25 @@ uint32_t listedExtent(const std::string& listing, const std::string& name) {
     return static_cast<uint32_t>(std::stoul(match[1]));
 }
 
-const char kPackLines[] =
-    "pack the ISO image ...\n"
-    "  load source directory & boot image file ...\n"
-    "  load source directory & boot image file done\n"
-    "  write system reserved sector ...\n"
-    "  write system reserved sector done\n"
-    "  write primary volume descriptor ...\n"
-    "  write primary volume descriptor done\n"
-    "  write boot record ...\n"
-    "  write boot record done\n"
-    "  write volume descriptor set terminator ...\n"
-    "  write volume descriptor set terminator done\n"
-    "  write boot image ...\n"
-    "  write boot image done\n"
-    "  write path tables ...\n"
-    "  write path tables done\n"
-    "  write directory record and files ...\n"
+const std::string kMarks =
     "0%.........10%.........20%.........30%.........40%.........50%.........60%........."
-    "70%.........80%.........90%.........100%\n"
-    "  write directory record and files done\n"
-    "pack ISO image succeeded\n";
+    "70%.........80%.........90%.........100%\n";
+
+// The lines of a pack with a boot image: each step's start and end.
+std::string packLines() {
+    std::string lines = "pack the ISO image ...\n";
+    for (const char* step :
+         {"load source directory & boot image file", "write system reserved sector",
+          "write primary volume descriptor", "write boot record",
+          "write volume descriptor set terminator", "write boot image", "write path tables",
+          "write directory record and files"}) {
+        const std::string name = step;
+        lines += "  " + name + " ...\n" +
+                 (name == "write directory record and files" ? kMarks : "") + "  " + name +
+                 " done\n";
+    }
+    return lines + "pack ISO image succeeded\n";
+}
 
 class WriterPack : public testing::Test {
   protected:
@@ -103,7 +97,7 @@ TEST_F(WriterPack, ImageGivesBackEveryFileAndBootsWithTheBootImage) {
     const std::string image = temp / "out.iso";
     const Pack outcome = pack(tree, image, temp / "boot.bin");
     ASSERT_EQ(0, outcome.result) << outcome.output;
-    EXPECT_EQ(kPackLines, outcome.output);
+    EXPECT_EQ(packLines(), outcome.output);
 
     EXPECT_EQ("", isovfyErrors(image));
     extractAll(image, temp / "extracted");
@@ -143,7 +137,7 @@ TEST_F(WriterPack, ImageGivesBackEveryFileAndBootsWithTheBootImage) {
         1,   0,   0,   0,   'M', 'i', 'c', 'r', 'o', 's', 'o', 'f', 't',  ' ',  'C',  'o',
         'r', 'p', 'o', 'r', 'a', 't', 'i', 'o', 'n', 0,   0,   0,   0x4C, 0x49, 0x55, 0xAA};
     EXPECT_EQ(validation, std::vector<uint8_t>(catalog.begin(), catalog.begin() + 32));
-    EXPECT_EQ(std::stoul(match[1]), le32(catalog, 32 + 8));
+    EXPECT_EQ(std::stoul(match[1]), iso_bytes::getLe32(catalog.data(), 32 + 8));
     EXPECT_EQ(readBytes(temp / "boot.bin"),
               imageBytes(image, uint64_t(std::stoul(match[1])) * 2048, 2048));
 
@@ -160,9 +154,10 @@ TEST_F(WriterPack, WithoutBootImageTheTerminatorAndPathTablesMoveUp) {
     const std::vector<uint8_t> descriptors = imageBytes(image, 16 * 2048, 2 * 2048);
     EXPECT_EQ(1, descriptors[0]);
     EXPECT_EQ(255, descriptors[2048]);
-    EXPECT_EQ(18u, le32(descriptors, 140));
+    EXPECT_EQ(18u, iso_bytes::getLe32(descriptors.data(), 140));
     // The image is exactly as long as its Volume Space Size says.
-    EXPECT_EQ(uint64_t(le32(descriptors, 80)) * 2048, boost::filesystem::file_size(image));
+    EXPECT_EQ(uint64_t(iso_bytes::getLe32(descriptors.data(), 80)) * 2048,
+              boost::filesystem::file_size(image));
     extractAll(image, temp / "extracted");
     EXPECT_EQ("", treeDifferences(tree, temp / "extracted"));
 }
@@ -204,9 +199,9 @@ TEST_F(WriterPack, PathTableOfExactly2048BytesTakesTwoBlocksPerTable) {
     const Pack outcome = pack(tables, image, "");
     ASSERT_EQ(0, outcome.result) << outcome.output;
     const std::vector<uint8_t> pvd = imageBytes(image, 16 * 2048, 2048);
-    EXPECT_EQ(2048u, le32(pvd, 132));
-    EXPECT_EQ(18u, le32(pvd, 140));
-    EXPECT_EQ(20u, uint32_t(pvd[148] << 24 | pvd[149] << 16 | pvd[150] << 8 | pvd[151]));
+    EXPECT_EQ(2048u, iso_bytes::getLe32(pvd.data(), 132));
+    EXPECT_EQ(18u, iso_bytes::getLe32(pvd.data(), 140));
+    EXPECT_EQ(20u, iso_bytes::getBe32(pvd.data(), 148));
     EXPECT_EQ("", isovfyErrors(image));
     extractAll(image, temp / "extracted");
     EXPECT_EQ("", treeDifferences(tables, temp / "extracted"));
@@ -223,28 +218,32 @@ TEST_F(WriterPack, BootImageOfOneByteMoreThanABlockFails) {
 }
 
 TEST_F(WriterPack, MissingSourcesFailThePack) {
-    Pack outcome = pack(temp / "no-such-directory", temp / "out.iso", "");
-    EXPECT_EQ(1, outcome.result);
-    EXPECT_NE(std::string::npos,
-              outcome.output.find("\n  load source directory & boot image file failed - can not "
-                                  "load souce directory\n"))
-        << outcome.output;
-
-    outcome = pack(tree, temp / "out.iso", temp / "no-such-boot.bin");
-    EXPECT_EQ(1, outcome.result);
-    EXPECT_NE(
-        std::string::npos,
-        outcome.output.find("  load source directory & boot image file failed - IO exception: "))
-        << outcome.output;
-    EXPECT_NE(std::string::npos, outcome.output.find("  write boot image failed - IO error\n"));
-
-    outcome = pack(tree, temp / "no-such-directory/out.iso", "");
-    EXPECT_EQ(1, outcome.result);
-    EXPECT_EQ(0u,
-              outcome.output.find("pack the ISO image ...\npack ISO image failed, IO exception: "))
-        << outcome.output;
-    EXPECT_NE(std::string::npos,
-              outcome.output.find("  write system reserved sector failed - IO error\n"));
+    const struct {
+        std::string directory, image, boot;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {temp / "no-such-directory",
+         temp / "out.iso",
+         "",
+         {"\n  load source directory & boot image file failed - can not load souce directory\n"}},
+        {tree,
+         temp / "out.iso",
+         temp / "no-such-boot.bin",
+         {"  load source directory & boot image file failed - IO exception: ",
+          "  write boot image failed - IO error\n"}},
+        {tree,
+         temp / "no-such-directory/out.iso",
+         "",
+         {"pack the ISO image ...\npack ISO image failed, IO exception: ",
+          "  write system reserved sector failed - IO error\n"}},
+    };
+    for (const auto& c : cases) {
+        const Pack outcome = pack(c.directory, c.image, c.boot);
+        EXPECT_EQ(1, outcome.result);
+        for (const std::string& line : c.lines) {
+            EXPECT_NE(std::string::npos, outcome.output.find(line)) << outcome.output;
+        }
+    }
 }
 
 TEST_F(WriterPack, IdentifierTooLongIsRefusedBeforeAnythingIsWritten) {
@@ -270,23 +269,18 @@ TEST_F(WriterPack, WriteFailureUnderAFileSizeLimitFailsThePack) {
                                      " " + shellQuote(temp / "limited.iso") + " " +
                                      shellQuote(temp / "boot.bin")));
     };
-    // 16 KiB do not even hold the System Area.
-    test_support::CommandResult small = packLimited(16);
-    EXPECT_EQ(1, small.exitCode) << small.output;
-    EXPECT_NE(std::string::npos, small.output.find("File too large")) << small.output;
-    EXPECT_NE(std::string::npos,
-              small.output.find("  write system reserved sector failed - IO error\n"));
-    EXPECT_EQ(std::string::npos, small.output.find("succeeded"));
-
-    // 512 KiB end in the middle of the 1 MiB file.
-    test_support::CommandResult large = packLimited(512);
-    EXPECT_EQ(1, large.exitCode) << large.output;
-    EXPECT_NE(std::string::npos, large.output.find("File too large")) << large.output;
-    EXPECT_NE(std::string::npos,
-              large.output.find("  write directory record and file failed - IO error\n"))
-        << large.output;
-    EXPECT_EQ(std::string::npos, large.output.find("succeeded"));
-
+    // 16 KiB do not even hold the System Area; 512 KiB end in the middle of the 1 MiB file.
+    for (const auto& [kibibytes, failedStep] :
+         {std::make_pair(16, "write system reserved sector"),
+          std::make_pair(512, "write directory record and file")}) {
+        const test_support::CommandResult limited = packLimited(kibibytes);
+        EXPECT_EQ(1, limited.exitCode) << limited.output;
+        EXPECT_NE(std::string::npos, limited.output.find("File too large")) << limited.output;
+        EXPECT_NE(std::string::npos,
+                  limited.output.find("  " + std::string(failedStep) + " failed - IO error\n"))
+            << limited.output;
+        EXPECT_EQ(std::string::npos, limited.output.find("succeeded"));
+    }
     // Without a limit the same pack succeeds.
     test_support::CommandResult unlimited = packLimited(1 << 20);
     EXPECT_EQ(0, unlimited.exitCode) << unlimited.output;
@@ -303,9 +297,6 @@ class ProgressCounter : public ISOManipulator {
 }  // namespace
 
 TEST(WriterProgress, MarksDoNotDependOnHowTheBytesAreCutIntoPieces) {
-    const std::string line =
-        "0%.........10%.........20%.........30%.........40%.........50%.........60%........."
-        "70%.........80%.........90%.........100%\n";
     uint32_t seed = 12345;
     for (const uint32_t total : {82141u, 77141u, 100u, 3u, 606u * 1024 * 1024 + 17}) {
         for (int round = 0; round < 50; ++round) {
@@ -319,7 +310,7 @@ TEST(WriterProgress, MarksDoNotDependOnHowTheBytesAreCutIntoPieces) {
                     left -= piece;
                 }
             });
-            ASSERT_EQ(line, marks) << "total " << total << ", round " << round;
+            ASSERT_EQ(kMarks, marks) << "total " << total << ", round " << round;
         }
     }
 }

@@ -7,6 +7,7 @@
 
 #include <boost/filesystem.hpp>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,26 +30,14 @@ namespace {
 
 constexpr uint8_t kMultiExtent = 0x80;
 
-std::string mustRun(const std::string& command) {
-    const test_support::CommandResult result = test_support::runCommand(command);
-    if (result.exitCode != 0) {
-        throw std::runtime_error(command + " failed:\n" + result.output);
-    }
-    return result.output;
-}
-
 // Lines of `text` that contain `part`.
 std::vector<std::string> linesWith(const std::string& text, const std::string& part) {
     std::vector<std::string> found;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end;
-        const std::string line = text.substr(start, end - start);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
         if (line.find(part) != std::string::npos) {
             found.push_back(line);
         }
-        start = end + 1;
     }
     return found;
 }
@@ -60,11 +49,10 @@ class MultiExtentTest : public testing::Test {
         fs::create_directories(source);
         makeBootImage(source + "/boot.bin");
         const size_t sizes[] = {4096, 6144, 1000};
-        const char last[] = {'a', 'b', 'c'};
-        for (size_t i = 0; i < 3; ++i) {
-            const std::string part = readFile(
-                writePart(source + "/zbig.bi" + last[i], sizes[i], static_cast<uint32_t>(i)));
-            whole += part;
+        for (uint32_t i = 0; i < 3; ++i) {
+            const std::vector<uint8_t> part = test_support::patternBytes(sizes[i], i + 11);
+            writeFile(source + "/zbig.bi" + char('a' + i), part);
+            whole.append(part.begin(), part.end());
         }
         writeFile(source + "/OTHER.TXT", "other\n");
         writeFile(source + "/Z/INNER.TXT", "inner\n");
@@ -72,11 +60,6 @@ class MultiExtentTest : public testing::Test {
         test_support::makeIsoWithXorriso(source, plain, "boot.bin", {"--norock"});
         boot = temp / "boot.bin";
         fs::copy_file(source + "/boot.bin", boot);
-    }
-
-    static std::string writePart(const std::string& path, size_t size, uint32_t seed) {
-        writeFile(path, test_support::patternBytes(size, seed + 11));
-        return path;
     }
 
     // A copy of the plain image in which the three zbig.bi? records are renamed to
@@ -218,8 +201,8 @@ TEST_F(MultiExtentTest, ABrokenChainOfRecordsIsRefusedWithWhere) {
     };
     for (const Case& c : cases) {
         ISOReader reader(patched(c.names, c.flags));
-        std::string lines;
-        lines = captureStdout([&] { EXPECT_FALSE(reader.FileExists("\\OTHER.TXT")); });
+        const std::string lines =
+            captureStdout([&] { EXPECT_FALSE(reader.FileExists("\\OTHER.TXT")); });
         EXPECT_NE(std::string::npos, lines.find(c.message)) << lines;
         EXPECT_NE(std::string::npos, lines.find("directory \\ at block ")) << lines;
     }

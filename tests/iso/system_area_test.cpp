@@ -128,28 +128,28 @@ TEST(SystemArea, FormsThatNameNothingKnownAreRefused) {
         const char* what;
         std::vector<uint8_t> area;
     };
-    std::vector<Case> cases;
-    cases.push_back({"boot address at no boot image", mbrArea(kBootImage / 512 + 1)});
-    cases.push_back({"no reference at all", mbrArea(0)});
+    auto withGpt = [](const std::function<void(std::vector<uint8_t>&)>& damage) {
+        std::vector<uint8_t> area = mbrArea(0);
+        putGpt(area);
+        damage(area);
+        return area;
+    };
     std::vector<uint8_t> stray = mbrArea(0);
     putPartition(stray, 0, 0x83, 777, 10);
-    cases.push_back({"partition at nothing carried", stray});
-    std::vector<uint8_t> badHeader = mbrArea(0);
-    putGpt(badHeader);
-    badHeader[512 + 40] ^= 1;
-    cases.push_back({"GPT header sum broken", badHeader});
-    std::vector<uint8_t> badEntries = mbrArea(0);
-    putGpt(badEntries);
-    badEntries[1024 + 60] ^= 1;
-    cases.push_back({"GPT entries sum broken", badEntries});
-    std::vector<uint8_t> outside = mbrArea(0);
-    putGpt(outside);
-    putLe32(&outside[512], 80, 1000);  // 1000 entries do not fit in the System Area
-    putLe32(&outside[512], 16, headerCrc(&outside[512]));
-    cases.push_back({"GPT entries past the System Area", outside});
     std::vector<uint8_t> code(system_area::kAreaBytes, 0);
     code[100] = 1;
-    cases.push_back({"boot code or data", code});
+    const Case cases[] = {
+        {"boot address at no boot image", mbrArea(kBootImage / 512 + 1)},
+        {"no reference at all", mbrArea(0)},
+        {"partition at nothing carried", stray},
+        {"GPT header sum broken", withGpt([](auto& area) { area[512 + 40] ^= 1; })},
+        {"GPT entries sum broken", withGpt([](auto& area) { area[1024 + 60] ^= 1; })},
+        {"GPT entries past the System Area", withGpt([](auto& area) {
+             putLe32(&area[512], 80, 1000);  // 1000 entries do not fit in the System Area
+             putLe32(&area[512], 16, headerCrc(&area[512]));
+         })},
+        {"boot code or data", code},
+    };
     for (const Case& c : cases) {
         const system_area::Plan plan = system_area::makePlan(c.area.data(), kOldVolume, carried());
         EXPECT_FALSE(plan.keep) << c.what;
