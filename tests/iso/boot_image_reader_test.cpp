@@ -162,8 +162,8 @@ TEST(BootImageReader, PointersPastTheEndAreIoFailuresWithoutLargeAllocations) {
         TempDir dir;
         const BootRun run = loadAndExtract(image, dir / "boot");
         EXPECT_EQ(run.load, 1) << c.what;
-        EXPECT_NE(run.output.find(c.says), std::string::npos) << c.what << "\n" << run.output;
-        EXPECT_NE(run.output.find(kNotLoaded), std::string::npos) << c.what << "\n" << run.output;
+        EXPECT_TRUE(contains(run.output, c.says)) << c.what << "\n" << run.output;
+        EXPECT_TRUE(contains(run.output, kNotLoaded)) << c.what << "\n" << run.output;
     }
 }
 
@@ -175,7 +175,7 @@ TEST(BootImageReader, ImageWithoutBootRecordFails) {
         EXPECT_EQ(missing.ExtractBootImage(dir / "boot"), 1);
     });
     EXPECT_EQ(out.find("load boot image ...\nload boot image failed, IO exception: "), 0u);
-    EXPECT_NE(out.find(kNotLoaded), std::string::npos);
+    EXPECT_TRUE(contains(out, kNotLoaded));
 
     // An image without El Torito: block 17 is the set terminator, whose bytes lead to a
     // catalog at block 0 and a zero boot indicator.
@@ -196,9 +196,7 @@ TEST(BootImageReader, UnwritableTargetIsAnIoFailure) {
     ASSERT_EQ(reader.LoadBootImage(), 0);
     EXPECT_EQ(reader.ExtractBootImage(dir / "no/such/dir/boot"), 1);
     const std::string out = capture.finish().out;
-    EXPECT_NE(out.find("extract boot image failed - IO exception: cannot create "),
-              std::string::npos)
-        << out;
+    EXPECT_TRUE(contains(out, "extract boot image failed - IO exception: cannot create ")) << out;
     // Loaded state survives: a later extract works.
     captureStdout([&] {
         EXPECT_EQ(reader.ExtractBootImage(dir / "boot"), 0);

@@ -299,16 +299,14 @@ TEST(IsoReaderBounds, RepeatedDirectoriesCannotMultiplyTheTree) {
 TEST(IsoReaderBounds, DepthBeyond64LevelsFails) {
     TempDir dir;
     std::string deep = dir / "tree";
+    std::string isoPath;
     for (int level = 0; level < 64; ++level) {
         deep += "/D";
+        isoPath += "\\D";
     }
     writeFile(deep + "/LEAF.TXT", "leaf");
     makeIsoWithXorriso(dir / "tree", dir / "deep64.iso", "", {"-D"});
     ISOReader ok(dir / "deep64.iso");
-    std::string isoPath;
-    for (int level = 0; level < 64; ++level) {
-        isoPath += "\\D";
-    }
     captureStdout([&] { EXPECT_TRUE(ok.FileExists(isoPath + "\\LEAF.TXT")); });
 
     boost::filesystem::rename(deep + "/LEAF.TXT", dir / "leaf");

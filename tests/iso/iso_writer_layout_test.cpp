@@ -7,9 +7,11 @@
 
 #include "iso/iso_writer_layout.h"
 #include "iso/limits.h"
+#include "support/test_files.h"
 
 using iso_layout::ImageLayout;
 using iso_layout::LimitError;
+using test_support::contains;
 
 namespace {
 
@@ -191,14 +193,14 @@ TEST(WriterLayout, DirectoriesAreNumberedBreadthFirstGroupedByParent) {
     DirectoryNode* b = entry(root.get(), "B");
     DirectoryNode* c = entry(a->children.get(), "C");
     DirectoryNode* d = entry(b->children.get(), "D");
-    EXPECT_EQ(2, a->placement.directoryNumber);
-    EXPECT_EQ(3, b->placement.directoryNumber);
-    EXPECT_EQ(4, c->placement.directoryNumber);
-    EXPECT_EQ(5, d->placement.directoryNumber);
-    EXPECT_EQ(1, a->placement.parentNumber);
-    EXPECT_EQ(1, b->placement.parentNumber);
-    EXPECT_EQ(2, c->placement.parentNumber);
-    EXPECT_EQ(3, d->placement.parentNumber);
+    std::vector<int> numbers;
+    std::vector<int> parents;
+    for (const DirectoryNode* directory : {a, b, c, d}) {
+        numbers.push_back(directory->placement.directoryNumber);
+        parents.push_back(directory->placement.parentNumber);
+    }
+    EXPECT_EQ((std::vector<int>{2, 3, 4, 5}), numbers);
+    EXPECT_EQ((std::vector<int>{1, 1, 2, 3}), parents);
     // The root's 10 bytes, then 8 + 1 + 1 pad per one-letter identifier.
     EXPECT_EQ(10u + 4 * 10u, pathTableSize);
 }
@@ -296,9 +298,9 @@ TEST(WriterLayout, WhatTheFormatCannotHoldIsRefused) {
     for (const auto& c : cases) {
         const std::string refusal = limitOf(c.root);
         EXPECT_EQ(*c.refusal == '\0', refusal.empty()) << c.what << ": " << refusal;
-        EXPECT_NE(std::string::npos, refusal.find(c.refusal)) << c.what << ": " << refusal;
+        EXPECT_TRUE(contains(refusal, c.refusal)) << c.what << ": " << refusal;
     }
-    EXPECT_NE(std::string::npos, limitOf(cases[1].root).find("is 222 bytes long"));
+    EXPECT_TRUE(contains(limitOf(cases[1].root), "is 222 bytes long"));
 
     // Blocks: the image's last block number must fit 32 bits.
     EXPECT_NO_THROW(iso_layout::planImage(10, 1, iso_limits::kMaxBlocks - 21, false, 0, 2048, 512));

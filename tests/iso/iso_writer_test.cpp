@@ -13,11 +13,7 @@
 #include "support/tool_runner.h"
 
 using namespace writer_checks;
-using test_support::readBytes;
-using test_support::runCommand;
-using test_support::shellQuote;
-using test_support::TempDir;
-using test_support::writeFile;
+using namespace test_support;
 
 namespace {
 
@@ -80,10 +76,10 @@ class WriterPack : public testing::Test {
         makeBootImage(temp / "boot.bin");
         tree = temp / "tree";
         writeFile(tree + "/readme.txt", "lower-case name, no version suffix\n");
-        writeFile(tree + "/Mixed Case.Data", test_support::patternBytes(100000, 1));
-        writeFile(tree + "/sub/f2049.bin", test_support::patternBytes(2049, 2));
+        writeFile(tree + "/Mixed Case.Data", patternBytes(100000, 1));
+        writeFile(tree + "/sub/f2049.bin", patternBytes(2049, 2));
         writeFile(tree + "/sub/empty.txt", "");
-        writeFile(tree + "/sub/deeper/still/last.bin", test_support::patternBytes(4096, 3));
+        writeFile(tree + "/sub/deeper/still/last.bin", patternBytes(4096, 3));
         boost::filesystem::create_directories(tree + "/emptydir");
     }
 
@@ -102,26 +98,24 @@ TEST_F(WriterPack, ImageGivesBackEveryFileAndBootsWithTheBootImage) {
     EXPECT_EQ("", isovfyErrors(image));
     extractAll(image, temp / "extracted");
     EXPECT_EQ("", treeDifferences(tree, temp / "extracted"));
-    EXPECT_EQ(test_support::readFile(tree + "/sub/f2049.bin"),
-              isoReadFile(image, "/sub/f2049.bin"));
+    EXPECT_EQ(readFile(tree + "/sub/f2049.bin"), isoReadFile(image, "/sub/f2049.bin"));
 
     const std::string listing = isoinfoListing(image);
-    EXPECT_NE(std::string::npos, listing.find(" readme.txt \n")) << listing;
-    EXPECT_NE(std::string::npos, listing.find(" Mixed Case.Data \n")) << listing;
+    EXPECT_TRUE(contains(listing, " readme.txt \n")) << listing;
+    EXPECT_TRUE(contains(listing, " Mixed Case.Data \n")) << listing;
     // An empty directory holds its two dot records only.
     EXPECT_TRUE(std::regex_search(listing, std::regex(" 68 [^\\n]*\\]\\s+emptydir"))) << listing;
 
     const std::string descriptor = isoinfoDescriptor(image);
-    EXPECT_NE(std::string::npos, descriptor.find("Volume id: CD_ROM\n")) << descriptor;
-    EXPECT_NE(std::string::npos, descriptor.find("Publisher id: TARVEN CORPORATION\n"));
-    EXPECT_NE(std::string::npos,
-              descriptor.find("Data preparer id: TARVEN CORPORATION, VELDRAN, CA"));
-    EXPECT_NE(std::string::npos, descriptor.find("Application id: zoriz\n"));
+    EXPECT_TRUE(contains(descriptor, "Volume id: CD_ROM\n")) << descriptor;
+    EXPECT_TRUE(contains(descriptor, "Publisher id: TARVEN CORPORATION\n"));
+    EXPECT_TRUE(contains(descriptor, "Data preparer id: TARVEN CORPORATION, VELDRAN, CA"));
+    EXPECT_TRUE(contains(descriptor, "Application id: zoriz\n"));
 
     // The second block of a 2049-byte file holds one data byte, then zeros.
     const uint32_t extent = listedExtent(listing, "f2049.bin");
     const std::vector<uint8_t> second = imageBytes(image, (uint64_t(extent) + 1) * 2048, 2048);
-    EXPECT_EQ(test_support::patternBytes(2049, 2).back(), second[0]);
+    EXPECT_EQ(patternBytes(2049, 2).back(), second[0]);
     EXPECT_EQ(std::vector<uint8_t>(2047, 0),
               std::vector<uint8_t>(second.begin() + 1, second.end()));
 
@@ -141,15 +135,15 @@ TEST_F(WriterPack, ImageGivesBackEveryFileAndBootsWithTheBootImage) {
     EXPECT_EQ(readBytes(temp / "boot.bin"),
               imageBytes(image, uint64_t(std::stoul(match[1])) * 2048, 2048));
 
-    EXPECT_NE(std::string::npos, bootInQemu(image).find("WINPE-ISO BOOT OK"));
+    EXPECT_TRUE(contains(bootInQemu(image), "WINPE-ISO BOOT OK"));
 }
 
 TEST_F(WriterPack, WithoutBootImageTheTerminatorAndPathTablesMoveUp) {
     const std::string image = temp / "plain.iso";
     const Pack outcome = pack(tree, image, "");
     ASSERT_EQ(0, outcome.result) << outcome.output;
-    EXPECT_EQ(std::string::npos, outcome.output.find("boot record")) << outcome.output;
-    EXPECT_EQ(std::string::npos, outcome.output.find("boot image ...")) << outcome.output;
+    EXPECT_FALSE(contains(outcome.output, "boot record")) << outcome.output;
+    EXPECT_FALSE(contains(outcome.output, "boot image ...")) << outcome.output;
     EXPECT_EQ("", isovfyErrors(image));
     const std::vector<uint8_t> descriptors = imageBytes(image, 16 * 2048, 2 * 2048);
     EXPECT_EQ(1, descriptors[0]);
@@ -208,13 +202,13 @@ TEST_F(WriterPack, PathTableOfExactly2048BytesTakesTwoBlocksPerTable) {
 }
 
 TEST_F(WriterPack, BootImageOfOneByteMoreThanABlockFails) {
-    writeFile(temp / "boot2049.bin", test_support::patternBytes(2049, 9));
+    writeFile(temp / "boot2049.bin", patternBytes(2049, 9));
     const Pack outcome = pack(tree, temp / "out.iso", temp / "boot2049.bin");
     EXPECT_EQ(1, outcome.result);
-    EXPECT_NE(std::string::npos, outcome.output.find("\n  write boot image ...\n"));
-    EXPECT_NE(std::string::npos, outcome.output.find("\n  write boot image failed - IO error\n"))
+    EXPECT_TRUE(contains(outcome.output, "\n  write boot image ...\n"));
+    EXPECT_TRUE(contains(outcome.output, "\n  write boot image failed - IO error\n"))
         << outcome.output;
-    EXPECT_EQ(std::string::npos, outcome.output.find("succeeded"));
+    EXPECT_FALSE(contains(outcome.output, "succeeded"));
 }
 
 TEST_F(WriterPack, MissingSourcesFailThePack) {
@@ -241,7 +235,7 @@ TEST_F(WriterPack, MissingSourcesFailThePack) {
         const Pack outcome = pack(c.directory, c.image, c.boot);
         EXPECT_EQ(1, outcome.result);
         for (const std::string& line : c.lines) {
-            EXPECT_NE(std::string::npos, outcome.output.find(line)) << outcome.output;
+            EXPECT_TRUE(contains(outcome.output, line)) << outcome.output;
         }
     }
 }
@@ -251,16 +245,16 @@ TEST_F(WriterPack, IdentifierTooLongIsRefusedBeforeAnythingIsWritten) {
     const std::string image = temp / "out.iso";
     const Pack outcome = pack(tree, image, temp / "boot.bin");
     EXPECT_EQ(1, outcome.result);
-    EXPECT_NE(std::string::npos,
-              outcome.output.find(
-                  "  load source directory & boot image file failed - identifier of \"\\sub\\xxx"))
+    EXPECT_TRUE(
+        contains(outcome.output,
+                 " load source directory & boot image file failed - identifier of \"\\sub\\xxx"))
         << outcome.output;
-    EXPECT_NE(std::string::npos, outcome.output.find("is 222 bytes long")) << outcome.output;
+    EXPECT_TRUE(contains(outcome.output, "is 222 bytes long")) << outcome.output;
     EXPECT_EQ(0u, boost::filesystem::file_size(image));
 }
 
 TEST_F(WriterPack, WriteFailureUnderAFileSizeLimitFailsThePack) {
-    writeFile(tree + "/big.bin", test_support::patternBytes(1 << 20, 4));
+    writeFile(tree + "/big.bin", patternBytes(1 << 20, 4));
     const std::string helper = std::string(WINPE_BINARY_DIR) + "/tests/iso_writer_pack_helper";
     auto packLimited = [&](int kibibytes) {
         return runCommand("bash -c " +
@@ -273,16 +267,16 @@ TEST_F(WriterPack, WriteFailureUnderAFileSizeLimitFailsThePack) {
     for (const auto& [kibibytes, failedStep] :
          {std::make_pair(16, "write system reserved sector"),
           std::make_pair(512, "write directory record and file")}) {
-        const test_support::CommandResult limited = packLimited(kibibytes);
+        const CommandResult limited = packLimited(kibibytes);
         EXPECT_EQ(1, limited.exitCode) << limited.output;
-        EXPECT_NE(std::string::npos, limited.output.find("File too large")) << limited.output;
-        EXPECT_NE(std::string::npos,
-                  limited.output.find("  " + std::string(failedStep) + " failed - IO error\n"))
+        EXPECT_TRUE(contains(limited.output, "File too large")) << limited.output;
+        EXPECT_TRUE(
+            contains(limited.output, "  " + std::string(failedStep) + " failed - IO error\n"))
             << limited.output;
-        EXPECT_EQ(std::string::npos, limited.output.find("succeeded"));
+        EXPECT_FALSE(contains(limited.output, "succeeded"));
     }
     // Without a limit the same pack succeeds.
-    test_support::CommandResult unlimited = packLimited(1 << 20);
+    CommandResult unlimited = packLimited(1 << 20);
     EXPECT_EQ(0, unlimited.exitCode) << unlimited.output;
 }
 

@@ -13,9 +13,11 @@
 
 #include "iso/byte_order.h"
 #include "iso/records.h"
+#include "support/test_files.h"
 
 using iso_bytes::getLe32;
 using iso_bytes::putLe32;
+using test_support::contains;
 
 namespace {
 
@@ -154,7 +156,7 @@ TEST(SystemArea, FormsThatNameNothingKnownAreRefused) {
         const system_area::Plan plan = system_area::makePlan(c.area.data(), kOldVolume, carried());
         EXPECT_FALSE(plan.keep) << c.what;
         ASSERT_EQ(plan.notKept.size(), 1u) << c.what;
-        EXPECT_NE(plan.notKept[0].find("the System Area of the old image ("), std::string::npos);
+        EXPECT_TRUE(contains(plan.notKept[0], "the System Area of the old image ("));
     }
     EXPECT_TRUE(system_area::makePlan(std::vector<uint8_t>(system_area::kAreaBytes).data(),
                                       kOldVolume, carried())
@@ -169,7 +171,7 @@ TEST(SystemArea, AGptFollowsItsPartitionsAndGetsABackupAtTheNewEnd) {
     ASSERT_TRUE(plan.keep);
     // The partition at nothing carried goes, named.
     ASSERT_EQ(plan.notKept.size(), 1u);
-    EXPECT_NE(plan.notKept[0].find("partition 3"), std::string::npos);
+    EXPECT_TRUE(contains(plan.notKept[0], "partition 3"));
     EXPECT_EQ(plan.tailBlocks, 9u);  // 32 sectors of entries and the header
 
     const uint64_t newBytes = 11 * 1024 * 1024;
@@ -228,12 +230,8 @@ TEST(SystemArea, DiskRecordsKeepEveryByteTheyCover) {
          }},
     };
     for (const Case& c : cases) {
-        for (uint32_t seed : {1u, 77u, 0xFFFFu}) {
-            std::vector<uint8_t> in(c.size);
-            for (uint8_t& b : in) {
-                seed = seed * 1103515245u + 12345u;
-                b = static_cast<uint8_t>(seed >> 16);
-            }
+        for (const uint32_t seed : {1u, 77u, 0xFFFFu}) {
+            std::vector<uint8_t> in = test_support::patternBytes(c.size, seed);
             if (c.size == 512) {
                 in[510] = 0x55;
                 in[511] = 0xAA;
