@@ -15,6 +15,8 @@
 #include "support/test_files.h"
 
 using namespace test_support;
+using iso_bytes::putLe16;
+using iso_bytes::putLe32;
 
 namespace {
 
@@ -73,8 +75,8 @@ TEST(BootImageReader, ReadsSectorCountSectorsFromTheLoadRba) {
     std::vector<uint8_t> image = readBytes(reader_fixture::sharedImage());
     const size_t initial = catalogOffset(image) + kEntry;
     // Sector Count 3 at Load RBA 20: bytes 40960 to 42495.
-    iso_bytes::putLe16(image.data(), initial + rec::initial_entry::kSectorCount, 3);
-    iso_bytes::putLe32(image.data(), initial + rec::initial_entry::kLoadRba, 20);
+    putLe16(image.data(), initial + rec::initial_entry::kSectorCount, 3);
+    putLe32(image.data(), initial + rec::initial_entry::kLoadRba, 20);
     TempDir dir;
     const BootRun run = loadAndExtract(image, dir / "boot");
     ASSERT_EQ(run.load, 0) << run.output;
@@ -82,7 +84,7 @@ TEST(BootImageReader, ReadsSectorCountSectorsFromTheLoadRba) {
     EXPECT_EQ(readBytes(dir / "boot"),
               std::vector<uint8_t>(image.begin() + 40960, image.begin() + 40960 + 1536));
 
-    iso_bytes::putLe16(image.data(), initial + rec::initial_entry::kSectorCount, 0);
+    putLe16(image.data(), initial + rec::initial_entry::kSectorCount, 0);
     const BootRun empty = loadAndExtract(image, dir / "empty");
     EXPECT_EQ(empty.load, 0);
     EXPECT_EQ(empty.extract, 0);
@@ -127,8 +129,6 @@ TEST(BootImageReader, PointersPastTheEndAreIoFailuresWithoutLargeAllocations) {
     const std::vector<uint8_t> original = readBytes(reader_fixture::sharedImage());
     const size_t initial = catalogOffset(original) + kEntry;
     const uint32_t lastBlock = static_cast<uint32_t>(original.size() / 2048 - 1);
-    using iso_bytes::putLe16;
-    using iso_bytes::putLe32;
     const struct {
         const char* what;
         std::function<void(std::vector<uint8_t>&)> patch;

@@ -54,8 +54,7 @@ class DirectAddTest : public testing::Test {
         return result;
     }
 
-    // The two direct adds on the fixture's reader and modifier, with `answers` on standard
-    // input.
+    // The two direct adds on the fixture's reader and modifier.
     int addFile(const std::string& path, const std::string& parent,
                 const std::string& answers = "") {
         return run(answers,

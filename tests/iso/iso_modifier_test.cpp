@@ -227,10 +227,10 @@ TEST_F(ModifierTest, ASubdirectorysEntriesAreWrittenBeforeTheNextEntryOfItsParen
     writeFile(temp / "inner.bin", "inner");
     writeFile(temp / "outer.bin", "outer");
     ISOModifier modifier(image);
-    ConsoleCapture capture;
-    ASSERT_EQ(0, modifier.AddSingleFile(temp / "inner.bin", "\\BOOT\\INNER.BIN", true));
-    ASSERT_EQ(0, modifier.AddSingleFile(temp / "outer.bin", "\\OUTER.BIN", true));
-    capture.finish();
+    captureStdout([&] {
+        EXPECT_EQ(0, modifier.AddSingleFile(temp / "inner.bin", "\\BOOT\\INNER.BIN", true));
+        EXPECT_EQ(0, modifier.AddSingleFile(temp / "outer.bin", "\\OUTER.BIN", true));
+    });
     fs::remove(temp / "inner.bin");
     fs::remove(temp / "outer.bin");
     EXPECT_EQ(1, packTo(modifier, temp / "out.iso"));
@@ -270,9 +270,8 @@ TEST_F(ModifierTest, PackFailsSafely) {
         // A local file that shrank after it was added.
         writeFile(temp / "shrinking", std::string(10000, 's'));
         ISOModifier modifier(image);
-        ConsoleCapture capture;
-        ASSERT_EQ(0, modifier.AddSingleFile(temp / "shrinking", "\\SHRINK", true));
-        capture.finish();
+        captureStdout(
+            [&] { EXPECT_EQ(0, modifier.AddSingleFile(temp / "shrinking", "\\SHRINK", true)); });
         writeFile(temp / "shrinking", std::string(100, 's'));
         EXPECT_EQ(1, packTo(modifier, temp / "shrunk.iso"));
         EXPECT_TRUE(contains(lines, "ends at byte 100")) << lines;
@@ -284,9 +283,8 @@ TEST_F(ModifierTest, PackFailsSafely) {
         const std::string copy = temp / "copy.iso";
         fs::copy_file(image, copy);
         ISOModifier modifier(copy);
-        ConsoleCapture capture;
-        ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\X.TXT", true));
-        capture.finish();
+        captureStdout(
+            [&] { EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\X.TXT", true)); });
         fs::resize_file(copy, 16 * 2048 + 100);
         EXPECT_EQ(1, packTo(modifier, temp / "nopvd.iso"));
         EXPECT_TRUE(contains(lines, "\nISOModifier CreateNewPVD exception: ")) << lines;

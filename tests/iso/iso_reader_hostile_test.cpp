@@ -23,8 +23,10 @@
 #include "support/test_files.h"
 
 using namespace test_support;
+using reader_fixture::extentOffset;
 using reader_fixture::findRecord;
 using reader_fixture::MiniImage;
+using reader_fixture::putBoth32;
 using Entry = MiniImage::Entry;
 namespace dir_record = iso_record::dir_record;
 namespace pvd = iso_record::pvd;
@@ -245,30 +247,28 @@ TEST(IsoReaderNames, SpecialIdentifiersAreDecidedOnTheirFirstByte) {
 TEST(IsoReaderBounds, DirectoryExtentOrLengthPastTheEndFailsBeforeReading) {
     std::vector<uint8_t> image = realImage();
     const size_t programs = findRecord(image, "PROGRAMS");
-    reader_fixture::putBoth32(image, programs + dir_record::kExtent, 0x7FFFFFF0);
+    putBoth32(image, programs + dir_record::kExtent, 0x7FFFFFF0);
     expectRefused(image,
                   {"directory \\PROGRAMS at block 2147483632 (byte " +
                    std::to_string(0x7FFFFFF0ull * 2048) + ") lies past the end of the image"});
 
     // The directory's own "." record claims nearly 4 GiB: refused, nothing allocated.
     image = realImage();
-    const uint64_t dirStart = reader_fixture::extentOffset(image, programs);
-    reader_fixture::putBoth32(image, static_cast<size_t>(dirStart) + dir_record::kDataLength,
-                              0xFFFFFFF0u);
+    const uint64_t dirStart = extentOffset(image, programs);
+    putBoth32(image, static_cast<size_t>(dirStart) + dir_record::kDataLength, 0xFFFFFFF0u);
     expectRefused(image, {": data length 4294967280 from byte " + std::to_string(dirStart) +
                           " runs past the end of the image"});
 
     // Root extent beyond the end.
     image = realImage();
-    reader_fixture::putBoth32(image, kRootExtent, 0xFFFFFFFFu);
+    putBoth32(image, kRootExtent, 0xFFFFFFFFu);
     expectRefused(image, {"directory \\ at block 4294967295 (byte 8796093020160)"});
 }
 
 TEST(IsoReaderBounds, DirectoryLoopsFailCleanly) {
     std::vector<uint8_t> image = realImage();
     const uint32_t rootExtent = iso_bytes::getLe32(image.data(), kRootExtent);
-    reader_fixture::putBoth32(image, findRecord(image, "PROGRAMS") + dir_record::kExtent,
-                              rootExtent);
+    putBoth32(image, findRecord(image, "PROGRAMS") + dir_record::kExtent, rootExtent);
     expectRefused(image, {"directory \\PROGRAMS at block " + std::to_string(rootExtent) +
                           " is one of its own parent directories (directory loop)\n"});
 
@@ -276,7 +276,7 @@ TEST(IsoReaderBounds, DirectoryLoopsFailCleanly) {
     image = realImage();
     const uint32_t i386 =
         iso_bytes::getLe32(image.data(), findRecord(image, "I386") + dir_record::kExtent);
-    reader_fixture::putBoth32(image, findRecord(image, "DRIVERS") + dir_record::kExtent, i386);
+    putBoth32(image, findRecord(image, "DRIVERS") + dir_record::kExtent, i386);
     const std::string failed = "load directory information from ISO image failed\n";
     expectRefused(image, {"is one of its own parent directories (directory loop)\n" + failed +
                           failed + failed + kLoadFailed});
@@ -321,7 +321,7 @@ TEST(IsoReaderBounds, DepthBeyond64LevelsFails) {
 TEST(IsoReaderExtract, FileDataPastTheEndIsAnIoFailureAndCreatesNothing) {
     std::vector<uint8_t> image = realImage();
     const size_t record = findRecord(image, "BLOCKPLUS.BIN");
-    const uint64_t dataStart = reader_fixture::extentOffset(image, record);
+    const uint64_t dataStart = extentOffset(image, record);
     image.resize(static_cast<size_t>(dataStart) + 2048);  // one byte short
     ISOReader reader("memory.iso", memoryImageOpener(image.data(), image.size()));
     TempDir out;
@@ -434,11 +434,10 @@ TEST(IsoReaderSystemUse, HostileContinuationAreasAreRefused) {
         std::string said;
     };
     const Case cases[] = {
-        {"past the end",
-         [&](std::vector<uint8_t>& image) { reader_fixture::putBoth32(image, ce + 4, 0x7FFFFFF0); },
+        {"past the end", [&](std::vector<uint8_t>& image) { putBoth32(image, ce + 4, 0x7FFFFFF0); },
          "continuation area at block 2147483632, byte " + std::to_string(offset)},
         {"longer than a block",
-         [&](std::vector<uint8_t>& image) { reader_fixture::putBoth32(image, ce + 20, 4096); },
+         [&](std::vector<uint8_t>& image) { putBoth32(image, ce + 20, 4096); },
          "does not lie within one block"},
         {"a loop",
          [&](std::vector<uint8_t>& image) {
@@ -447,8 +446,8 @@ TEST(IsoReaderSystemUse, HostileContinuationAreasAreRefused) {
              std::copy(image.begin() + static_cast<std::ptrdiff_t>(ce),
                        image.begin() + static_cast<std::ptrdiff_t>(ce + 28),
                        image.begin() + static_cast<std::ptrdiff_t>(area));
-             reader_fixture::putBoth32(image, area + 20, 28);
-             reader_fixture::putBoth32(image, ce + 20, 28);
+             putBoth32(image, area + 20, 28);
+             putBoth32(image, ce + 20, 28);
          },
          "continues itself (a loop of continuations)"},
     };

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
-#include <fstream>
 #include <regex>
 #include <string>
 
@@ -32,11 +31,9 @@ Pack pack(const std::string& directory, const std::string& image, const std::str
 }
 
 std::vector<uint8_t> imageBytes(const std::string& image, uint64_t offset, size_t count) {
-    std::ifstream in(image, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(offset));
-    std::vector<uint8_t> bytes(count);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
-    return bytes;
+    const std::vector<uint8_t> all = readBytes(image);
+    return std::vector<uint8_t>(all.begin() + static_cast<std::ptrdiff_t>(offset),
+                                all.begin() + static_cast<std::ptrdiff_t>(offset + count));
 }
 
 // The extent isoinfo lists for an entry named `name`.
