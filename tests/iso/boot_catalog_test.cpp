@@ -10,9 +10,11 @@
 #include "iso/directory_node.h"
 #include "iso/image_source.h"
 #include "iso/records.h"
+#include "support/test_files.h"
 
 using iso_bytes::putLe16;
 using iso_bytes::putLe32;
+using test_support::contains;
 
 namespace {
 
@@ -132,27 +134,24 @@ TEST(BootCatalog, HostileSectionsAreNotReadButTheInitialEntryStays) {
     for (int i = 0; i < 62; ++i) {
         neverEnds.header(0x90, 0, 0);
     }
-    CatalogBytes noFinalHeader;
-    noFinalHeader.header(0x90, 0, 1).entry(0x88, 0, 4, 40);
-    CatalogBytes notAnEntry;
-    notAnEntry.header(0x91, 0, 1).entry(0x12, 0, 4, 40);
-    CatalogBytes missingExtension;
-    missingExtension.header(0x91, 0, 1).entry(0x88, 0x20, 4, 40).entry(0x88, 0, 4, 40);
-    CatalogBytes shortRead;
-    shortRead.header(0x91, 0, 2).entry(0x88, 0, 4, 40).entry(0x88, 0, 4, 40);
     const Case cases[] = {
         {"entries past the block", pastTheBlock, 2048, "past its block"},
         {"headers to the end of the block", neverEnds, 2048, "past its block"},
-        {"no final header", noFinalHeader, 2048, "no final section header"},
-        {"not an entry", notAnEntry, 2048, "not a section entry"},
-        {"a missing extension", missingExtension, 2048, "not the extension"},
-        {"a catalog cut short by the image's end", shortRead, 4 * kEntry + 16, "past its block"},
+        {"no final header", CatalogBytes().header(0x90, 0, 1).entry(0x88, 0, 4, 40), 2048,
+         "no final section header"},
+        {"not an entry", CatalogBytes().header(0x91, 0, 1).entry(0x12, 0, 4, 40), 2048,
+         "not a section entry"},
+        {"a missing extension",
+         CatalogBytes().header(0x91, 0, 1).entry(0x88, 0x20, 4, 40).entry(0x88, 0, 4, 40), 2048,
+         "not the extension"},
+        {"a catalog cut short by the image's end",
+         CatalogBytes().header(0x91, 0, 2).entry(0x88, 0, 4, 40).entry(0x88, 0, 4, 40),
+         4 * kEntry + 16, "past its block"},
     };
     for (const Case& c : cases) {
         const boot_catalog::Catalog catalog = c.bytes.decode(c.size);
         EXPECT_FALSE(catalog.hasSections()) << c.what;
-        EXPECT_NE(catalog.unreadable.find(c.says), std::string::npos)
-            << c.what << ": " << catalog.unreadable;
+        EXPECT_TRUE(contains(catalog.unreadable, c.says)) << c.what << ": " << catalog.unreadable;
         EXPECT_EQ(catalog.initial.loadRba, 40u) << c.what;
     }
 }

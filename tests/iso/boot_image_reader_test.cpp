@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "iso/byte_order.h"
 #include "iso/iso_reader_fixture.h"
 #include "iso/limits.h"
@@ -13,6 +15,8 @@
 #include "support/test_files.h"
 
 using namespace test_support;
+using iso_bytes::putLe16;
+using iso_bytes::putLe32;
 
 namespace {
 
@@ -71,8 +75,8 @@ TEST(BootImageReader, ReadsSectorCountSectorsFromTheLoadRba) {
     std::vector<uint8_t> image = readBytes(reader_fixture::sharedImage());
     const size_t initial = catalogOffset(image) + kEntry;
     // Sector Count 3 at Load RBA 20: bytes 40960 to 42495.
-    iso_bytes::putLe16(image.data(), initial + rec::initial_entry::kSectorCount, 3);
-    iso_bytes::putLe32(image.data(), initial + rec::initial_entry::kLoadRba, 20);
+    putLe16(image.data(), initial + rec::initial_entry::kSectorCount, 3);
+    putLe32(image.data(), initial + rec::initial_entry::kLoadRba, 20);
     TempDir dir;
     const BootRun run = loadAndExtract(image, dir / "boot");
     ASSERT_EQ(run.load, 0) << run.output;
@@ -80,7 +84,7 @@ TEST(BootImageReader, ReadsSectorCountSectorsFromTheLoadRba) {
     EXPECT_EQ(readBytes(dir / "boot"),
               std::vector<uint8_t>(image.begin() + 40960, image.begin() + 40960 + 1536));
 
-    iso_bytes::putLe16(image.data(), initial + rec::initial_entry::kSectorCount, 0);
+    putLe16(image.data(), initial + rec::initial_entry::kSectorCount, 0);
     const BootRun empty = loadAndExtract(image, dir / "empty");
     EXPECT_EQ(empty.load, 0);
     EXPECT_EQ(empty.extract, 0);
@@ -123,46 +127,44 @@ TEST(BootImageReader, RecordsThatAreNotBootableAreAnInvalidBootCd) {
 
 TEST(BootImageReader, PointersPastTheEndAreIoFailuresWithoutLargeAllocations) {
     const std::vector<uint8_t> original = readBytes(reader_fixture::sharedImage());
-    const size_t catalog = catalogOffset(original);
-    TempDir dir;
-
-    std::vector<uint8_t> image = original;
-    iso_bytes::putLe32(image.data(), kBootRecord + rec::boot_record::kCatalogPointer, 0xFFFFFFFFu);
-    BootRun run = loadAndExtract(image, dir / "a");
-    EXPECT_EQ(run.load, 1);
-    EXPECT_EQ(run.output.find("load boot image ...\nload boot image failed, IO exception: "
-                              "reading 32 bytes at byte 8796093020160"),
-              0u)
-        << run.output;
-
-    // 65535 sectors (32 MiB) claimed at the last block: refused before allocating.
-    image = original;
-    iso_bytes::putLe16(image.data(), catalog + kEntry + rec::initial_entry::kSectorCount, 0xFFFF);
-    iso_bytes::putLe32(image.data(), catalog + kEntry + rec::initial_entry::kLoadRba,
-                       static_cast<uint32_t>(image.size() / 2048 - 1));
-    run = loadAndExtract(image, dir / "b");
-    EXPECT_EQ(run.load, 1);
-    EXPECT_NE(run.output.find("load boot image failed, IO exception: boot image of 65535 "
-                              "sectors (33553920 bytes) at Load RBA "),
-              std::string::npos)
-        << run.output;
-    EXPECT_NE(run.output.find(kNotLoaded), std::string::npos);
-
-    image = original;
-    iso_bytes::putLe32(image.data(), catalog + kEntry + rec::initial_entry::kLoadRba, 0x80000000u);
-    run = loadAndExtract(image, dir / "c");
-    EXPECT_EQ(run.load, 1);
-    EXPECT_NE(run.output.find("(byte 4398046511104) runs past the end of the image"),
-              std::string::npos)
-        << run.output;
-
-    // Too short for block 17.
-    image.resize(kBootRecord + 100);
-    run = loadAndExtract(image, dir / "d");
-    EXPECT_EQ(run.load, 1);
-    EXPECT_NE(run.output.find("load boot image failed, IO exception: reading 2048 bytes at "
-                              "byte 34816"),
-              std::string::npos);
+    const size_t initial = catalogOffset(original) + kEntry;
+    const uint32_t lastBlock = static_cast<uint32_t>(original.size() / 2048 - 1);
+    const struct {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> patch;
+        std::string says;
+    } cases[] = {
+        {"catalog past the end",
+         [](auto& image) {
+             putLe32(image.data(), kBootRecord + rec::boot_record::kCatalogPointer, 0xFFFFFFFFu);
+         },
+         "load boot image ...\nload boot image failed, IO exception: reading 32 bytes at byte "
+         "8796093020160"},
+        // 65535 sectors (32 MiB) claimed at the last block: refused before allocating.
+        {"32 MiB at the last block",
+         [&](auto& image) {
+             putLe16(image.data(), initial + rec::initial_entry::kSectorCount, 0xFFFF);
+             putLe32(image.data(), initial + rec::initial_entry::kLoadRba, lastBlock);
+         },
+         "load boot image failed, IO exception: boot image of 65535 sectors (33553920 bytes) at "
+         "Load RBA "},
+        {"boot image past the end",
+         [&](auto& image) {
+             putLe32(image.data(), initial + rec::initial_entry::kLoadRba, 0x80000000u);
+         },
+         "(byte 4398046511104) runs past the end of the image"},
+        {"too short for block 17", [](auto& image) { image.resize(kBootRecord + 100); },
+         "load boot image failed, IO exception: reading 2048 bytes at byte 34816"},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> image = original;
+        c.patch(image);
+        TempDir dir;
+        const BootRun run = loadAndExtract(image, dir / "boot");
+        EXPECT_EQ(run.load, 1) << c.what;
+        EXPECT_TRUE(contains(run.output, c.says)) << c.what << "\n" << run.output;
+        EXPECT_TRUE(contains(run.output, kNotLoaded)) << c.what << "\n" << run.output;
+    }
 }
 
 TEST(BootImageReader, ImageWithoutBootRecordFails) {
@@ -173,7 +175,7 @@ TEST(BootImageReader, ImageWithoutBootRecordFails) {
         EXPECT_EQ(missing.ExtractBootImage(dir / "boot"), 1);
     });
     EXPECT_EQ(out.find("load boot image ...\nload boot image failed, IO exception: "), 0u);
-    EXPECT_NE(out.find(kNotLoaded), std::string::npos);
+    EXPECT_TRUE(contains(out, kNotLoaded));
 
     // An image without El Torito: block 17 is the set terminator, whose bytes lead to a
     // catalog at block 0 and a zero boot indicator.
@@ -194,9 +196,7 @@ TEST(BootImageReader, UnwritableTargetIsAnIoFailure) {
     ASSERT_EQ(reader.LoadBootImage(), 0);
     EXPECT_EQ(reader.ExtractBootImage(dir / "no/such/dir/boot"), 1);
     const std::string out = capture.finish().out;
-    EXPECT_NE(out.find("extract boot image failed - IO exception: cannot create "),
-              std::string::npos)
-        << out;
+    EXPECT_TRUE(contains(out, "extract boot image failed - IO exception: cannot create ")) << out;
     // Loaded state survives: a later extract works.
     captureStdout([&] {
         EXPECT_EQ(reader.ExtractBootImage(dir / "boot"), 0);

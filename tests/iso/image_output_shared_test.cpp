@@ -16,7 +16,7 @@
 #include "platform/extent_clone.h"
 #include "support/test_files.h"
 
-using test_support::TempDir;
+using namespace test_support;
 
 namespace {
 
@@ -48,7 +48,7 @@ uint64_t sharedBytes(const std::string& path) {
 
 // Whether files below `directory` can share extents: one whole-file clone, tried.
 bool sharesExtents(const std::string& directory) {
-    test_support::writeFile(directory + "/probe", std::string(64 * 1024, 'p'));
+    writeFile(directory + "/probe", std::string(64 * 1024, 'p'));
     const int source = ::open((directory + "/probe").c_str(), O_RDONLY | O_CLOEXEC);
     const int target =
         ::open((directory + "/probe-clone").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
@@ -71,10 +71,9 @@ TEST(ImageOutputSharedExtents, AlignedRunsAreSharedAndTheBytesMatchACopy) {
     // block, garbage behind it; file B takes blocks 300-599.
     const uint64_t aSize = 298 * kBlock + 100;
     std::string source(600 * kBlock, '\xee');
-    const std::vector<uint8_t> data = test_support::patternBytes(599 * kBlock, 7);
-    source.replace(kBlock, data.size(), std::string(data.begin(), data.end()));
+    source.replace(kBlock, 599 * kBlock, patternText(599 * kBlock, 7));
     source.replace(kBlock + aSize, 299 * kBlock - aSize, 299 * kBlock - aSize, '\xee');
-    test_support::writeFile(temp / "source", source);
+    writeFile(temp / "source", source);
 
     // Image offsets 416 KiB after the source's (alike within a 4 KiB block, not within
     // 64 KiB) and 2 KiB after (alike within no block larger than 2 KiB).
@@ -98,7 +97,7 @@ TEST(ImageOutputSharedExtents, AlignedRunsAreSharedAndTheBytesMatchACopy) {
         expected += source.substr(300 * kBlock, 300 * kBlock);
         expected += std::string(701 * kBlock + shift - expected.size(), '\0');
         expected += source.substr(kBlock, 299 * kBlock);
-        EXPECT_EQ(expected, test_support::readFile(output));
+        EXPECT_EQ(expected, readFile(output));
         if (shift % 4096 == 0) {
             // Nearly all of both copies lie in shared blocks; the gap after file A is
             // written as zeros and so has blocks of its own.
@@ -115,7 +114,7 @@ TEST(ImageOutputSharedExtents, OnlyWholeBlocksThatLieAlikeAreShared) {
     if (!sharesExtents(temp.path())) {
         GTEST_SKIP() << "the file system of " << temp.path() << " does not share extents";
     }
-    test_support::writeFile(temp / "source", test_support::patternBytes(64 * 1024, 3));
+    writeFile(temp / "source", patternBytes(64 * 1024, 3));
     const int source = ::open((temp / "source").c_str(), O_RDONLY | O_CLOEXEC);
     const int target = ::open((temp / "target").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(source, 0);

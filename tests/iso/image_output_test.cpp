@@ -13,7 +13,7 @@
 #include "iso/image_source.h"
 #include "support/test_files.h"
 
-using test_support::TempDir;
+using namespace test_support;
 
 namespace {
 
@@ -21,12 +21,10 @@ namespace {
 // block 2, file C (10) in block 3 with garbage behind it, then 10 garbage blocks.
 std::string makeSource(const std::string& path) {
     std::string bytes(14 * 2048, '\xee');
-    const std::vector<uint8_t> a = test_support::patternBytes(3000, 1);
-    const std::vector<uint8_t> b = test_support::patternBytes(2048, 2);
-    bytes.replace(0, a.size(), std::string(a.begin(), a.end()));
-    bytes.replace(2 * 2048, b.size(), std::string(b.begin(), b.end()));
+    bytes.replace(0, 3000, patternText(3000, 1));
+    bytes.replace(2 * 2048, 2048, patternText(2048, 2));
     bytes.replace(3 * 2048, 10, "0123456789");
-    test_support::writeFile(path, bytes);
+    writeFile(path, bytes);
     return bytes;
 }
 
@@ -74,7 +72,7 @@ TEST(ImageOutput, MergedCopiesGiveZerosBetweenFilesOnEveryCopyPath) {
                 }
                 EXPECT_EQ(3000u + 2048u + 10u, reported) << at;
                 if (at < (uint64_t(1) << 30)) {
-                    EXPECT_EQ(expectedImage(source, at), test_support::readFile(output)) << at;
+                    EXPECT_EQ(expectedImage(source, at), readFile(output)) << at;
                 } else {
                     // Far out: check the written tail only (the file is sparse before it).
                     std::ifstream in(output, std::ios::binary);
@@ -104,7 +102,7 @@ TEST(ImageOutput, AWaitingCopyFailsAtTheFlushAndAMissingSourceAtOnce) {
 TEST(ImageOutput, TheFileIsMadeAfreshAsPrivateAndNeverOverADirectory) {
     TempDir temp;
     const std::string output = temp / "out";
-    test_support::writeFile(temp / "target", "target");
+    writeFile(temp / "target", "target");
     boost::filesystem::create_symlink("target", output);
     ImageOutput out;
     out.create(output);
@@ -114,7 +112,7 @@ TEST(ImageOutput, TheFileIsMadeAfreshAsPrivateAndNeverOverADirectory) {
     EXPECT_TRUE(S_ISREG(status.st_mode));
     EXPECT_EQ(status.st_mode & 0777, 0600u);
     EXPECT_EQ(out.identity(), file_identity::ofEntry(output));
-    EXPECT_EQ(test_support::readFile(temp / "target"), "target");
+    EXPECT_EQ(readFile(temp / "target"), "target");
 
     boost::filesystem::remove(output);
     boost::filesystem::create_directory(output);

@@ -5,32 +5,25 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 // Sets TZ for the lifetime of the object.
 class ZoneScope {
   public:
-    explicit ZoneScope(const char* zone) {
-        const char* old = std::getenv("TZ");
-        hadOld_ = old != nullptr;
-        if (hadOld_) {
-            old_ = old;
-        }
+    explicit ZoneScope(const char* zone) : hadOld_(std::getenv("TZ") != nullptr) {
+        old_ = hadOld_ ? std::getenv("TZ") : "";
         setenv("TZ", zone, 1);
         tzset();
     }
     ~ZoneScope() {
-        if (hadOld_) {
-            setenv("TZ", old_.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
+        hadOld_ ? setenv("TZ", old_.c_str(), 1) : unsetenv("TZ");
         tzset();
     }
 
   private:
-    bool hadOld_ = false;
+    bool hadOld_;
     std::string old_;
 };
 
@@ -62,9 +55,7 @@ TEST(IsoDates, FiveHoursWestIsMinusTwentyAlsoAcrossTheYearBoundary) {
     EXPECT_EQ(record[6], 0xEC);
 
     makeRecordDate(record, kNewYearUtc);  // local 2006-12-31 19:30
-    EXPECT_EQ(record[0], 106);
-    EXPECT_EQ(record[1], 12);
-    EXPECT_EQ(record[2], 31);
+    EXPECT_EQ(std::vector<uint8_t>(record, record + 3), (std::vector<uint8_t>{106, 12, 31}));
     EXPECT_EQ(static_cast<int8_t>(record[6]), -20);
 
     uint8_t volume[17];

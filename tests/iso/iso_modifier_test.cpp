@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
-#include <fstream>
 #include <functional>
 #include <regex>
 #include <string>
@@ -15,10 +15,7 @@
 #include "support/tool_runner.h"
 
 using namespace writer_checks;
-using test_support::ConsoleCapture;
-using test_support::readFile;
-using test_support::TempDir;
-using test_support::writeFile;
+using namespace test_support;
 namespace fs = boost::filesystem;
 
 namespace {
@@ -27,22 +24,21 @@ class ModifierTest : public testing::Test {
   protected:
     void SetUp() override {
         source = temp / "source";
-        test_support::writeFiles(
-            source, {{"BOOT/BOOTFIX.BIN", test_support::patternText(3000, 1)},
-                     {"I386/SYSTEM32/DRIVERS/OLD.SYS", test_support::patternText(70000, 2)},
-                     {"I386/TXTSETUP.SIF", "[SourceDisksFiles]\r\n"},
-                     {"NEW.TXT", "the old NEW.TXT\n"},
-                     {"PROGRAMS/README", "programs\n"},
-                     {"PROGRAMS/SECOND.BIN", test_support::patternText(5000, 4)}});
+        writeFiles(source, {{"BOOT/BOOTFIX.BIN", patternText(3000, 1)},
+                            {"I386/SYSTEM32/DRIVERS/OLD.SYS", patternText(70000, 2)},
+                            {"I386/TXTSETUP.SIF", "[SourceDisksFiles]\r\n"},
+                            {"NEW.TXT", "the old NEW.TXT\n"},
+                            {"PROGRAMS/README", "programs\n"},
+                            {"PROGRAMS/SECOND.BIN", patternText(5000, 4)}});
         makeBootImage(source + "/boot.bin");
         image = temp / "in.iso";
-        test_support::makeIsoWithXorriso(source, image, "boot.bin",
-                                         {"-V", "WINPE_TEST", "-publisher", "MIRALDA PUBLISHING"});
+        makeIsoWithXorriso(source, image, "boot.bin",
+                           {"-V", "WINPE_TEST", "-publisher", "MIRALDA PUBLISHING"});
         boot = temp / "boot.bin";
         fs::copy_file(source + "/boot.bin", boot);
         local = temp / "local";
         writeFile(local + "/new.txt", "the new new.txt\n");
-        writeFile(local + "/tools/bin/tool.exe", test_support::patternBytes(5000, 3));
+        writeFile(local + "/tools/bin/tool.exe", patternBytes(5000, 3));
         writeFile(local + "/tools/tool.ini", "[tool]\r\n");
         fs::create_directories(local + "/tools/empty");
         fs::create_directories(local + "/emptydir");
@@ -55,12 +51,12 @@ class ModifierTest : public testing::Test {
         return result;
     }
 
-    // Makes `adds` on a modifier of the old image and packs it with the boot image into
-    // temp / `name`, which it returns.
+    // Makes `adds` on a modifier of `input` (the old image if empty) and packs it with the
+    // boot image into temp / `name`, which it returns.
     std::string packedWith(const std::function<void(ISOModifier&)>& adds,
-                           const std::string& name = "out.iso") {
+                           const std::string& name = "out.iso", const std::string& input = "") {
         const std::string output = temp / name;
-        ISOModifier modifier(image);
+        ISOModifier modifier(input.empty() ? image : input);
         captureStdout([&] { adds(modifier); });
         EXPECT_EQ(0, packTo(modifier, output)) << lines;
         return output;
@@ -71,14 +67,9 @@ class ModifierTest : public testing::Test {
         const std::string expected = temp / "expected";
         if (!fs::exists(expected)) {
             extractAll(image, expected);
-            runCommandOrFail("chmod -R u+w " + test_support::shellQuote(expected));
+            mustRun("chmod -R u+w " + shellQuote(expected));
         }
         return expected;
-    }
-
-    static void runCommandOrFail(const std::string& command) {
-        const test_support::CommandResult result = test_support::runCommand(command);
-        ASSERT_EQ(0, result.exitCode) << command << "\n" << result.output;
     }
 
     // Names of the root listing in the order isoinfo shows them.
@@ -107,14 +98,14 @@ TEST_F(ModifierTest, AddedEntriesJoinTheOldTreeAndTheImageStillBoots) {
         EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/tools/", "/PROGRAMS/TOOLS", true));
         EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/emptydir", "\\EMPTY", true));
     });
-    EXPECT_NE(std::string::npos, lines.find("pack ISO image succeeded\n")) << lines;
-    EXPECT_NE(std::string::npos, lines.find("100%\n")) << lines;
+    EXPECT_TRUE(contains(lines, "pack ISO image succeeded\n")) << lines;
+    EXPECT_TRUE(contains(lines, "100%\n")) << lines;
     EXPECT_EQ("", isovfyErrors(output));
 
     const std::string expected = expectedTree();
     fs::copy_file(local + "/new.txt", expected + "/I386/SYSTEM32/ADDED.TXT");
-    runCommandOrFail("cp -r " + test_support::shellQuote(local + "/tools") + " " +
-                     test_support::shellQuote(expected + "/PROGRAMS/TOOLS"));
+    mustRun("cp -r " + shellQuote(local + "/tools") + " " +
+            shellQuote(expected + "/PROGRAMS/TOOLS"));
     fs::create_directories(expected + "/EMPTY");
     extractAll(output, temp / "extracted");
     EXPECT_EQ("", treeDifferences(expected, temp / "extracted"));
@@ -127,24 +118,20 @@ TEST_F(ModifierTest, AddedEntriesJoinTheOldTreeAndTheImageStillBoots) {
     EXPECT_TRUE(std::regex_search(listing, std::regex(" 208 [^\\n]*\\]\\s+EMPTY\\s*\\n")))
         << listing;
     const std::string descriptor = isoinfoDescriptor(output);
-    EXPECT_NE(std::string::npos, descriptor.find("Volume id: WINPE_TEST\n")) << descriptor;
-    EXPECT_NE(std::string::npos, descriptor.find("Publisher id: MIRALDA PUBLISHING\n"))
-        << descriptor;
+    EXPECT_TRUE(contains(descriptor, "Volume id: WINPE_TEST\n")) << descriptor;
+    EXPECT_TRUE(contains(descriptor, "Publisher id: MIRALDA PUBLISHING\n")) << descriptor;
     EXPECT_TRUE(std::regex_search(elToritoReport(output),
                                   std::regex("El Torito boot img :\\s+1\\s+BIOS\\s+y\\s+none\\s+"
                                              "0x0000\\s+0x00\\s+4\\s+\\d+")));
-    EXPECT_NE(std::string::npos, bootInQemu(output).find("WINPE-ISO BOOT OK"));
+    EXPECT_TRUE(contains(bootInQemu(output), "WINPE-ISO BOOT OK"));
 }
 
 TEST_F(ModifierTest, NewEntriesTakeTheirSortedPlaceAfterTheDotEntries) {
-    const std::string output = temp / "out.iso";
-    ISOModifier modifier(image);
-    ConsoleCapture capture;
-    ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\ZZZ", true));
-    ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\AAA", true));
-    ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\I386A", true));
-    capture.finish();
-    ASSERT_EQ(0, packTo(modifier, output)) << lines;
+    const std::string output = packedWith([&](ISOModifier& modifier) {
+        for (const char* name : {"\\ZZZ", "\\AAA", "\\I386A"}) {
+            ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", name, true));
+        }
+    });
     const std::vector<std::string> expected = {".",    "..",       "AAA",     "BOOT",
                                                "I386", "I386A",    "NEW.TXT", "PROGRAMS",
                                                "ZZZ",  "boot.bin", "boot.cat"};
@@ -157,7 +144,7 @@ TEST_F(ModifierTest, SameNameInAnotherCaseIsReplacedOnlyWithOverwrite) {
         ISOModifier modifier(image);
         const std::string printed = captureStdout(
             [&] { EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\new.txt", false)); });
-        EXPECT_EQ(std::string::npos, printed.find("ISOModifier"));
+        EXPECT_FALSE(contains(printed, "ISOModifier"));
         ASSERT_EQ(0, packTo(modifier, kept)) << lines;
     }
     EXPECT_EQ("the old NEW.TXT\n", isoReadFile(kept, "/NEW.TXT"));
@@ -188,8 +175,7 @@ TEST_F(ModifierTest, AFileReplacesADirectoryAndADirectoryAFile) {
     fs::remove_all(expected + "/I386");
     fs::copy_file(local + "/new.txt", expected + "/I386");
     fs::remove(expected + "/NEW.TXT");
-    runCommandOrFail("cp -r " + test_support::shellQuote(local + "/tools") + " " +
-                     test_support::shellQuote(expected + "/NEW.TXT"));
+    mustRun("cp -r " + shellQuote(local + "/tools") + " " + shellQuote(expected + "/NEW.TXT"));
     fs::copy_file(local + "/new.txt", expected + "/BOOT/BOOTFIX.BIN",
                   fs::copy_option::overwrite_if_exists);
     extractAll(output, temp / "extracted");
@@ -203,7 +189,7 @@ TEST_F(ModifierTest, FailedAddsReportAndLeaveNoHalfEntry) {
         EXPECT_EQ(1, modifier.AddSingleFile(local + "/new.txt", "\\NEW.TXT\\A.TXT", true));
         EXPECT_EQ(1, modifier.AddSingleDirectory(local + "/no-such-dir", "\\GHOST", true));
     });
-    EXPECT_EQ(std::string::npos, output.find("ISOModifier")) << output;
+    EXPECT_FALSE(contains(output, "ISOModifier")) << output;
 
     output = captureStdout([&] {
         // The old entry goes before the missing local file is noticed.
@@ -217,8 +203,8 @@ TEST_F(ModifierTest, FailedAddsReportAndLeaveNoHalfEntry) {
     const std::string packed = temp / "out.iso";
     ASSERT_EQ(0, packTo(modifier, packed)) << lines;
     const std::string listing = isoinfoListing(packed);
-    EXPECT_EQ(std::string::npos, listing.find("GHOST")) << listing;
-    EXPECT_EQ(std::string::npos, listing.find("README")) << listing;
+    EXPECT_FALSE(contains(listing, "GHOST")) << listing;
+    EXPECT_FALSE(contains(listing, "README")) << listing;
     EXPECT_EQ("", isovfyErrors(packed));
 }
 
@@ -241,17 +227,16 @@ TEST_F(ModifierTest, ASubdirectorysEntriesAreWrittenBeforeTheNextEntryOfItsParen
     writeFile(temp / "inner.bin", "inner");
     writeFile(temp / "outer.bin", "outer");
     ISOModifier modifier(image);
-    ConsoleCapture capture;
-    ASSERT_EQ(0, modifier.AddSingleFile(temp / "inner.bin", "\\BOOT\\INNER.BIN", true));
-    ASSERT_EQ(0, modifier.AddSingleFile(temp / "outer.bin", "\\OUTER.BIN", true));
-    capture.finish();
+    captureStdout([&] {
+        EXPECT_EQ(0, modifier.AddSingleFile(temp / "inner.bin", "\\BOOT\\INNER.BIN", true));
+        EXPECT_EQ(0, modifier.AddSingleFile(temp / "outer.bin", "\\OUTER.BIN", true));
+    });
     fs::remove(temp / "inner.bin");
     fs::remove(temp / "outer.bin");
     EXPECT_EQ(1, packTo(modifier, temp / "out.iso"));
-    EXPECT_NE(std::string::npos, lines.find("inner.bin")) << lines;
-    EXPECT_EQ(std::string::npos, lines.find("outer.bin")) << lines;
-    EXPECT_NE(std::string::npos,
-              lines.find("  write directory record and file failed - IO error\n"));
+    EXPECT_TRUE(contains(lines, "inner.bin")) << lines;
+    EXPECT_FALSE(contains(lines, "outer.bin")) << lines;
+    EXPECT_TRUE(contains(lines, "  write directory record and file failed - IO error\n"));
 }
 
 TEST_F(ModifierTest, PackFailsSafely) {
@@ -267,7 +252,7 @@ TEST_F(ModifierTest, PackFailsSafely) {
         const std::string before = readFile(image);
         ISOModifier modifier(image);
         EXPECT_EQ(1, packTo(modifier, image));
-        EXPECT_NE(std::string::npos, lines.find("is the image being modified")) << lines;
+        EXPECT_TRUE(contains(lines, "is the image being modified")) << lines;
         EXPECT_EQ(before, readFile(image));
 
         // A link to the image, or a second name of it, is removed as an entry and the
@@ -285,29 +270,26 @@ TEST_F(ModifierTest, PackFailsSafely) {
         // A local file that shrank after it was added.
         writeFile(temp / "shrinking", std::string(10000, 's'));
         ISOModifier modifier(image);
-        ConsoleCapture capture;
-        ASSERT_EQ(0, modifier.AddSingleFile(temp / "shrinking", "\\SHRINK", true));
-        capture.finish();
+        captureStdout(
+            [&] { EXPECT_EQ(0, modifier.AddSingleFile(temp / "shrinking", "\\SHRINK", true)); });
         writeFile(temp / "shrinking", std::string(100, 's'));
         EXPECT_EQ(1, packTo(modifier, temp / "shrunk.iso"));
-        EXPECT_NE(std::string::npos, lines.find("ends at byte 100")) << lines;
-        EXPECT_NE(std::string::npos,
-                  lines.find("  write directory record and file failed - IO error\n"));
-        EXPECT_EQ(std::string::npos, lines.find("succeeded")) << lines;
+        EXPECT_TRUE(contains(lines, "ends at byte 100")) << lines;
+        EXPECT_TRUE(contains(lines, "  write directory record and file failed - IO error\n"));
+        EXPECT_FALSE(contains(lines, "succeeded")) << lines;
     }
     {
         // The old primary volume descriptor is gone by the time the new one is made.
         const std::string copy = temp / "copy.iso";
         fs::copy_file(image, copy);
         ISOModifier modifier(copy);
-        ConsoleCapture capture;
-        ASSERT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\X.TXT", true));
-        capture.finish();
+        captureStdout(
+            [&] { EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\X.TXT", true)); });
         fs::resize_file(copy, 16 * 2048 + 100);
         EXPECT_EQ(1, packTo(modifier, temp / "nopvd.iso"));
-        EXPECT_NE(std::string::npos, lines.find("\nISOModifier CreateNewPVD exception: ")) << lines;
-        EXPECT_NE(std::string::npos, lines.find("\npack ISO image failed, exception: ")) << lines;
-        EXPECT_EQ(std::string::npos, lines.find("succeeded")) << lines;
+        EXPECT_TRUE(contains(lines, "\nISOModifier CreateNewPVD exception: ")) << lines;
+        EXPECT_TRUE(contains(lines, "\npack ISO image failed, exception: ")) << lines;
+        EXPECT_FALSE(contains(lines, "succeeded")) << lines;
     }
 }
 
@@ -319,48 +301,34 @@ TEST_F(ModifierTest, BytesAfterAFileInTheOldImageDoNotReachTheNewOne) {
     ASSERT_TRUE(
         std::regex_search(listing, match, std::regex("\\[\\s*(\\d+)\\s+\\d+\\]\\s+README")));
     const uint64_t tail = std::stoull(match[1]) * 2048 + 9;  // the file holds 9 bytes
-    {
-        std::fstream file(image, std::ios::in | std::ios::out | std::ios::binary);
-        file.seekp(static_cast<std::streamoff>(tail));
-        const std::string garbage(2048 - 9, '\xff');
-        file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
-    }
-    const std::string output = temp / "out.iso";
-    {
-        ISOModifier modifier(image);
-        ASSERT_EQ(0, packTo(modifier, output)) << lines;
-    }
-    EXPECT_NE(std::string::npos, lines.find("90%.........100%\n")) << lines;
+    std::vector<uint8_t> bytes = readBytes(image);
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(tail), 2048 - 9, 0xFF);
+    writeFile(image, bytes);
+    const std::string output = packedWith([](ISOModifier&) {});
+    EXPECT_TRUE(contains(lines, "90%.........100%\n")) << lines;
     EXPECT_EQ("", isovfyErrors(output));
     const std::string newListing = isoinfoListing(output);
     ASSERT_TRUE(
         std::regex_search(newListing, match, std::regex("\\[\\s*(\\d+)\\s+\\d+\\]\\s+README")));
-    std::ifstream in(output, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(std::stoull(match[1]) * 2048));
-    std::string block(2048, 'x');
-    in.read(&block[0], 2048);
-    EXPECT_EQ("programs\n" + std::string(2048 - 9, '\0'), block);
+    EXPECT_EQ("programs\n" + std::string(2048 - 9, '\0'),
+              readFile(output).substr(std::stoull(match[1]) * 2048, 2048));
     extractAll(output, temp / "extracted");
     EXPECT_EQ("", treeDifferences(expectedTree(), temp / "extracted"));
 }
 
 TEST_F(ModifierTest, GenisoimageImagesAreModifiedToo) {
     const std::string geniso = temp / "geniso.iso";
-    test_support::makeIsoWithGenisoimage(source, geniso, "boot.bin");
-    const std::string output = temp / "out.iso";
-    {
-        ISOModifier modifier(geniso);
-        ConsoleCapture capture;
-        ASSERT_EQ(0, modifier.AddSingleDirectory(local + "/tools", "\\TOOLS", true));
-        capture.finish();
-        ASSERT_EQ(0, packTo(modifier, output)) << lines;
-    }
+    makeIsoWithGenisoimage(source, geniso, "boot.bin");
+    const std::string output = packedWith(
+        [&](ISOModifier& modifier) {
+            EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/tools", "\\TOOLS", true));
+        },
+        "out.iso", geniso);
     EXPECT_EQ("", isovfyErrors(output));
     const std::string expected = temp / "expected-geniso";
     extractAll(geniso, expected);
-    runCommandOrFail("chmod -R u+w " + test_support::shellQuote(expected) + " && cp -r " +
-                     test_support::shellQuote(local + "/tools") + " " +
-                     test_support::shellQuote(expected + "/TOOLS"));
+    mustRun("chmod -R u+w " + shellQuote(expected) + " && cp -r " + shellQuote(local + "/tools") +
+            " " + shellQuote(expected + "/TOOLS"));
     extractAll(output, temp / "extracted");
     EXPECT_EQ("", treeDifferences(expected, temp / "extracted"));
 }
@@ -372,6 +340,5 @@ TEST_F(ModifierTest, ReplacedEntriesLeaveTheProgressCountSoItEndsAtOneHundred) {
         EXPECT_EQ(0, modifier.AddSingleDirectory(local + "/emptydir", "\\I386", true));
         EXPECT_EQ(0, modifier.AddSingleFile(local + "/new.txt", "\\NEW.TXT", true));
     });
-    EXPECT_NE(std::string::npos, lines.find("100%\n  write directory record and files done\n"))
-        << lines;
+    EXPECT_TRUE(contains(lines, "100%\n  write directory record and files done\n")) << lines;
 }

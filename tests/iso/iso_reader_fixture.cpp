@@ -42,19 +42,29 @@ SharedImages& shared() {
     return images;
 }
 
+const std::vector<std::pair<std::string, std::string>> kTextFiles = {
+    {"WINBOM.INI", "[WinPE.Net]\r\nStartNet=Yes\r\n"},
+    {"EMPTY.TXT", ""},
+    {"lower.txt", "lower case name\n"}};
+const std::vector<std::pair<std::string, size_t>> kPatternFiles = {
+    {"BLOCK.BIN", 2048},
+    {"BLOCKPLUS.BIN", 2049},
+    {"boot.bin", 2048},
+    {"I386/SYSTEM32/CONFIG/DEFAULT", 5000},
+    {"I386/SYSTEM32/DRIVERS/NET.SYS", 7},
+    {"PROGRAMS/A.EXE", 4096},
+    {"PROGRAMS/B/B.DLL", 100}};
+
 }  // namespace
 
 std::vector<std::string> treeFiles() {
-    std::vector<std::string> files = {"WINBOM.INI",
-                                      "EMPTY.TXT",
-                                      "BLOCK.BIN",
-                                      "BLOCKPLUS.BIN",
-                                      "boot.bin",
-                                      "lower.txt",
-                                      "I386/SYSTEM32/CONFIG/DEFAULT",
-                                      "I386/SYSTEM32/DRIVERS/NET.SYS",
-                                      "PROGRAMS/A.EXE",
-                                      "PROGRAMS/B/B.DLL"};
+    std::vector<std::string> files;
+    for (const auto& file : kTextFiles) {
+        files.push_back(file.first);
+    }
+    for (const auto& file : kPatternFiles) {
+        files.push_back(file.first);
+    }
     for (int i = 0; i < 150; ++i) {
         files.push_back("MANY/" + manyName(i));
     }
@@ -62,18 +72,8 @@ std::vector<std::string> treeFiles() {
 }
 
 void writeTree(const std::string& tree) {
-    test_support::writeFiles(tree, {{"WINBOM.INI", "[WinPE.Net]\r\nStartNet=Yes\r\n"},
-                                    {"EMPTY.TXT", ""},
-                                    {"lower.txt", "lower case name\n"}});
-    const std::vector<std::pair<std::string, size_t>> sized = {
-        {"BLOCK.BIN", 2048},
-        {"BLOCKPLUS.BIN", 2049},
-        {"boot.bin", 2048},
-        {"I386/SYSTEM32/CONFIG/DEFAULT", 5000},
-        {"I386/SYSTEM32/DRIVERS/NET.SYS", 7},
-        {"PROGRAMS/A.EXE", 4096},
-        {"PROGRAMS/B/B.DLL", 100}};
-    test_support::writePatternFiles(tree, sized);
+    test_support::writeFiles(tree, kTextFiles);
+    test_support::writePatternFiles(tree, kPatternFiles);
     boost::filesystem::create_directories(tree + "/EMPTYDIR");
     for (int i = 0; i < 150; ++i) {
         writeFile(tree + "/MANY/" + manyName(i), patternBytes(static_cast<size_t>(i), 100 + i));

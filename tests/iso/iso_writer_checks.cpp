@@ -12,8 +12,6 @@ using test_support::shellQuote;
 
 namespace writer_checks {
 
-namespace {
-
 std::string mustRun(const std::string& command) {
     const test_support::CommandResult result = runCommand(command);
     if (result.exitCode != 0) {
@@ -22,8 +20,6 @@ std::string mustRun(const std::string& command) {
     }
     return result.output;
 }
-
-}  // namespace
 
 void makeBootImage(const std::string& path) {
     mustRun(shellQuote(std::string(WINPE_SOURCE_DIR) + "/scripts/make-boot-image") + " " +

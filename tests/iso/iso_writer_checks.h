@@ -14,6 +14,9 @@ void makeBootImage(const std::string& path);
 
 using test_support::captureStdout;
 
+// The output of a shell command; throws when it fails.
+std::string mustRun(const std::string& command);
+
 // isovfy's report; empty when it found no errors, else its whole output.
 std::string isovfyErrors(const std::string& image);
 

@@ -15,8 +15,7 @@
 #include "support/tool_runner.h"
 
 using namespace writer_checks;
-using test_support::TempDir;
-using test_support::writeFile;
+using namespace test_support;
 namespace fs = boost::filesystem;
 
 namespace {
@@ -25,10 +24,10 @@ constexpr uint64_t kMiB = 1024 * 1024;
 
 // A sparse file of `size` bytes with pattern bytes in its first and last 4 KiB.
 void writeSparse(const std::string& path, uint64_t size, uint32_t seed) {
-    writeFile(path, test_support::patternBytes(4096, seed));
+    writeFile(path, patternBytes(4096, seed));
     fs::resize_file(path, size);
     std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-    const std::vector<uint8_t> tail = test_support::patternBytes(4096, seed + 1);
+    const std::vector<uint8_t> tail = patternBytes(4096, seed + 1);
     file.seekp(static_cast<std::streamoff>(size - tail.size()));
     file.write(reinterpret_cast<const char*>(tail.data()),
                static_cast<std::streamsize>(tail.size()));
@@ -37,11 +36,10 @@ void writeSparse(const std::string& path, uint64_t size, uint32_t seed) {
 // Extracts one file with xorriso and compares it with `expected` using cmp.
 std::string compareExtracted(const std::string& image, const std::string& isoPath,
                              const std::string& expected, const std::string& scratch) {
-    const test_support::CommandResult result = test_support::runCommand(
-        "xorriso -osirrox on -indev " + test_support::shellQuote(image) + " -extract " +
-        test_support::shellQuote(isoPath) + " " + test_support::shellQuote(scratch) +
-        " >/dev/null 2>&1 && cmp " + test_support::shellQuote(expected) + " " +
-        test_support::shellQuote(scratch) + "; rm -f " + test_support::shellQuote(scratch));
+    const CommandResult result = runCommand(
+        "xorriso -osirrox on -indev " + shellQuote(image) + " -extract " + shellQuote(isoPath) +
+        " " + shellQuote(scratch) + " >/dev/null 2>&1 && cmp " + shellQuote(expected) + " " +
+        shellQuote(scratch) + "; rm -f " + shellQuote(scratch));
     return result.exitCode == 0 ? "" : "differs: " + isoPath + "\n" + result.output;
 }
 
@@ -51,7 +49,7 @@ class WriterLarge : public testing::Test {
         tree = temp / "tree";
         writeSparse(tree + "/A_BIG.BIN", 1536 * kMiB, 1);
         writeSparse(tree + "/B_BIG.BIN", 700 * kMiB + 1, 3);
-        writeFile(tree + "/Z/C.BIN", test_support::patternBytes(10000, 5));
+        writeFile(tree + "/Z/C.BIN", patternBytes(10000, 5));
     }
 
     TempDir temp;
@@ -70,14 +68,14 @@ TEST_F(WriterLarge, PackedFilesBeyondTwoGibibytesAreWhereTheirRecordsSay) {
     ASSERT_EQ(0, result) << lines;
     EXPECT_GT(fs::file_size(image), 2236 * kMiB);
     EXPECT_EQ("", isovfyErrors(image));
-    EXPECT_EQ(test_support::readFile(tree + "/Z/C.BIN"), isoReadFile(image, "/Z/C.BIN"));
+    EXPECT_EQ(readFile(tree + "/Z/C.BIN"), isoReadFile(image, "/Z/C.BIN"));
     EXPECT_EQ("", compareExtracted(image, "/B_BIG.BIN", tree + "/B_BIG.BIN", temp / "b"));
 }
 
 TEST_F(WriterLarge, ModifiedImageBeyondTwoGibibytesKeepsEveryFile) {
     const std::string image = temp / "large-in.iso";
-    test_support::makeIsoWithXorriso(tree, image);
-    writeFile(temp / "new.bin", test_support::patternBytes(5000, 7));
+    makeIsoWithXorriso(tree, image);
+    writeFile(temp / "new.bin", patternBytes(5000, 7));
     const std::string output = temp / "large-out.iso";
     int result = -1;
     const std::string lines = captureStdout([&] {
@@ -89,7 +87,7 @@ TEST_F(WriterLarge, ModifiedImageBeyondTwoGibibytesKeepsEveryFile) {
     fs::remove(image);
     ASSERT_EQ(0, result) << lines;
     EXPECT_EQ("", isovfyErrors(output));
-    EXPECT_EQ(test_support::readFile(tree + "/Z/C.BIN"), isoReadFile(output, "/Z/C.BIN"));
-    EXPECT_EQ(test_support::readFile(temp / "new.bin"), isoReadFile(output, "/Z/NEW.BIN"));
+    EXPECT_EQ(readFile(tree + "/Z/C.BIN"), isoReadFile(output, "/Z/C.BIN"));
+    EXPECT_EQ(readFile(temp / "new.bin"), isoReadFile(output, "/Z/NEW.BIN"));
     EXPECT_EQ("", compareExtracted(output, "/B_BIG.BIN", tree + "/B_BIG.BIN", temp / "b"));
 }

@@ -7,16 +7,23 @@
 
 #include "iso/iso_writer_layout.h"
 #include "iso/limits.h"
+#include "support/test_files.h"
 
 using iso_layout::ImageLayout;
 using iso_layout::LimitError;
+using test_support::contains;
 
 namespace {
 
-NodeList fileNode(const std::string& name, uint64_t size) {
+NodeList namedNode(const std::string& name, int type) {
     NodeList node(new DirectoryNode);
     node->name = node->identifier = name;
-    node->type = kNodeFile;
+    node->type = type;
+    return node;
+}
+
+NodeList fileNode(const std::string& name, uint64_t size) {
+    NodeList node = namedNode(name, kNodeFile);
     node->size = size;
     return node;
 }
@@ -35,9 +42,7 @@ NodeList listOf(std::vector<NodeList> entries) {
 }
 
 NodeList dirNode(const std::string& name, std::vector<NodeList> entries) {
-    NodeList node(new DirectoryNode);
-    node->name = node->identifier = name;
-    node->type = kNodeDirectory;
+    NodeList node = namedNode(name, kNodeDirectory);
     node->children = listOf(std::move(entries));
     return node;
 }
@@ -58,67 +63,67 @@ DirectoryNode* entry(DirectoryNode* list, const std::string& name) {
     return nullptr;
 }
 
-uint32_t layoutRoot(DirectoryNode* root, uint64_t& directoryBlocks, uint64_t& fileBlocks) {
-    directoryBlocks = 0;
-    fileBlocks = 0;
-    return iso_layout::layoutDirectory(iso_layout::kRootParentSize, 0, root, directoryBlocks,
-                                       fileBlocks, 2048);
+struct RootLayout {
+    uint32_t length;
+    uint64_t directoryBlocks = 0;
+    uint64_t fileBlocks = 0;
+};
+
+RootLayout layoutRoot(DirectoryNode* root) {
+    RootLayout layout{0};
+    layout.length = iso_layout::layoutDirectory(iso_layout::kRootParentSize, 0, root,
+                                                layout.directoryBlocks, layout.fileBlocks, 2048);
+    return layout;
 }
 
-std::string nameOfLength(size_t length, char fill) {
-    return std::string(length, fill);
+// The entries of a chain of `levels` directories named D, the last one empty.
+std::vector<NodeList> chainOf(unsigned levels) {
+    return levels == 0 ? std::vector<NodeList>{} : nodes(dirNode("D", chainOf(levels - 1)));
 }
 
-// A chain of `levels` directories named D below the root, the last one empty.
-NodeList chainOf(unsigned levels) {
-    NodeList list = listOf({});
-    for (unsigned level = 0; level < levels; ++level) {
-        NodeList d(new DirectoryNode);
-        d->name = d->identifier = "D";
-        d->type = kNodeDirectory;
-        d->children = std::move(list);
-        list = listOf(nodes(std::move(d)));
+// The message of the LimitError the check of the tree throws; "" when it accepts the tree.
+std::string limitOf(const NodeList& root) {
+    try {
+        iso_layout::checkTreeLimits(root.get());
+    } catch (const LimitError& e) {
+        return e.what();
     }
-    return list;
+    return "";
 }
 
 }  // namespace
 
 TEST(WriterLayout, EmptyDirectoryHoldsOnlyItsTwoDotRecords) {
     NodeList root = listOf({});
-    uint64_t directoryBlocks = 0;
-    uint64_t fileBlocks = 0;
-    EXPECT_EQ(68u, layoutRoot(root.get(), directoryBlocks, fileBlocks));
-    EXPECT_EQ(1u, directoryBlocks);
-    EXPECT_EQ(0u, fileBlocks);
+    const RootLayout layout = layoutRoot(root.get());
+    EXPECT_EQ(68u, layout.length);
+    EXPECT_EQ(1u, layout.directoryBlocks);
+    EXPECT_EQ(0u, layout.fileBlocks);
     EXPECT_EQ(34u, root->next->placement.recordOffset);
 }
 
 TEST(WriterLayout, RecordsFillABlockExactlyAndTheNextStartsANewOne) {
     // 68 bytes of dot records plus 30 records of 66 bytes (33-byte identifiers) = 2048.
-    std::vector<NodeList> exact;
-    for (int i = 0; i < 30; ++i) {
-        exact.push_back(fileNode(nameOfLength(32, 'A') + char('a' + i % 26), 0));
-    }
-    NodeList full = listOf(std::move(exact));
-    uint64_t directoryBlocks = 0;
-    uint64_t fileBlocks = 0;
-    EXPECT_EQ(2048u, layoutRoot(full.get(), directoryBlocks, fileBlocks));
-    EXPECT_EQ(1u, directoryBlocks);
-    const DirectoryNode* last = lastNode(full.get());
-    EXPECT_EQ(0u, last->placement.recordBlock);
-    EXPECT_EQ(2048u - 66u, last->placement.recordOffset);
+    auto rootOf = [](int files) {
+        std::vector<NodeList> entries;
+        for (int i = 0; i < files; ++i) {
+            entries.push_back(fileNode(std::string(32, 'A') + char('a' + i % 26), 0));
+        }
+        return listOf(std::move(entries));
+    };
+    NodeList full = rootOf(30);
+    const RootLayout fullLayout = layoutRoot(full.get());
+    EXPECT_EQ(2048u, fullLayout.length);
+    EXPECT_EQ(1u, fullLayout.directoryBlocks);
+    EXPECT_EQ(0u, lastNode(full.get())->placement.recordBlock);
+    EXPECT_EQ(2048u - 66u, lastNode(full.get())->placement.recordOffset);
 
-    std::vector<NodeList> oneMore;
-    for (int i = 0; i < 31; ++i) {
-        oneMore.push_back(fileNode(nameOfLength(32, 'B') + char('a' + i % 26), 0));
-    }
-    NodeList spilled = listOf(std::move(oneMore));
-    EXPECT_EQ(2048u + 66u, layoutRoot(spilled.get(), directoryBlocks, fileBlocks));
-    EXPECT_EQ(2u, directoryBlocks);
-    const DirectoryNode* spilledLast = lastNode(spilled.get());
-    EXPECT_EQ(1u, spilledLast->placement.recordBlock);
-    EXPECT_EQ(0u, spilledLast->placement.recordOffset);
+    NodeList spilled = rootOf(31);
+    const RootLayout spilledLayout = layoutRoot(spilled.get());
+    EXPECT_EQ(2048u + 66u, spilledLayout.length);
+    EXPECT_EQ(2u, spilledLayout.directoryBlocks);
+    EXPECT_EQ(1u, lastNode(spilled.get())->placement.recordBlock);
+    EXPECT_EQ(0u, lastNode(spilled.get())->placement.recordOffset);
     EXPECT_EQ(2048u + 66u, spilled->placement.dataLength);
 }
 
@@ -127,9 +132,8 @@ TEST(WriterLayout, DirectoriesAndFilesAreLaidOutDepthFirstInPreOrder) {
                                  dirNode("A", nodes(fileNode("EMPTY", 0), fileNode("F2049", 2049),
                                                     dirNode("C", nodes(fileNode("CFILE", 1))))),
                                  dirNode("B", nodes(fileNode("BFILE", 2048)))));
-    uint64_t directoryBlocks = 0;
-    uint64_t fileBlocks = 0;
-    const uint32_t rootLength = layoutRoot(root.get(), directoryBlocks, fileBlocks);
+    const RootLayout layout = layoutRoot(root.get());
+    const uint32_t rootLength = layout.length;
 
     DirectoryNode* a = entry(root.get(), "A");
     DirectoryNode* b = entry(root.get(), "B");
@@ -138,7 +142,7 @@ TEST(WriterLayout, DirectoriesAndFilesAreLaidOutDepthFirstInPreOrder) {
     EXPECT_EQ(1u, a->placement.areaExtent);
     EXPECT_EQ(2u, c->placement.areaExtent);
     EXPECT_EQ(3u, b->placement.areaExtent);
-    EXPECT_EQ(4u, directoryBlocks);
+    EXPECT_EQ(4u, layout.directoryBlocks);
 
     // Files: the root's own, then A's, then C's (below A), then B's.
     EXPECT_EQ(0u, entry(root.get(), "ROOTFILE")->placement.areaExtent);  // 3 blocks
@@ -146,7 +150,7 @@ TEST(WriterLayout, DirectoriesAndFilesAreLaidOutDepthFirstInPreOrder) {
     EXPECT_EQ(3u, entry(a->children.get(), "F2049")->placement.areaExtent);  // 2 blocks
     EXPECT_EQ(5u, entry(c->children.get(), "CFILE")->placement.areaExtent);
     EXPECT_EQ(6u, entry(b->children.get(), "BFILE")->placement.areaExtent);
-    EXPECT_EQ(7u, fileBlocks);
+    EXPECT_EQ(7u, layout.fileBlocks);
 
     // A directory's ".." points at its parent's extent and Data Length.
     DirectoryNode* cParent = c->children->next.get();
@@ -168,9 +172,7 @@ TEST(WriterLayout, AnEntryKeepsItsBlockInTheOldImage) {
     old->inImage = true;
     sub->extent = 900;
     sub->size = 4096;
-    uint64_t directoryBlocks = 0;
-    uint64_t fileBlocks = 0;
-    layoutRoot(root.get(), directoryBlocks, fileBlocks);
+    layoutRoot(root.get());
     EXPECT_EQ(777u, old->extent);
     EXPECT_EQ(900u, sub->extent);
     EXPECT_EQ(4096u, sub->size);
@@ -191,14 +193,14 @@ TEST(WriterLayout, DirectoriesAreNumberedBreadthFirstGroupedByParent) {
     DirectoryNode* b = entry(root.get(), "B");
     DirectoryNode* c = entry(a->children.get(), "C");
     DirectoryNode* d = entry(b->children.get(), "D");
-    EXPECT_EQ(2, a->placement.directoryNumber);
-    EXPECT_EQ(3, b->placement.directoryNumber);
-    EXPECT_EQ(4, c->placement.directoryNumber);
-    EXPECT_EQ(5, d->placement.directoryNumber);
-    EXPECT_EQ(1, a->placement.parentNumber);
-    EXPECT_EQ(1, b->placement.parentNumber);
-    EXPECT_EQ(2, c->placement.parentNumber);
-    EXPECT_EQ(3, d->placement.parentNumber);
+    std::vector<int> numbers;
+    std::vector<int> parents;
+    for (const DirectoryNode* directory : {a, b, c, d}) {
+        numbers.push_back(directory->placement.directoryNumber);
+        parents.push_back(directory->placement.parentNumber);
+    }
+    EXPECT_EQ((std::vector<int>{2, 3, 4, 5}), numbers);
+    EXPECT_EQ((std::vector<int>{1, 1, 2, 3}), parents);
     // The root's 10 bytes, then 8 + 1 + 1 pad per one-letter identifier.
     EXPECT_EQ(10u + 4 * 10u, pathTableSize);
 }
@@ -269,44 +271,36 @@ TEST(WriterLayout, JolietTakesADescriptorBlockAndFollowsEverythingElse) {
 }
 
 TEST(WriterLayout, WhatTheFormatCannotHoldIsRefused) {
-    // Identifiers: 221 bytes fit, 222 do not, an empty one never.
-    NodeList longest = listOf(nodes(fileNode(nameOfLength(221, 'L'), 1)));
-    EXPECT_NO_THROW(iso_layout::checkTreeLimits(longest.get()));
-    NodeList tooLong = listOf(nodes(dirNode("SUB", nodes(fileNode(nameOfLength(222, 'L'), 1)))));
-    try {
-        iso_layout::checkTreeLimits(tooLong.get());
-        FAIL() << "a 222-byte identifier was accepted";
-    } catch (const LimitError& e) {
-        EXPECT_NE(std::string::npos, std::string(e.what()).find("\\SUB\\LLL")) << e.what();
-        EXPECT_NE(std::string::npos, std::string(e.what()).find("222")) << e.what();
-    }
-    NodeList unnamed = listOf(nodes(fileNode("", 1)));
-    EXPECT_THROW(iso_layout::checkTreeLimits(unnamed.get()), LimitError);
-
-    // Files: 2^32 - 1 bytes fit; one byte more is refused, naming the local file.
-    NodeList largest = listOf(nodes(fileNode("BIG", iso_limits::kMaxFileSize)));
-    EXPECT_NO_THROW(iso_layout::checkTreeLimits(largest.get()));
     NodeList tooLarge = listOf(nodes(dirNode("SUB", nodes(fileNode("BIG", 1ull << 32)))));
     entry(tooLarge.get(), "SUB")->children->next->next->path = "/local/dir";
-    try {
-        iso_layout::checkTreeLimits(tooLarge.get());
-        FAIL() << "a file of 4 GiB was accepted";
-    } catch (const LimitError& e) {
-        EXPECT_NE(std::string::npos,
-                  std::string(e.what()).find("\"\\SUB\\BIG\" (local file /local/dir/BIG)"))
-            << e.what();
-    }
-
-    // Depth: 64 levels below the root fit, 65 do not, as in the reader.
-    NodeList deepest = chainOf(iso_limits::kMaxDirectoryDepth);
-    EXPECT_NO_THROW(iso_layout::checkTreeLimits(deepest.get()));
-    NodeList tooDeep = chainOf(iso_limits::kMaxDirectoryDepth + 1);
-    EXPECT_THROW(iso_layout::checkTreeLimits(tooDeep.get()), LimitError);
-
-    // A directory without its entry list cannot be written.
     NodeList broken = listOf(nodes(dirNode("B", {})));
     entry(broken.get(), "B")->children.reset();
-    EXPECT_THROW(iso_layout::checkTreeLimits(broken.get()), LimitError);
+    const struct {
+        const char* what;
+        NodeList root;
+        const char* refusal;  // "" when the tree fits
+    } cases[] = {
+        // Identifiers: 221 bytes fit, 222 do not, an empty one never.
+        {"221-byte identifier", listOf(nodes(fileNode(std::string(221, 'L'), 1))), ""},
+        {"222-byte identifier",
+         listOf(nodes(dirNode("SUB", nodes(fileNode(std::string(222, 'L'), 1))))),
+         "identifier of \"\\SUB\\LLL"},
+        {"empty identifier", listOf(nodes(fileNode("", 1))), "has an empty identifier"},
+        // Files: 2^32 - 1 bytes fit; one byte more is refused, naming the local file.
+        {"largest file", listOf(nodes(fileNode("BIG", iso_limits::kMaxFileSize))), ""},
+        {"4 GiB file", std::move(tooLarge), "\"\\SUB\\BIG\" (local file /local/dir/BIG)"},
+        // Depth: 64 levels below the root fit, 65 do not, as in the reader.
+        {"64 levels", listOf(chainOf(iso_limits::kMaxDirectoryDepth)), ""},
+        {"65 levels", listOf(chainOf(iso_limits::kMaxDirectoryDepth + 1)), "levels below the root"},
+        // A directory without its entry list cannot be written.
+        {"no entry list", std::move(broken), "has no entry list"},
+    };
+    for (const auto& c : cases) {
+        const std::string refusal = limitOf(c.root);
+        EXPECT_EQ(*c.refusal == '\0', refusal.empty()) << c.what << ": " << refusal;
+        EXPECT_TRUE(contains(refusal, c.refusal)) << c.what << ": " << refusal;
+    }
+    EXPECT_TRUE(contains(limitOf(cases[1].root), "is 222 bytes long"));
 
     // Blocks: the image's last block number must fit 32 bits.
     EXPECT_NO_THROW(iso_layout::planImage(10, 1, iso_limits::kMaxBlocks - 21, false, 0, 2048, 512));

@@ -2,21 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <boost/filesystem.hpp>
-#include <fstream>
 #include <regex>
 #include <string>
 
+#include "iso/byte_order.h"
 #include "iso/iso_writer.h"
 #include "iso/iso_writer_checks.h"
 #include "support/test_files.h"
 #include "support/tool_runner.h"
 
 using namespace writer_checks;
-using test_support::readBytes;
-using test_support::runCommand;
-using test_support::shellQuote;
-using test_support::TempDir;
-using test_support::writeFile;
+using namespace test_support;
 
 namespace {
 
@@ -35,16 +31,9 @@ Pack pack(const std::string& directory, const std::string& image, const std::str
 }
 
 std::vector<uint8_t> imageBytes(const std::string& image, uint64_t offset, size_t count) {
-    std::ifstream in(image, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(offset));
-    std::vector<uint8_t> bytes(count);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
-    return bytes;
-}
-
-uint32_t le32(const std::vector<uint8_t>& bytes, size_t offset) {
-    return bytes[offset] | (bytes[offset + 1] << 8) | (bytes[offset + 2] << 16) |
-           (uint32_t(bytes[offset + 3]) << 24);
+    const std::vector<uint8_t> all = readBytes(image);
+    return std::vector<uint8_t>(all.begin() + static_cast<std::ptrdiff_t>(offset),
+                                all.begin() + static_cast<std::ptrdiff_t>(offset + count));
 }
 
 // The extent isoinfo lists for an entry named `name`.
@@ -58,27 +47,25 @@ uint32_t listedExtent(const std::string& listing, const std::string& name) {
     return static_cast<uint32_t>(std::stoul(match[1]));
 }
 
-const char kPackLines[] =
-    "pack the ISO image ...\n"
-    "  load source directory & boot image file ...\n"
-    "  load source directory & boot image file done\n"
-    "  write system reserved sector ...\n"
-    "  write system reserved sector done\n"
-    "  write primary volume descriptor ...\n"
-    "  write primary volume descriptor done\n"
-    "  write boot record ...\n"
-    "  write boot record done\n"
-    "  write volume descriptor set terminator ...\n"
-    "  write volume descriptor set terminator done\n"
-    "  write boot image ...\n"
-    "  write boot image done\n"
-    "  write path tables ...\n"
-    "  write path tables done\n"
-    "  write directory record and files ...\n"
+const std::string kMarks =
     "0%.........10%.........20%.........30%.........40%.........50%.........60%........."
-    "70%.........80%.........90%.........100%\n"
-    "  write directory record and files done\n"
-    "pack ISO image succeeded\n";
+    "70%.........80%.........90%.........100%\n";
+
+// The lines of a pack with a boot image: each step's start and end.
+std::string packLines() {
+    std::string lines = "pack the ISO image ...\n";
+    for (const char* step :
+         {"load source directory & boot image file", "write system reserved sector",
+          "write primary volume descriptor", "write boot record",
+          "write volume descriptor set terminator", "write boot image", "write path tables",
+          "write directory record and files"}) {
+        const std::string name = step;
+        lines += "  " + name + " ...\n" +
+                 (name == "write directory record and files" ? kMarks : "") + "  " + name +
+                 " done\n";
+    }
+    return lines + "pack ISO image succeeded\n";
+}
 
 class WriterPack : public testing::Test {
   protected:
@@ -86,10 +73,10 @@ class WriterPack : public testing::Test {
         makeBootImage(temp / "boot.bin");
         tree = temp / "tree";
         writeFile(tree + "/readme.txt", "lower-case name, no version suffix\n");
-        writeFile(tree + "/Mixed Case.Data", test_support::patternBytes(100000, 1));
-        writeFile(tree + "/sub/f2049.bin", test_support::patternBytes(2049, 2));
+        writeFile(tree + "/Mixed Case.Data", patternBytes(100000, 1));
+        writeFile(tree + "/sub/f2049.bin", patternBytes(2049, 2));
         writeFile(tree + "/sub/empty.txt", "");
-        writeFile(tree + "/sub/deeper/still/last.bin", test_support::patternBytes(4096, 3));
+        writeFile(tree + "/sub/deeper/still/last.bin", patternBytes(4096, 3));
         boost::filesystem::create_directories(tree + "/emptydir");
     }
 
@@ -103,31 +90,29 @@ TEST_F(WriterPack, ImageGivesBackEveryFileAndBootsWithTheBootImage) {
     const std::string image = temp / "out.iso";
     const Pack outcome = pack(tree, image, temp / "boot.bin");
     ASSERT_EQ(0, outcome.result) << outcome.output;
-    EXPECT_EQ(kPackLines, outcome.output);
+    EXPECT_EQ(packLines(), outcome.output);
 
     EXPECT_EQ("", isovfyErrors(image));
     extractAll(image, temp / "extracted");
     EXPECT_EQ("", treeDifferences(tree, temp / "extracted"));
-    EXPECT_EQ(test_support::readFile(tree + "/sub/f2049.bin"),
-              isoReadFile(image, "/sub/f2049.bin"));
+    EXPECT_EQ(readFile(tree + "/sub/f2049.bin"), isoReadFile(image, "/sub/f2049.bin"));
 
     const std::string listing = isoinfoListing(image);
-    EXPECT_NE(std::string::npos, listing.find(" readme.txt \n")) << listing;
-    EXPECT_NE(std::string::npos, listing.find(" Mixed Case.Data \n")) << listing;
+    EXPECT_TRUE(contains(listing, " readme.txt \n")) << listing;
+    EXPECT_TRUE(contains(listing, " Mixed Case.Data \n")) << listing;
     // An empty directory holds its two dot records only.
     EXPECT_TRUE(std::regex_search(listing, std::regex(" 68 [^\\n]*\\]\\s+emptydir"))) << listing;
 
     const std::string descriptor = isoinfoDescriptor(image);
-    EXPECT_NE(std::string::npos, descriptor.find("Volume id: CD_ROM\n")) << descriptor;
-    EXPECT_NE(std::string::npos, descriptor.find("Publisher id: TARVEN CORPORATION\n"));
-    EXPECT_NE(std::string::npos,
-              descriptor.find("Data preparer id: TARVEN CORPORATION, VELDRAN, CA"));
-    EXPECT_NE(std::string::npos, descriptor.find("Application id: zoriz\n"));
+    EXPECT_TRUE(contains(descriptor, "Volume id: CD_ROM\n")) << descriptor;
+    EXPECT_TRUE(contains(descriptor, "Publisher id: TARVEN CORPORATION\n"));
+    EXPECT_TRUE(contains(descriptor, "Data preparer id: TARVEN CORPORATION, VELDRAN, CA"));
+    EXPECT_TRUE(contains(descriptor, "Application id: zoriz\n"));
 
     // The second block of a 2049-byte file holds one data byte, then zeros.
     const uint32_t extent = listedExtent(listing, "f2049.bin");
     const std::vector<uint8_t> second = imageBytes(image, (uint64_t(extent) + 1) * 2048, 2048);
-    EXPECT_EQ(test_support::patternBytes(2049, 2).back(), second[0]);
+    EXPECT_EQ(patternBytes(2049, 2).back(), second[0]);
     EXPECT_EQ(std::vector<uint8_t>(2047, 0),
               std::vector<uint8_t>(second.begin() + 1, second.end()));
 
@@ -143,26 +128,27 @@ TEST_F(WriterPack, ImageGivesBackEveryFileAndBootsWithTheBootImage) {
         1,   0,   0,   0,   'M', 'i', 'c', 'r', 'o', 's', 'o', 'f', 't',  ' ',  'C',  'o',
         'r', 'p', 'o', 'r', 'a', 't', 'i', 'o', 'n', 0,   0,   0,   0x4C, 0x49, 0x55, 0xAA};
     EXPECT_EQ(validation, std::vector<uint8_t>(catalog.begin(), catalog.begin() + 32));
-    EXPECT_EQ(std::stoul(match[1]), le32(catalog, 32 + 8));
+    EXPECT_EQ(std::stoul(match[1]), iso_bytes::getLe32(catalog.data(), 32 + 8));
     EXPECT_EQ(readBytes(temp / "boot.bin"),
               imageBytes(image, uint64_t(std::stoul(match[1])) * 2048, 2048));
 
-    EXPECT_NE(std::string::npos, bootInQemu(image).find("WINPE-ISO BOOT OK"));
+    EXPECT_TRUE(contains(bootInQemu(image), "WINPE-ISO BOOT OK"));
 }
 
 TEST_F(WriterPack, WithoutBootImageTheTerminatorAndPathTablesMoveUp) {
     const std::string image = temp / "plain.iso";
     const Pack outcome = pack(tree, image, "");
     ASSERT_EQ(0, outcome.result) << outcome.output;
-    EXPECT_EQ(std::string::npos, outcome.output.find("boot record")) << outcome.output;
-    EXPECT_EQ(std::string::npos, outcome.output.find("boot image ...")) << outcome.output;
+    EXPECT_FALSE(contains(outcome.output, "boot record")) << outcome.output;
+    EXPECT_FALSE(contains(outcome.output, "boot image ...")) << outcome.output;
     EXPECT_EQ("", isovfyErrors(image));
     const std::vector<uint8_t> descriptors = imageBytes(image, 16 * 2048, 2 * 2048);
     EXPECT_EQ(1, descriptors[0]);
     EXPECT_EQ(255, descriptors[2048]);
-    EXPECT_EQ(18u, le32(descriptors, 140));
+    EXPECT_EQ(18u, iso_bytes::getLe32(descriptors.data(), 140));
     // The image is exactly as long as its Volume Space Size says.
-    EXPECT_EQ(uint64_t(le32(descriptors, 80)) * 2048, boost::filesystem::file_size(image));
+    EXPECT_EQ(uint64_t(iso_bytes::getLe32(descriptors.data(), 80)) * 2048,
+              boost::filesystem::file_size(image));
     extractAll(image, temp / "extracted");
     EXPECT_EQ("", treeDifferences(tree, temp / "extracted"));
 }
@@ -204,47 +190,51 @@ TEST_F(WriterPack, PathTableOfExactly2048BytesTakesTwoBlocksPerTable) {
     const Pack outcome = pack(tables, image, "");
     ASSERT_EQ(0, outcome.result) << outcome.output;
     const std::vector<uint8_t> pvd = imageBytes(image, 16 * 2048, 2048);
-    EXPECT_EQ(2048u, le32(pvd, 132));
-    EXPECT_EQ(18u, le32(pvd, 140));
-    EXPECT_EQ(20u, uint32_t(pvd[148] << 24 | pvd[149] << 16 | pvd[150] << 8 | pvd[151]));
+    EXPECT_EQ(2048u, iso_bytes::getLe32(pvd.data(), 132));
+    EXPECT_EQ(18u, iso_bytes::getLe32(pvd.data(), 140));
+    EXPECT_EQ(20u, iso_bytes::getBe32(pvd.data(), 148));
     EXPECT_EQ("", isovfyErrors(image));
     extractAll(image, temp / "extracted");
     EXPECT_EQ("", treeDifferences(tables, temp / "extracted"));
 }
 
 TEST_F(WriterPack, BootImageOfOneByteMoreThanABlockFails) {
-    writeFile(temp / "boot2049.bin", test_support::patternBytes(2049, 9));
+    writeFile(temp / "boot2049.bin", patternBytes(2049, 9));
     const Pack outcome = pack(tree, temp / "out.iso", temp / "boot2049.bin");
     EXPECT_EQ(1, outcome.result);
-    EXPECT_NE(std::string::npos, outcome.output.find("\n  write boot image ...\n"));
-    EXPECT_NE(std::string::npos, outcome.output.find("\n  write boot image failed - IO error\n"))
+    EXPECT_TRUE(contains(outcome.output, "\n  write boot image ...\n"));
+    EXPECT_TRUE(contains(outcome.output, "\n  write boot image failed - IO error\n"))
         << outcome.output;
-    EXPECT_EQ(std::string::npos, outcome.output.find("succeeded"));
+    EXPECT_FALSE(contains(outcome.output, "succeeded"));
 }
 
 TEST_F(WriterPack, MissingSourcesFailThePack) {
-    Pack outcome = pack(temp / "no-such-directory", temp / "out.iso", "");
-    EXPECT_EQ(1, outcome.result);
-    EXPECT_NE(std::string::npos,
-              outcome.output.find("\n  load source directory & boot image file failed - can not "
-                                  "load souce directory\n"))
-        << outcome.output;
-
-    outcome = pack(tree, temp / "out.iso", temp / "no-such-boot.bin");
-    EXPECT_EQ(1, outcome.result);
-    EXPECT_NE(
-        std::string::npos,
-        outcome.output.find("  load source directory & boot image file failed - IO exception: "))
-        << outcome.output;
-    EXPECT_NE(std::string::npos, outcome.output.find("  write boot image failed - IO error\n"));
-
-    outcome = pack(tree, temp / "no-such-directory/out.iso", "");
-    EXPECT_EQ(1, outcome.result);
-    EXPECT_EQ(0u,
-              outcome.output.find("pack the ISO image ...\npack ISO image failed, IO exception: "))
-        << outcome.output;
-    EXPECT_NE(std::string::npos,
-              outcome.output.find("  write system reserved sector failed - IO error\n"));
+    const struct {
+        std::string directory, image, boot;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {temp / "no-such-directory",
+         temp / "out.iso",
+         "",
+         {"\n  load source directory & boot image file failed - can not load souce directory\n"}},
+        {tree,
+         temp / "out.iso",
+         temp / "no-such-boot.bin",
+         {"  load source directory & boot image file failed - IO exception: ",
+          "  write boot image failed - IO error\n"}},
+        {tree,
+         temp / "no-such-directory/out.iso",
+         "",
+         {"pack the ISO image ...\npack ISO image failed, IO exception: ",
+          "  write system reserved sector failed - IO error\n"}},
+    };
+    for (const auto& c : cases) {
+        const Pack outcome = pack(c.directory, c.image, c.boot);
+        EXPECT_EQ(1, outcome.result);
+        for (const std::string& line : c.lines) {
+            EXPECT_TRUE(contains(outcome.output, line)) << outcome.output;
+        }
+    }
 }
 
 TEST_F(WriterPack, IdentifierTooLongIsRefusedBeforeAnythingIsWritten) {
@@ -252,16 +242,16 @@ TEST_F(WriterPack, IdentifierTooLongIsRefusedBeforeAnythingIsWritten) {
     const std::string image = temp / "out.iso";
     const Pack outcome = pack(tree, image, temp / "boot.bin");
     EXPECT_EQ(1, outcome.result);
-    EXPECT_NE(std::string::npos,
-              outcome.output.find(
-                  "  load source directory & boot image file failed - identifier of \"\\sub\\xxx"))
+    EXPECT_TRUE(
+        contains(outcome.output,
+                 " load source directory & boot image file failed - identifier of \"\\sub\\xxx"))
         << outcome.output;
-    EXPECT_NE(std::string::npos, outcome.output.find("is 222 bytes long")) << outcome.output;
+    EXPECT_TRUE(contains(outcome.output, "is 222 bytes long")) << outcome.output;
     EXPECT_EQ(0u, boost::filesystem::file_size(image));
 }
 
 TEST_F(WriterPack, WriteFailureUnderAFileSizeLimitFailsThePack) {
-    writeFile(tree + "/big.bin", test_support::patternBytes(1 << 20, 4));
+    writeFile(tree + "/big.bin", patternBytes(1 << 20, 4));
     const std::string helper = std::string(WINPE_BINARY_DIR) + "/tests/iso_writer_pack_helper";
     auto packLimited = [&](int kibibytes) {
         return runCommand("bash -c " +
@@ -270,25 +260,20 @@ TEST_F(WriterPack, WriteFailureUnderAFileSizeLimitFailsThePack) {
                                      " " + shellQuote(temp / "limited.iso") + " " +
                                      shellQuote(temp / "boot.bin")));
     };
-    // 16 KiB do not even hold the System Area.
-    test_support::CommandResult small = packLimited(16);
-    EXPECT_EQ(1, small.exitCode) << small.output;
-    EXPECT_NE(std::string::npos, small.output.find("File too large")) << small.output;
-    EXPECT_NE(std::string::npos,
-              small.output.find("  write system reserved sector failed - IO error\n"));
-    EXPECT_EQ(std::string::npos, small.output.find("succeeded"));
-
-    // 512 KiB end in the middle of the 1 MiB file.
-    test_support::CommandResult large = packLimited(512);
-    EXPECT_EQ(1, large.exitCode) << large.output;
-    EXPECT_NE(std::string::npos, large.output.find("File too large")) << large.output;
-    EXPECT_NE(std::string::npos,
-              large.output.find("  write directory record and file failed - IO error\n"))
-        << large.output;
-    EXPECT_EQ(std::string::npos, large.output.find("succeeded"));
-
+    // 16 KiB do not even hold the System Area; 512 KiB end in the middle of the 1 MiB file.
+    for (const auto& [kibibytes, failedStep] :
+         {std::make_pair(16, "write system reserved sector"),
+          std::make_pair(512, "write directory record and file")}) {
+        const CommandResult limited = packLimited(kibibytes);
+        EXPECT_EQ(1, limited.exitCode) << limited.output;
+        EXPECT_TRUE(contains(limited.output, "File too large")) << limited.output;
+        EXPECT_TRUE(
+            contains(limited.output, "  " + std::string(failedStep) + " failed - IO error\n"))
+            << limited.output;
+        EXPECT_FALSE(contains(limited.output, "succeeded"));
+    }
     // Without a limit the same pack succeeds.
-    test_support::CommandResult unlimited = packLimited(1 << 20);
+    CommandResult unlimited = packLimited(1 << 20);
     EXPECT_EQ(0, unlimited.exitCode) << unlimited.output;
 }
 
@@ -303,9 +288,6 @@ class ProgressCounter : public ISOManipulator {
 }  // namespace
 
 TEST(WriterProgress, MarksDoNotDependOnHowTheBytesAreCutIntoPieces) {
-    const std::string line =
-        "0%.........10%.........20%.........30%.........40%.........50%.........60%........."
-        "70%.........80%.........90%.........100%\n";
     uint32_t seed = 12345;
     for (const uint32_t total : {82141u, 77141u, 100u, 3u, 606u * 1024 * 1024 + 17}) {
         for (int round = 0; round < 50; ++round) {
@@ -319,7 +301,7 @@ TEST(WriterProgress, MarksDoNotDependOnHowTheBytesAreCutIntoPieces) {
                     left -= piece;
                 }
             });
-            ASSERT_EQ(line, marks) << "total " << total << ", round " << round;
+            ASSERT_EQ(kMarks, marks) << "total " << total << ", round " << round;
         }
     }
 }

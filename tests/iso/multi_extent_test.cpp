@@ -7,48 +7,34 @@
 
 #include <boost/filesystem.hpp>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "iso/byte_order.h"
 #include "iso/iso_modifier.h"
 #include "iso/iso_reader.h"
+#include "iso/iso_reader_fixture.h"
 #include "iso/iso_writer_checks.h"
 #include "support/fixture_image.h"
 #include "support/test_files.h"
 #include "support/tool_runner.h"
 
 using namespace writer_checks;
-using test_support::readFile;
-using test_support::shellQuote;
-using test_support::TempDir;
-using test_support::writeFile;
+using namespace test_support;
 namespace fs = boost::filesystem;
 
 namespace {
 
 constexpr uint8_t kMultiExtent = 0x80;
 
-std::string mustRun(const std::string& command) {
-    const test_support::CommandResult result = test_support::runCommand(command);
-    if (result.exitCode != 0) {
-        throw std::runtime_error(command + " failed:\n" + result.output);
-    }
-    return result.output;
-}
-
 // Lines of `text` that contain `part`.
 std::vector<std::string> linesWith(const std::string& text, const std::string& part) {
     std::vector<std::string> found;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end;
-        const std::string line = text.substr(start, end - start);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
         if (line.find(part) != std::string::npos) {
             found.push_back(line);
         }
-        start = end + 1;
     }
     return found;
 }
@@ -60,48 +46,29 @@ class MultiExtentTest : public testing::Test {
         fs::create_directories(source);
         makeBootImage(source + "/boot.bin");
         const size_t sizes[] = {4096, 6144, 1000};
-        const char last[] = {'a', 'b', 'c'};
-        for (size_t i = 0; i < 3; ++i) {
-            const std::string part = readFile(
-                writePart(source + "/zbig.bi" + last[i], sizes[i], static_cast<uint32_t>(i)));
-            whole += part;
+        for (uint32_t i = 0; i < 3; ++i) {
+            const std::vector<uint8_t> part = patternBytes(sizes[i], i + 11);
+            writeFile(source + "/zbig.bi" + char('a' + i), part);
+            whole.append(part.begin(), part.end());
         }
         writeFile(source + "/OTHER.TXT", "other\n");
         writeFile(source + "/Z/INNER.TXT", "inner\n");
         plain = temp / "plain.iso";
-        test_support::makeIsoWithXorriso(source, plain, "boot.bin", {"--norock"});
+        makeIsoWithXorriso(source, plain, "boot.bin", {"--norock"});
         boot = temp / "boot.bin";
         fs::copy_file(source + "/boot.bin", boot);
-    }
-
-    static std::string writePart(const std::string& path, size_t size, uint32_t seed) {
-        writeFile(path, test_support::patternBytes(size, seed + 11));
-        return path;
     }
 
     // A copy of the plain image in which the three zbig.bi? records are renamed to
     // `names` (their last letters) and get the flags `flags` (Multi-Extent or 0).
     std::string patched(const std::string& names, const std::vector<uint8_t>& flags) {
-        std::vector<uint8_t> bytes = test_support::readBytes(plain);
-        const size_t root = 16 * 2048 + 156;
-        const size_t start = size_t{iso_bytes::getLe32(bytes.data(), root + 2)} * 2048;
-        const size_t end = start + iso_bytes::getLe32(bytes.data(), root + 10);
-        size_t found = 0;
-        for (size_t offset = start; offset < end;) {
-            if (bytes[offset] == 0) {
-                offset = (offset / 2048 + 1) * 2048;
-                continue;
-            }
-            const std::string name(reinterpret_cast<const char*>(&bytes[offset + 33]),
-                                   bytes[offset + 32]);
-            if (name.rfind("zbig.bi", 0) == 0 && name.size() == 8) {
-                bytes[offset + 33 + 7] = static_cast<uint8_t>(names.at(found));
-                bytes[offset + 25] = static_cast<uint8_t>(bytes[offset + 25] | flags.at(found));
-                ++found;
-            }
-            offset += bytes[offset];
+        std::vector<uint8_t> bytes = readBytes(plain);
+        for (size_t i = 0; i < 3; ++i) {
+            const size_t record =
+                reader_fixture::findRecord(bytes, "zbig.bi" + std::string(1, char('a' + i)));
+            bytes[record + 33 + 7] = static_cast<uint8_t>(names.at(i));
+            bytes[record + 25] = static_cast<uint8_t>(bytes[record + 25] | flags.at(i));
         }
-        EXPECT_EQ(3u, found);
         const std::string image = temp / ("patched-" + names + ".iso");
         writeFile(image, bytes);
         return image;
@@ -171,7 +138,7 @@ TEST_F(MultiExtentTest, PackKeepsTheRecordsTogetherInOrderAndTheBytes) {
         });
     }
     ASSERT_NE(std::string::npos, lines.find("pack ISO image succeeded")) << lines;
-    EXPECT_NE(std::string::npos, lines.find("100%\n")) << lines;
+    EXPECT_TRUE(contains(lines, "100%\n")) << lines;
     expectOneWholeFile(output);
     const std::string listing = isoinfoListing(output);
     EXPECT_TRUE(std::regex_search(listing, std::regex("zbig\\.bim[^\\n]*\\n[^\\n]*zbig\\.bin")))
@@ -218,10 +185,10 @@ TEST_F(MultiExtentTest, ABrokenChainOfRecordsIsRefusedWithWhere) {
     };
     for (const Case& c : cases) {
         ISOReader reader(patched(c.names, c.flags));
-        std::string lines;
-        lines = captureStdout([&] { EXPECT_FALSE(reader.FileExists("\\OTHER.TXT")); });
-        EXPECT_NE(std::string::npos, lines.find(c.message)) << lines;
-        EXPECT_NE(std::string::npos, lines.find("directory \\ at block ")) << lines;
+        const std::string lines =
+            captureStdout([&] { EXPECT_FALSE(reader.FileExists("\\OTHER.TXT")); });
+        EXPECT_TRUE(contains(lines, c.message)) << lines;
+        EXPECT_TRUE(contains(lines, "directory \\ at block ")) << lines;
     }
 }
 
@@ -229,7 +196,7 @@ TEST_F(MultiExtentTest, ABrokenChainOfRecordsIsRefusedWithWhere) {
 // does not write for such a file: the rewrite names what it drops.
 TEST_F(MultiExtentTest, ItsSystemUseFieldsAreNamedAsDropped) {
     plain = temp / "rock-ridge.iso";
-    test_support::makeIsoWithXorriso(source, plain, "boot.bin", {"-R"});
+    makeIsoWithXorriso(source, plain, "boot.bin", {"-R"});
     ISOReader reader(multiExtentImage());
     std::vector<std::string> dropped;
     captureStdout([&] { dropped = reader.DroppedFeatures(); });

@@ -13,9 +13,11 @@
 
 #include "iso/byte_order.h"
 #include "iso/records.h"
+#include "support/test_files.h"
 
 using iso_bytes::getLe32;
 using iso_bytes::putLe32;
+using test_support::contains;
 
 namespace {
 
@@ -128,33 +130,33 @@ TEST(SystemArea, FormsThatNameNothingKnownAreRefused) {
         const char* what;
         std::vector<uint8_t> area;
     };
-    std::vector<Case> cases;
-    cases.push_back({"boot address at no boot image", mbrArea(kBootImage / 512 + 1)});
-    cases.push_back({"no reference at all", mbrArea(0)});
+    auto withGpt = [](const std::function<void(std::vector<uint8_t>&)>& damage) {
+        std::vector<uint8_t> area = mbrArea(0);
+        putGpt(area);
+        damage(area);
+        return area;
+    };
     std::vector<uint8_t> stray = mbrArea(0);
     putPartition(stray, 0, 0x83, 777, 10);
-    cases.push_back({"partition at nothing carried", stray});
-    std::vector<uint8_t> badHeader = mbrArea(0);
-    putGpt(badHeader);
-    badHeader[512 + 40] ^= 1;
-    cases.push_back({"GPT header sum broken", badHeader});
-    std::vector<uint8_t> badEntries = mbrArea(0);
-    putGpt(badEntries);
-    badEntries[1024 + 60] ^= 1;
-    cases.push_back({"GPT entries sum broken", badEntries});
-    std::vector<uint8_t> outside = mbrArea(0);
-    putGpt(outside);
-    putLe32(&outside[512], 80, 1000);  // 1000 entries do not fit in the System Area
-    putLe32(&outside[512], 16, headerCrc(&outside[512]));
-    cases.push_back({"GPT entries past the System Area", outside});
     std::vector<uint8_t> code(system_area::kAreaBytes, 0);
     code[100] = 1;
-    cases.push_back({"boot code or data", code});
+    const Case cases[] = {
+        {"boot address at no boot image", mbrArea(kBootImage / 512 + 1)},
+        {"no reference at all", mbrArea(0)},
+        {"partition at nothing carried", stray},
+        {"GPT header sum broken", withGpt([](auto& area) { area[512 + 40] ^= 1; })},
+        {"GPT entries sum broken", withGpt([](auto& area) { area[1024 + 60] ^= 1; })},
+        {"GPT entries past the System Area", withGpt([](auto& area) {
+             putLe32(&area[512], 80, 1000);  // 1000 entries do not fit in the System Area
+             putLe32(&area[512], 16, headerCrc(&area[512]));
+         })},
+        {"boot code or data", code},
+    };
     for (const Case& c : cases) {
         const system_area::Plan plan = system_area::makePlan(c.area.data(), kOldVolume, carried());
         EXPECT_FALSE(plan.keep) << c.what;
         ASSERT_EQ(plan.notKept.size(), 1u) << c.what;
-        EXPECT_NE(plan.notKept[0].find("the System Area of the old image ("), std::string::npos);
+        EXPECT_TRUE(contains(plan.notKept[0], "the System Area of the old image ("));
     }
     EXPECT_TRUE(system_area::makePlan(std::vector<uint8_t>(system_area::kAreaBytes).data(),
                                       kOldVolume, carried())
@@ -169,7 +171,7 @@ TEST(SystemArea, AGptFollowsItsPartitionsAndGetsABackupAtTheNewEnd) {
     ASSERT_TRUE(plan.keep);
     // The partition at nothing carried goes, named.
     ASSERT_EQ(plan.notKept.size(), 1u);
-    EXPECT_NE(plan.notKept[0].find("partition 3"), std::string::npos);
+    EXPECT_TRUE(contains(plan.notKept[0], "partition 3"));
     EXPECT_EQ(plan.tailBlocks, 9u);  // 32 sectors of entries and the header
 
     const uint64_t newBytes = 11 * 1024 * 1024;
@@ -228,12 +230,8 @@ TEST(SystemArea, DiskRecordsKeepEveryByteTheyCover) {
          }},
     };
     for (const Case& c : cases) {
-        for (uint32_t seed : {1u, 77u, 0xFFFFu}) {
-            std::vector<uint8_t> in(c.size);
-            for (uint8_t& b : in) {
-                seed = seed * 1103515245u + 12345u;
-                b = static_cast<uint8_t>(seed >> 16);
-            }
+        for (const uint32_t seed : {1u, 77u, 0xFFFFu}) {
+            std::vector<uint8_t> in = test_support::patternBytes(c.size, seed);
             if (c.size == 512) {
                 in[510] = 0x55;
                 in[511] = 0xAA;

@@ -10,8 +10,10 @@
 
 #include "iso/byte_order.h"
 #include "iso/image_source.h"
+#include "support/test_files.h"
 
 using iso_bytes::getLe32;
+using test_support::contains;
 
 namespace {
 
@@ -79,8 +81,8 @@ TEST(SystemUse, AddedEntriesGetPxNmAndTfAndReplacingOnesNewTimesAndName) {
 
     const std::vector<uint8_t> renewed = system_use::withTimes(made, 0, "TOOL.EXE");
     EXPECT_EQ(renewed.size(), made.size());
-    EXPECT_NE(std::string(renewed.begin(), renewed.end()).find("TOOL.EXE"), std::string::npos);
-    EXPECT_EQ(std::string(renewed.begin(), renewed.end()).find("Tool.exe"), std::string::npos);
+    EXPECT_TRUE(contains(std::string(renewed.begin(), renewed.end()), "TOOL.EXE"));
+    EXPECT_FALSE(contains(std::string(renewed.begin(), renewed.end()), "Tool.exe"));
     // The new TF (after the new NM and the old PX) says 1970-01-01.
     EXPECT_EQ(std::string(renewed.begin() + 57, renewed.begin() + 59), "TF");
     EXPECT_EQ(renewed[57 + 7], 1);
