@@ -1,8 +1,10 @@
 #include "cli/options.h"
 #include "support/console_capture.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -94,34 +96,15 @@ TEST(Options, LibraryErrorsAreReportedAsParseErrors) {
 }
 
 TEST(Options, ValuesAreTakenInCommandLineOrder) {
-    const Parsed parsed = parse({"-b",
-                                 "a.exe",
-                                 "--start_b",
-                                 "s.exe",
-                                 "-b",
-                                 "b.exe",
-                                 "--image=img.iso",
-                                 "-tWORK",
-                                 "-v",
-                                 "",
-                                 "stray",
-                                 "-X",
-                                 "C:\\data%\\EXTRA",
-                                 "-Y",
-                                 "f1",
-                                 "--file",
-                                 "f2",
-                                 "-d",
-                                 "st",
-                                 "-n",
-                                 "n1",
-                                 "-n",
-                                 "n2",
-                                 "-p",
-                                 "pk",
-                                 "-P",
-                                 "sp%run.exe",
-                                 "-f"});
+    std::vector<std::string> words = test_support::words(
+        "-b a.exe --start_b s.exe -b b.exe --image=img.iso -tWORK -v '' stray -X C:\\data%\\EXTRA "
+        "-Y f1 --file f2 -d st -n n1 -n n2 -p pk -P sp%run.exe -f");
+    std::replace(words.begin(), words.end(), std::string("''"), std::string());  // -v ""
+    std::vector<const char*> args;
+    for (const std::string& word : words) {
+        args.push_back(word.c_str());
+    }
+    const Parsed parsed = parse(args);
     ASSERT_EQ(parsed.outcome, ParseOutcome::run) << parsed.err;
     const RunOptions& o = parsed.options;
     EXPECT_EQ(o.imagePath, "img.iso");

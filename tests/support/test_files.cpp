@@ -112,4 +112,13 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> found;
+    for (std::string word; in >> word;) {
+        found.push_back(word);
+    }
+    return found;
+}
+
 }  // namespace test_support

@@ -56,5 +56,7 @@ std::string failureOf(const std::function<void()>& action);
 std::vector<std::string> listLocal(const std::string& directory);
 // Whether `part` occurs anywhere in `text` (for checking lines of a program's output).
 bool contains(const std::string& text, const std::string& part);
+// The words of `text` split at white space, for argument lists and lists of names.
+std::vector<std::string> words(const std::string& text);
 
 }  // namespace test_support
