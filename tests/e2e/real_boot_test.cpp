@@ -76,8 +76,7 @@ TEST_F(RealBoot, AnIsolinuxCdWithABootInfoTableBootsAfterARun) {
     ASSERT_TRUE(contains(serialConsole(image(), 60), banner)) << "the CD does not boot at all";
     const uint32_t oldBlock = real_images::extentOf(image(), "/isolinux/isolinux.bin");
 
-    const e2e::ProgramRun run = runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
-                                           "TMPDIR=" + shellQuote(temp.path()));
+    const e2e::ProgramRun run = runFirewall();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     const uint32_t newBlock = real_images::extentOf(image(), "/isolinux/isolinux.bin");
     ASSERT_NE(newBlock, oldBlock) << "the loader did not move; the test proves nothing";
@@ -100,8 +99,7 @@ TEST_F(RealBoot, AnIsohybridCdBootsFromADiskAfterARun) {
     ASSERT_TRUE(contains(diskConsole(image(), 60), banner)) << "the disk does not boot at all";
     const uint32_t oldBlock = real_images::bootEntries(image()).at(0).lba;
 
-    const e2e::ProgramRun run = runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
-                                           "TMPDIR=" + shellQuote(temp.path()));
+    const e2e::ProgramRun run = runFirewall();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     ASSERT_NE(real_images::bootEntries(image()).at(0).lba, oldBlock)
         << "the boot image did not move; the test proves nothing";
@@ -125,8 +123,7 @@ TEST_F(RealBoot, AGrubMkrescueCdBootsFullyFromCdAndDiskAfterARun) {
     ASSERT_TRUE(contains(serialConsole(image(), 60), said)) << "the CD does not boot at all";
     ASSERT_TRUE(contains(diskConsole(image(), 60), said)) << "the disk does not boot at all";
 
-    const e2e::ProgramRun run = runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
-                                           "TMPDIR=" + shellQuote(temp.path()));
+    const e2e::ProgramRun run = runFirewall();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     const std::string cd = serialConsole(image(), 60);
     EXPECT_TRUE(contains(cd, said)) << cd;
@@ -182,8 +179,7 @@ TEST_F(RealBoot, ACdWithAUefiEntryBootsFromUefiAfterARun) {
     ASSERT_TRUE(contains(uefiConsole(image(), temp / "vars.fd"), said))
         << "the CD does not boot from UEFI at all";
 
-    const e2e::ProgramRun run = runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
-                                           "TMPDIR=" + shellQuote(temp.path()));
+    const e2e::ProgramRun run = runFirewall();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     const std::string console = uefiConsole(image(), temp / "vars.fd");
     EXPECT_TRUE(contains(console, said)) << console;

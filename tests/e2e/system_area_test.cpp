@@ -14,16 +14,12 @@ namespace fs = boost::filesystem;
 using real_images::bootEntries;
 using real_images::BootEntry;
 using real_images::extentOf;
+using real_images::le32;
 
 namespace {
 
 const char kIsolinux[] = "/usr/lib/ISOLINUX/isolinux.bin";
 const char kIsohybridMbr[] = "/usr/lib/ISOLINUX/isohdpfx.bin";
-
-uint32_t le32(const std::string& bytes, size_t at) {
-    return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
-           uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
-}
 
 class HybridImage : public SampleCdTest {
   protected:
@@ -45,15 +41,10 @@ class HybridImage : public SampleCdTest {
             shellQuote(tree()) + " 2>&1");
         original = readFile(image());
     }
-    e2e::ProgramRun runFirewall() {
-        return runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
-                          "TMPDIR=" + shellQuote(temp.path()));
-    }
     // Adds a file large enough that the image grows by megabytes.
     e2e::ProgramRun runAddingLargeFile() {
         writeFile(temp / "big.exe", std::string(3 * 1024 * 1024, 'b'));
-        return runProgram(temp.path(), {"-i", "cd.iso", "-f", "-b", "big.exe"}, "", "",
-                          "TMPDIR=" + shellQuote(temp.path()));
+        return runHere({"-i", "cd.iso", "-f", "-b", "big.exe"});
     }
     std::string area() const { return readFile(image()).substr(0, 32768); }
 
