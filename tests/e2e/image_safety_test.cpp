@@ -43,16 +43,14 @@ bool isRegularFile(const std::string& path) {
 
 }  // namespace
 
-class ImageSafety : public SampleCdTest {
+class ImageSafety : public FailedRun {
   protected:
-    // A run with a generated work directory inside a private temporary directory; the
-    // time limit only ends a run that hangs.
+    // FailedRun's run in `directory`; the time limit only ends a run that hangs.
     e2e::ProgramRun run(const std::vector<std::string>& args, const std::string& directory = "") {
         fs::create_directories(systemTmp());
         return runProgram(directory.empty() ? temp.path() : directory, args, "", "timeout 120",
                           "TMPDIR=" + shellQuote(systemTmp()));
     }
-    std::string systemTmp() const { return temp / "system-tmp"; }
     void expectNoWorkDirectory() const {
         EXPECT_TRUE(fs::is_empty(systemTmp())) << "a work directory was left behind";
     }
@@ -172,8 +170,7 @@ TEST_F(ImageSafety, AWorkDirectoryThatWouldTakeWhatTheRunNeedsIsRefused) {
         EXPECT_TRUE(contains(result.err, refused.warning)) << result.err;
         EXPECT_EQ(readFile(temp / "proj/notes.txt"), "notes");
         EXPECT_EQ(readFile(temp / "proj/tools/kit/KIT.EXE"), "kit");
-        expectImageUntouched();
-        expectNoWorkDirectory();
+        expectNothingLeft();
     }
 
     // A -t that the run empties is made again private; an empty TMPDIR counts as unset.
@@ -261,8 +258,7 @@ TEST_F(ImageSafety, AnInterruptAtAPromptEndsTheRunCleanly) {
                               "Warning: the run was interrupted by SIGINT, the image is left as "
                               "it was\n"))
         << stopped.err;
-    expectImageUntouched();
-    expectNoWorkDirectory();
+    expectNothingLeft();
 }
 
 // The sample CD with a large file, made once: large enough that a run spends a good while
@@ -343,6 +339,16 @@ TEST_F(LargeImageSafety, AnInterruptedPackLeavesTheImageAndNothingElse) {
         EXPECT_FALSE(fs::exists(fs::symlink_status(image() + ".bak")));
         expectNoWorkDirectory();
     }
+}
+
+TEST_F(LargeImageSafety, KillingTheRunDuringThePackLeavesTheImageIntact) {
+    BackgroundRun running(temp.path(), {"-i", "cd.iso", "-f"}, tmpdirSetting());
+    ASSERT_TRUE(running.waitUntil([this] { return newImageGrows(); })) << running.out();
+    running.signal(SIGKILL);
+    EXPECT_EQ(running.finish(60).exitCode, 128 + SIGKILL);
+    EXPECT_TRUE(fs::exists(image() + ".tmp")) << "the pack had begun";
+    EXPECT_TRUE(imageIsOriginal());
+    EXPECT_FALSE(fs::exists(image() + ".bak"));
 }
 
 TEST_F(LargeImageSafety, ASecondRunOnTheSameWorkDirectoryFailsAndTouchesNothing) {

@@ -196,8 +196,8 @@ TEST_F(RealImage, GenisoimageDefaultNamesAreFoundChangedAndListedOnce) {
         << listing;
 }
 
-// An MBR that names nothing of the image is named before the pack; Joliet, Rock Ridge
-// and the hidden entry are kept, so they are not.
+// An MBR that names nothing of the image is named before the pack and zeroed; Joliet, Rock
+// Ridge and the hidden entry are kept, so they are not named.
 TEST_F(RealImage, AnUnknownMbrIsNamedBeforeThePackWhatIsKeptIsNot) {
     writeFile(hostFile("DOCS/A long file name.txt"), "long\n");
     writeFile(hostFile("DOCS/SECRET.TXT"), "hidden\n");
@@ -218,6 +218,7 @@ TEST_F(RealImage, AnUnknownMbrIsNamedBeforeThePackWhatIsKeptIsNot) {
               "new image will not boot from a USB stick\n");
     // The pack then goes on.
     EXPECT_TRUE(contains(run.out, "Log: pack image file back succeeded\n")) << run.out;
+    EXPECT_EQ(readFile(image()).substr(0, 32768), std::string(32768, '\0'));
     EXPECT_NE(readFromImage(image(), "/WINBOM.INI").find("WinPEFirewall=off"), std::string::npos);
 }
 
