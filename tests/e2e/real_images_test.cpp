@@ -165,15 +165,6 @@ TEST_F(RealImage, GrubsBootInfoTableAndPointerNameTheLoadersNewBlock) {
     const std::vector<BootEntry> entries = bootEntries(image());
     ASSERT_FALSE(entries.empty());
     EXPECT_EQ(le32(imageBytes(image(), entries[0].lba, 2048), 12), newBlock);
-    // The checksum still holds over the patched file (a last partial word counts with
-    // zeros, as the image's own writer counted it).
-    uint32_t sum = 0;
-    std::string whole = imageBytes(image(), newBlock, le32(file, 16));
-    whole.append(3, '\0');
-    for (size_t at = 64; at + 4 <= whole.size(); at += 4) {
-        sum += le32(whole, at);
-    }
-    EXPECT_EQ(sum, le32(file, 20));
 }
 
 TEST_F(RealImage, GenisoimageDefaultNamesAreFoundChangedAndListedOnce) {
