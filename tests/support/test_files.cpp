@@ -1,5 +1,7 @@
 #include "support/test_files.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <boost/filesystem.hpp>
 #include <fstream>
@@ -88,6 +90,12 @@ void writePatternFiles(const std::string& root,
 
 bool fileExists(const std::string& path) {
     return fs::exists(path);
+}
+
+bool onOtherFileSystems(const std::string& one, const std::string& other) {
+    struct stat first, second;
+    return ::stat(one.c_str(), &first) == 0 && ::stat(other.c_str(), &second) == 0 &&
+           first.st_dev != second.st_dev;
 }
 
 std::string failureOf(const std::function<void()>& action) {

@@ -50,6 +50,8 @@ std::string patternText(size_t count, uint32_t seed);
 void writePatternFiles(const std::string& root,
                        const std::vector<std::pair<std::string, size_t>>& files);
 bool fileExists(const std::string& path);
+// True when both paths exist and lie on different file systems.
+bool onOtherFileSystems(const std::string& one, const std::string& other);
 // The text of what `action` throws, "" when it throws nothing.
 std::string failureOf(const std::function<void()>& action);
 // Every entry below `directory`, as paths relative to it, sorted; empty when it is empty.
