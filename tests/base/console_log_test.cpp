@@ -13,10 +13,8 @@ TEST(ConsoleLog, InfoGoesToStandardOutputAndWarningToStandardError) {
         logInfo("adding file %s ...", "a.exe");
         logWarning("can not find binary file %s", "C:\\bin\\tool.exe");
     });
-    const std::string& out = console.out;
-    const std::string& err = console.err;
-    EXPECT_EQ(out, "Log: \nLog: adding file a.exe ...\n");
-    EXPECT_EQ(err, "Warning: can not find binary file C:\\bin\\tool.exe\n");
+    EXPECT_EQ(console.out, "Log: \nLog: adding file a.exe ...\n");
+    EXPECT_EQ(console.err, "Warning: can not find binary file C:\\bin\\tool.exe\n");
 }
 
 TEST(ConsoleLog, FormatTextWritesNothingAndKeepsLongTexts) {

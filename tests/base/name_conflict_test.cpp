@@ -10,6 +10,7 @@
 #include "base/clash_policy.h"
 #include "base/letter_case.h"
 #include "support/console_capture.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -114,44 +115,30 @@ class PolicyScope : test_support::Unique {
 
 TEST(NameConflict, APolicyAnswersWithoutReadingAndLogsTheQuestionAndItsAnswer) {
     const std::string question = std::string(kTakenLine) + kChangeLine;
+    using Outcome = NameConflictOutcome;
     const struct {
         ClashPolicy policy;
         OverwriteOffer offer;
-        std::set<std::string> taken;
-        NameConflictOutcome outcome;
+        const char* taken;  // the names taken, space separated
+        Outcome outcome;
         const char* name;
         const char* answer;
     } cases[] = {
-        {ClashPolicy::abort,
-         OverwriteOffer::yes,
-         {"A.TXT"},
-         NameConflictOutcome::aborted,
-         "A.TXT",
+        {ClashPolicy::abort, OverwriteOffer::yes, "A.TXT", Outcome::aborted, "A.TXT",
          "Log: --on-clash abort: abort\n"},
-        {ClashPolicy::overwrite,
-         OverwriteOffer::yes,
-         {"A.TXT"},
-         NameConflictOutcome::overwrite,
-         "A.TXT",
+        {ClashPolicy::overwrite, OverwriteOffer::yes, "A.TXT", Outcome::overwrite, "A.TXT",
          "Log: --on-clash overwrite: overwrite A.TXT\n"},
-        {ClashPolicy::overwrite,
-         OverwriteOffer::no,
-         {"A.TXT"},
-         NameConflictOutcome::aborted,
-         "A.TXT",
+        {ClashPolicy::overwrite, OverwriteOffer::no, "A.TXT", Outcome::aborted, "A.TXT",
          "Log: --on-clash overwrite: overwrite is not offered, abort\n"},
         // A_2.TXT is taken and "bad:name" style candidates never come up; A_3.TXT is free.
-        {ClashPolicy::rename,
-         OverwriteOffer::yes,
-         {"A.TXT", "A_2.TXT"},
-         NameConflictOutcome::free,
-         "A_3.TXT",
+        {ClashPolicy::rename, OverwriteOffer::yes, "A.TXT A_2.TXT", Outcome::free, "A_3.TXT",
          "Log: --on-clash rename: change name A.TXT to A_3.TXT\n"},
     };
     for (const auto& c : cases) {
         const PolicyScope scope(c.policy);
         // The answers on standard input would overwrite or change the name: unread.
-        const Dialogue dialogue = run("A.TXT", c.taken, "o c B.TXT", c.offer);
+        const std::vector<std::string> taken = test_support::words(c.taken);
+        const Dialogue dialogue = run("A.TXT", {taken.begin(), taken.end()}, "o c B.TXT", c.offer);
         EXPECT_EQ(dialogue.outcome, c.outcome) << c.answer;
         EXPECT_EQ(dialogue.name, c.name);
         EXPECT_EQ(dialogue.out, question +

@@ -27,61 +27,50 @@ TEST(ImageNeighbours, WhatWouldLoseAFileOrFailLateIsRefusedUpFront) {
     struct Case {
         const char* what;
         std::function<void(const std::string& directory)> plant;
-        std::vector<std::string> inputs;
         std::string warning;  // empty: the run may go on
+        std::vector<std::string> inputs = {};
     };
     const std::string longName(252, 'n');
     const Case cases[] = {
-        {"nothing beside the image", [](const std::string&) {}, {"pk"}, ""},
+        {"nothing beside the image", [](const std::string&) {}, "", {"pk"}},
         {"a directory at .tmp",
          [](const std::string& d) { fs::create_directories(d + "/cd.iso.tmp"); },
-         {},
          "a directory stands at DIR/cd.iso.tmp, where this run writes the new image"},
         {"a directory at .bak",
          [](const std::string& d) { writeFile(d + "/cd.iso.bak/kept", "the user's"); },
-         {},
          "a directory stands at DIR/cd.iso.bak, where this run writes the backup"},
         {"the image a link to its .bak",
          [](const std::string& d) {
              fs::rename(d + "/cd.iso", d + "/cd.iso.bak");
              fs::create_symlink("cd.iso.bak", d + "/cd.iso");
          },
-         {},
          "the image DIR/cd.iso is a link to DIR/cd.iso.bak, which this run replaces"},
         {"the image a link to its .tmp",
          [](const std::string& d) {
              fs::rename(d + "/cd.iso", d + "/cd.iso.tmp");
              fs::create_symlink("cd.iso.tmp", d + "/cd.iso");
          },
-         {},
          "the image DIR/cd.iso is a link to DIR/cd.iso.tmp, which this run replaces"},
         {"a link to the image at .tmp",
-         [](const std::string& d) { fs::create_symlink("cd.iso", d + "/cd.iso.tmp"); },
-         {},
-         ""},
+         [](const std::string& d) { fs::create_symlink("cd.iso", d + "/cd.iso.tmp"); }, ""},
         {"a hard link of the image at .tmp",
-         [](const std::string& d) { fs::create_hard_link(d + "/cd.iso", d + "/cd.iso.tmp"); },
-         {},
-         ""},
+         [](const std::string& d) { fs::create_hard_link(d + "/cd.iso", d + "/cd.iso.tmp"); }, ""},
         {"a hard link of the image at .bak",
-         [](const std::string& d) { fs::create_hard_link(d + "/cd.iso", d + "/cd.iso.bak"); },
-         {},
-         ""},
+         [](const std::string& d) { fs::create_hard_link(d + "/cd.iso", d + "/cd.iso.bak"); }, ""},
         {"an input at .tmp by its path",
          [](const std::string& d) { writeFile(d + "/cd.iso.tmp", "the user's file"); },
-         {"DIR/pk", "DIR/sub/../cd.iso.tmp"},
          "the local input DIR/sub/../cd.iso.tmp is DIR/cd.iso.tmp, where this run writes the "
-         "new image"},
+         "new image",
+         {"DIR/pk", "DIR/sub/../cd.iso.tmp"}},
         {"an input at .tmp as the same file",
          [](const std::string& d) {
              writeFile(d + "/cd.iso.tmp", "the user's file");
              fs::create_symlink(d + "/cd.iso.tmp", d + "/notes.txt");
          },
-         {"DIR/notes.txt"},
-         "the local input DIR/notes.txt is DIR/cd.iso.tmp"},
+         "the local input DIR/notes.txt is DIR/cd.iso.tmp",
+         {"DIR/notes.txt"}},
         {"a name too long for .bak",
          [&longName](const std::string& d) { fs::rename(d + "/cd.iso", d + "/" + longName); },
-         {},
          "is too long for"},
     };
     for (const Case& c : cases) {

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cerrno>
 #include <cstring>
@@ -16,24 +15,11 @@
 #include "support/tool_runner.h"
 
 using test_support::captureConsole;
+using test_support::listLocal;
 using test_support::readFile;
 using test_support::TempDir;
 using test_support::writeFile;
 namespace fs = boost::filesystem;
-
-namespace {
-
-// The names in `directory`, hidden ones included, sorted.
-std::vector<std::string> namesIn(const std::string& directory) {
-    std::vector<std::string> names;
-    for (fs::directory_iterator it(directory), end; it != end; ++it) {
-        names.push_back(it->path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-}  // namespace
 
 // A directory holding the old image, cd.iso.
 class ImageSwap : public testing::Test {
@@ -52,7 +38,7 @@ TEST_F(ImageSwap, NewImageTakesTheNameAndTheOldOneIsKeptAsBackup) {
     EXPECT_EQ(readFile(image), "new image");
     EXPECT_EQ(readFile(image + ".bak"), "old image");
     EXPECT_FALSE(fs::exists(image + ".tmp"));
-    EXPECT_EQ(namesIn(temp.path()), (std::vector<std::string>{"cd.iso", "cd.iso.bak"}));
+    EXPECT_EQ(listLocal(temp.path()), (std::vector<std::string>{"cd.iso", "cd.iso.bak"}));
 
     // Swapping again replaces the backup by the image of the previous run.
     writeFile(image + ".tmp", "third image");
@@ -67,7 +53,7 @@ TEST_F(ImageSwap, NewImageTakesTheNameAndTheOldOneIsKeptAsBackup) {
     writeFile(image + ".tmp", "fourth image");
     swapInNewImage(image, image + ".tmp", image + ".bak");
     EXPECT_EQ(readFile(image + ".bak"), "third image");
-    EXPECT_EQ(namesIn(temp.path()), (std::vector<std::string>{"cd.iso", "cd.iso.bak"}));
+    EXPECT_EQ(listLocal(temp.path()), (std::vector<std::string>{"cd.iso", "cd.iso.bak"}));
 
     // A directory at the backup path is the user's: the swap fails and leaves it alone.
     fs::remove(image + ".bak");
@@ -76,8 +62,8 @@ TEST_F(ImageSwap, NewImageTakesTheNameAndTheOldOneIsKeptAsBackup) {
     EXPECT_THROW(swapInNewImage(image, image + ".tmp", image + ".bak"), ImageSwapError);
     EXPECT_EQ(readFile(image), "fourth image");
     EXPECT_EQ(readFile(image + ".bak/kept"), "the user's");
-    EXPECT_EQ(namesIn(temp.path()),
-              (std::vector<std::string>{"cd.iso", "cd.iso.bak", "cd.iso.tmp"}));
+    EXPECT_EQ(listLocal(temp.path()),
+              (std::vector<std::string>{"cd.iso", "cd.iso.bak", "cd.iso.bak/kept", "cd.iso.tmp"}));
 }
 
 TEST_F(ImageSwap, AFailedSwapLeavesTheOldImageInPlace) {
@@ -119,11 +105,7 @@ TEST_F(ImageSwap, ANewImageThatIsNotTheWrittenFileIsNotSwappedIn) {
 TEST(ImageSwapOfALink, ALinkToAnotherFileSystemIsKeptAsAFlushedCopyWithItsMode) {
     TempDir temp;
     const std::string shared = "/dev/shm/winpe-iso-swap-" + std::to_string(::getpid());
-    writeFile(temp / "probe", "");
-    struct stat here;
-    struct stat there;
-    if (::stat("/dev/shm", &there) != 0 || ::stat(temp.path().c_str(), &here) != 0 ||
-        here.st_dev == there.st_dev) {
+    if (!test_support::onOtherFileSystems("/dev/shm", temp.path())) {
         GTEST_SKIP() << "/dev/shm is not another file system here";
     }
     writeFile(shared, "old image");

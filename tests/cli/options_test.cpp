@@ -1,8 +1,10 @@
 #include "cli/options.h"
 #include "support/console_capture.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,9 +19,11 @@ struct Parsed {
     std::string err;
 };
 
-Parsed parse(const std::vector<const char*>& args) {
+Parsed parse(const std::vector<std::string>& args) {
     std::vector<const char*> argv{"winpe-iso"};
-    argv.insert(argv.end(), args.begin(), args.end());
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
     Parsed parsed;
     std::ostringstream help;
     test_support::ConsoleCapture capture;
@@ -37,13 +41,8 @@ const char kParseError[] = "Warning: parsing option error, exeption: ";
 }  // namespace
 
 TEST(Options, HelpIsShownWhenAskedOrWhenNothingIsAsked) {
-    for (const auto& args :
-         std::vector<std::vector<const char*>>{{},
-                                               {"-h"},
-                                               {"--help"},
-                                               {"-t", "/no/such/dir"},
-                                               {"-h", "-P", "nopercent", "-i", "x"}}) {
-        const Parsed parsed = parse(args);
+    for (const char* line : {"", "-h", "--help", "-t /no/such/dir", "-h -P nopercent -i x"}) {
+        const Parsed parsed = parse(test_support::words(line));
         EXPECT_EQ(parsed.outcome, ParseOutcome::helpShown);
         EXPECT_EQ(parsed.err, "");
         const std::string& text = parsed.help;
@@ -73,7 +72,7 @@ TEST(Options, ImageWithoutAUsefulOptionIsAnError) {
 
 TEST(Options, LibraryErrorsAreReportedAsParseErrors) {
     struct Case {
-        std::vector<const char*> args;
+        std::vector<std::string> args;
         const char* fragment;
     };
     const std::vector<Case> cases = {
@@ -94,34 +93,11 @@ TEST(Options, LibraryErrorsAreReportedAsParseErrors) {
 }
 
 TEST(Options, ValuesAreTakenInCommandLineOrder) {
-    const Parsed parsed = parse({"-b",
-                                 "a.exe",
-                                 "--start_b",
-                                 "s.exe",
-                                 "-b",
-                                 "b.exe",
-                                 "--image=img.iso",
-                                 "-tWORK",
-                                 "-v",
-                                 "",
-                                 "stray",
-                                 "-X",
-                                 "C:\\data%\\EXTRA",
-                                 "-Y",
-                                 "f1",
-                                 "--file",
-                                 "f2",
-                                 "-d",
-                                 "st",
-                                 "-n",
-                                 "n1",
-                                 "-n",
-                                 "n2",
-                                 "-p",
-                                 "pk",
-                                 "-P",
-                                 "sp%run.exe",
-                                 "-f"});
+    std::vector<std::string> args = test_support::words(
+        "-b a.exe --start_b s.exe -b b.exe --image=img.iso -tWORK -v '' stray -X C:\\data%\\EXTRA "
+        "-Y f1 --file f2 -d st -n n1 -n n2 -p pk -P sp%run.exe -f");
+    std::replace(args.begin(), args.end(), std::string("''"), std::string());  // -v ""
+    const Parsed parsed = parse(args);
     ASSERT_EQ(parsed.outcome, ParseOutcome::run) << parsed.err;
     const RunOptions& o = parsed.options;
     EXPECT_EQ(o.imagePath, "img.iso");
@@ -170,7 +146,7 @@ TEST(Options, TheScriptOptionsParseBesideTheOthersAndChangeNoAbbreviation) {
               std::string(kParseError) + "should specify at least one useful option\n");
 
     const struct {
-        std::vector<const char*> args;
+        std::vector<std::string> args;
         const char* fragment;
     } refused[] = {
         {{"-f", "--on-clash", "skip"}, "--on-clash takes ask, abort, overwrite or rename"},

@@ -43,12 +43,6 @@ TEST_F(EntryPoint, ParseErrorsGoToStandardErrorWithExitCodeOne) {
     EXPECT_EQ(useless.err,
               "Warning: parsing option error, exeption: should specify at least one useful "
               "option\n");
-
-    const e2e::ProgramRun ambiguous = run({"--start", "a.exe"});
-    EXPECT_EQ(ambiguous.exitCode, 1);
-    EXPECT_EQ(ambiguous.out, "");
-    EXPECT_EQ(ambiguous.err.rfind("Warning: parsing option error, exeption: ", 0), 0u);
-    EXPECT_NE(ambiguous.err.find("ambiguous"), std::string::npos) << ambiguous.err;
 }
 
 TEST_F(EntryPoint, FailedChecksPrintTheirLinesAndMakeNothing) {

@@ -17,22 +17,20 @@ const char kIsolinux[] = "/usr/lib/ISOLINUX/isolinux.bin";
 const char kModules[] = "/usr/lib/syslinux/modules/bios";
 const char kIsohybridMbr[] = "/usr/lib/ISOLINUX/isohdpfx.bin";
 
-// What the CD prints on the serial port within `seconds` (isolinux powers the machine
-// off after its banner, so a good boot ends at once; a bad one runs into the limit).
-std::string serialConsole(const std::string& image, int seconds) {
-    return test_support::runCommand("timeout " + std::to_string(seconds) +
-                                    " qemu-system-x86_64 -cdrom " + shellQuote(image) +
-                                    " -boot d -m 64 -display none -serial stdio -no-reboot")
+// What QEMU booting `drive` prints on the serial port within a minute (isolinux powers
+// the machine off after its banner, so a good boot ends at once; a bad one runs into the
+// limit).
+std::string qemuConsole(const std::string& drive) {
+    return test_support::runCommand("timeout 60 qemu-system-x86_64 " + drive +
+                                    " -m 64 -display none -serial stdio -no-reboot")
         .output;
 }
-
-// The same with the image as the machine's first hard disk.
-std::string diskConsole(const std::string& image, int seconds) {
-    return test_support::runCommand("timeout " + std::to_string(seconds) +
-                                    " qemu-system-x86_64 -drive file=" + shellQuote(image) +
-                                    ",format=raw,if=ide -boot c -m 64 -display none -serial "
-                                    "stdio -no-reboot")
-        .output;
+std::string serialConsole(const std::string& image) {
+    return qemuConsole("-cdrom " + shellQuote(image) + " -boot d");
+}
+// The image as the machine's first hard disk.
+std::string diskConsole(const std::string& image) {
+    return qemuConsole("-drive file=" + shellQuote(image) + ",format=raw,if=ide -boot c");
 }
 
 // The sample's tree with isolinux, its modules and a configuration that powers off, made
@@ -73,15 +71,14 @@ TEST_F(RealBoot, AnIsolinuxCdWithABootInfoTableBootsAfterARun) {
     }
     makeIsolinuxCd(tree(), image(), "");
     const std::string banner = "ISOLINUX 6";
-    ASSERT_TRUE(contains(serialConsole(image(), 60), banner)) << "the CD does not boot at all";
+    ASSERT_TRUE(contains(serialConsole(image()), banner)) << "the CD does not boot at all";
     const uint32_t oldBlock = real_images::extentOf(image(), "/isolinux/isolinux.bin");
 
-    const e2e::ProgramRun run = runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
-                                           "TMPDIR=" + shellQuote(temp.path()));
+    const e2e::ProgramRun run = runFirewall();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     const uint32_t newBlock = real_images::extentOf(image(), "/isolinux/isolinux.bin");
     ASSERT_NE(newBlock, oldBlock) << "the loader did not move; the test proves nothing";
-    const std::string console = serialConsole(image(), 60);
+    const std::string console = serialConsole(image());
     EXPECT_TRUE(contains(console, banner)) << console;
     // The loader file's own copy names its block too, like the boot image's.
     const std::string table = real_images::imageBytes(image(), newBlock, 16);
@@ -97,15 +94,14 @@ TEST_F(RealBoot, AnIsohybridCdBootsFromADiskAfterARun) {
     }
     makeIsolinuxCd(tree(), image(), std::string("-isohybrid-mbr ") + kIsohybridMbr);
     const std::string banner = "ISOLINUX 6";
-    ASSERT_TRUE(contains(diskConsole(image(), 60), banner)) << "the disk does not boot at all";
+    ASSERT_TRUE(contains(diskConsole(image()), banner)) << "the disk does not boot at all";
     const uint32_t oldBlock = real_images::bootEntries(image()).at(0).lba;
 
-    const e2e::ProgramRun run = runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
-                                           "TMPDIR=" + shellQuote(temp.path()));
+    const e2e::ProgramRun run = runFirewall();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     ASSERT_NE(real_images::bootEntries(image()).at(0).lba, oldBlock)
         << "the boot image did not move; the test proves nothing";
-    const std::string console = diskConsole(image(), 60);
+    const std::string console = diskConsole(image());
     EXPECT_TRUE(contains(console, banner)) << console;
 }
 
@@ -122,15 +118,14 @@ TEST_F(RealBoot, AGrubMkrescueCdBootsFullyFromCdAndDiskAfterARun) {
                           "serial --unit=0 --speed=115200\nterminal_input serial\n"
                           "terminal_output serial\necho WINPE-GRUB-OK\nhalt\n");
     const std::string said = "WINPE-GRUB-OK";
-    ASSERT_TRUE(contains(serialConsole(image(), 60), said)) << "the CD does not boot at all";
-    ASSERT_TRUE(contains(diskConsole(image(), 60), said)) << "the disk does not boot at all";
+    ASSERT_TRUE(contains(serialConsole(image()), said)) << "the CD does not boot at all";
+    ASSERT_TRUE(contains(diskConsole(image()), said)) << "the disk does not boot at all";
 
-    const e2e::ProgramRun run = runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
-                                           "TMPDIR=" + shellQuote(temp.path()));
+    const e2e::ProgramRun run = runFirewall();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    const std::string cd = serialConsole(image(), 60);
+    const std::string cd = serialConsole(image());
     EXPECT_TRUE(contains(cd, said)) << cd;
-    const std::string disk = diskConsole(image(), 60);
+    const std::string disk = diskConsole(image());
     EXPECT_TRUE(contains(disk, said)) << disk;
 }
 
@@ -182,8 +177,7 @@ TEST_F(RealBoot, ACdWithAUefiEntryBootsFromUefiAfterARun) {
     ASSERT_TRUE(contains(uefiConsole(image(), temp / "vars.fd"), said))
         << "the CD does not boot from UEFI at all";
 
-    const e2e::ProgramRun run = runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
-                                           "TMPDIR=" + shellQuote(temp.path()));
+    const e2e::ProgramRun run = runFirewall();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     const std::string console = uefiConsole(image(), temp / "vars.fd");
     EXPECT_TRUE(contains(console, said)) << console;

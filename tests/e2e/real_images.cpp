@@ -52,6 +52,11 @@ uint32_t extentOf(const std::string& image, const std::string& isoPath) {
     throw std::runtime_error("isoinfo lists no " + isoPath + " in " + image);
 }
 
+uint32_t le32(const std::string& bytes, size_t at) {
+    return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
+           uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
+}
+
 std::string imageBytes(const std::string& image, uint32_t lba, size_t count) {
     std::ifstream in(image, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(lba) * 2048);

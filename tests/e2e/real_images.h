@@ -22,6 +22,9 @@ std::vector<BootEntry> bootEntries(const std::string& image);
 // version), as isoinfo lists it.
 uint32_t extentOf(const std::string& image, const std::string& isoPath);
 
+// The little-endian 32-bit number at `at` of `bytes`.
+uint32_t le32(const std::string& bytes, size_t at);
+
 // `count` bytes of the image file from block `lba` on.
 std::string imageBytes(const std::string& image, uint32_t lba, size_t count);
 

@@ -5,10 +5,8 @@
 
 #include <algorithm>
 #include <boost/filesystem.hpp>
-#include <cctype>
 #include <regex>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,8 +18,12 @@ using real_images::bootEntries;
 using real_images::BootEntry;
 using real_images::extentOf;
 using real_images::imageBytes;
+using real_images::le32;
 
 namespace {
+
+// GRUB's El Torito loader file in grub-mkrescue's image.
+const char kGrubLoader[] = "/BOOT/GRUB/I386_PC/ELTORITO.IMG";
 
 class RealImage : public SampleCdTest {
   protected:
@@ -31,10 +33,6 @@ class RealImage : public SampleCdTest {
         e2e::mustRun(maker + " -quiet " + args + " -o " + shellQuote(image()) + " " +
                      shellQuote(tree()) + " 2>&1");
         original = readFile(image());
-    }
-    e2e::ProgramRun runFirewall() {
-        return runProgram(temp.path(), {"-i", "cd.iso", "-f"}, "", "",
-                          "TMPDIR=" + shellQuote(temp.path()));
     }
     // The boot lines of --list, without their "boot N ": "PLATFORM MEDIA BLOCK SIZE".
     std::vector<std::string> listedBootEntries() {
@@ -52,17 +50,6 @@ class RealImage : public SampleCdTest {
         return entries;
     }
     std::string hostFile(const std::string& relative) const { return tree() + "/" + relative; }
-    // GRUB's El Torito loader file, by the name the image lists it under.
-    static std::string grubLoader(const std::string& image) {
-        for (std::string path : e2e::listImage(image)) {
-            std::string lower = path;
-            std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
-            if (lower.find("/eltorito.img") != std::string::npos) {
-                return path.substr(0, path.find(';'));
-            }
-        }
-        throw std::runtime_error(image + " lists no eltorito.img");
-    }
 };
 
 }  // namespace
@@ -152,19 +139,15 @@ TEST_F(RealImage, GrubsBootInfoTableAndPointerNameTheLoadersNewBlock) {
         GTEST_SKIP() << "grub-pc-bin or mtools is not installed (scripts/setup installs them)";
     }
     e2e::makeGrubRescueCd(tree(), image(), "echo WINPE-GRUB\nhalt\n");
-    const uint32_t oldBlock = extentOf(image(), grubLoader(image()));
+    const uint32_t oldBlock = extentOf(image(), kGrubLoader);
     const size_t oldEntries = bootEntries(image()).size();
 
     const e2e::ProgramRun run = runFirewall();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    const uint32_t newBlock = extentOf(image(), grubLoader(image()));
+    const uint32_t newBlock = extentOf(image(), kGrubLoader);
     ASSERT_NE(newBlock, oldBlock);
     // With grub-efi-amd64-bin installed there is a UEFI entry too, outside the tree.
     EXPECT_EQ(bootEntries(image()).size(), oldEntries);
-    auto le32 = [](const std::string& bytes, size_t at) {
-        return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
-               uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
-    };
     const std::string file = imageBytes(image(), newBlock, 4096);
     EXPECT_EQ(le32(file, 12), newBlock);
     EXPECT_EQ(le32(file, 2548), newBlock * 4 + 5);
@@ -172,15 +155,6 @@ TEST_F(RealImage, GrubsBootInfoTableAndPointerNameTheLoadersNewBlock) {
     const std::vector<BootEntry> entries = bootEntries(image());
     ASSERT_FALSE(entries.empty());
     EXPECT_EQ(le32(imageBytes(image(), entries[0].lba, 2048), 12), newBlock);
-    // The checksum still holds over the patched file (a last partial word counts with
-    // zeros, as the image's own writer counted it).
-    uint32_t sum = 0;
-    std::string whole = imageBytes(image(), newBlock, le32(file, 16));
-    whole.append(3, '\0');
-    for (size_t at = 64; at + 4 <= whole.size(); at += 4) {
-        sum += le32(whole, at);
-    }
-    EXPECT_EQ(sum, le32(file, 20));
 }
 
 TEST_F(RealImage, GenisoimageDefaultNamesAreFoundChangedAndListedOnce) {
@@ -203,8 +177,8 @@ TEST_F(RealImage, GenisoimageDefaultNamesAreFoundChangedAndListedOnce) {
         << listing;
 }
 
-// An MBR that names nothing of the image is named before the pack; Joliet, Rock Ridge
-// and the hidden entry are kept, so they are not.
+// An MBR that names nothing of the image is named before the pack and zeroed; Joliet, Rock
+// Ridge and the hidden entry are kept, so they are not named.
 TEST_F(RealImage, AnUnknownMbrIsNamedBeforeThePackWhatIsKeptIsNot) {
     writeFile(hostFile("DOCS/A long file name.txt"), "long\n");
     writeFile(hostFile("DOCS/SECRET.TXT"), "hidden\n");
@@ -220,15 +194,12 @@ TEST_F(RealImage, AnUnknownMbrIsNamedBeforeThePackWhatIsKeptIsNot) {
                " -b BOOT/HELLO.BIN -no-emul-boot -boot-load-size 4 -c BOOT/BOOT.CAT");
     const e2e::ProgramRun run = runFirewall();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    const std::vector<std::string> expected = {
-        "Warning: the new image will not keep the System Area of the old image (an MBR): the new "
-        "image will not boot from a USB stick\n"};
-    for (const std::string& line : expected) {
-        EXPECT_TRUE(contains(run.err, line)) << line << "\n" << run.err;
-    }
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), long(expected.size())) << run.err;
+    EXPECT_EQ(run.err,
+              "Warning: the new image will not keep the System Area of the old image (an MBR): the "
+              "new image will not boot from a USB stick\n");
     // The pack then goes on.
     EXPECT_TRUE(contains(run.out, "Log: pack image file back succeeded\n")) << run.out;
+    EXPECT_EQ(readFile(image()).substr(0, 32768), std::string(32768, '\0'));
     EXPECT_NE(readFromImage(image(), "/WINBOM.INI").find("WinPEFirewall=off"), std::string::npos);
 }
 
@@ -256,9 +227,7 @@ TEST_F(RealImage, JolietNamesAndHiddenEntriesSurviveARun) {
         const std::vector<std::string> before = e2e::listImage(image(), "-J");
         ASSERT_NE(std::find(before.begin(), before.end(), "/DOCS/A long file name.txt"),
                   before.end());
-        const e2e::ProgramRun run =
-            runProgram(temp.path(), {"-i", "cd.iso", "-f", "-X", "add/New tools%\\DOCS"}, "", "",
-                       "TMPDIR=" + shellQuote(temp.path()));
+        const e2e::ProgramRun run = runHere({"-i", "cd.iso", "-f", "-X", "add/New tools%\\DOCS"});
         ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
         EXPECT_FALSE(contains(run.err, "Joliet")) << run.err;
         EXPECT_FALSE(contains(run.err, "hidden")) << run.err;

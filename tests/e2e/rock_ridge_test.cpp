@@ -44,9 +44,7 @@ TEST_P(RockRidgeImage, NamesLinksAndModesSurviveAndAddedEntriesGetTheirOwn) {
     writeFile(temp / "add/MixedTool.exe", "MZ tool");
     fs::permissions(temp / "add/MixedTool.exe", fs::perms(0751));
 
-    const e2e::ProgramRun run =
-        runProgram(temp.path(), {"-i", "cd.iso", "-f", "-b", "add/MixedTool.exe"}, "", "",
-                   "TMPDIR=" + shellQuote(temp.path()));
+    const e2e::ProgramRun run = runHere({"-i", "cd.iso", "-f", "-b", "add/MixedTool.exe"});
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_FALSE(contains(run.err, "Rock Ridge")) << run.err;
     const std::string after = rockRidgeListing();

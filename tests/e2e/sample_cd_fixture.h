@@ -20,6 +20,12 @@ struct SampleCd {
     }
 
     std::string image() const { return temp / "cd.iso"; }
+    // A run in the CD's directory that makes its work directory there too.
+    e2e::ProgramRun runHere(const std::vector<std::string>& args) const {
+        return e2e::runProgram(temp.path(), args, "", "",
+                               "TMPDIR=" + test_support::shellQuote(temp.path()));
+    }
+    e2e::ProgramRun runFirewall() const { return runHere({"-i", "cd.iso", "-f"}); }
     std::string tree() const { return temp / "cd-tree"; }
 
     // After a failed run: the image is as it was and nothing is left beside it.

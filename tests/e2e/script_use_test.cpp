@@ -62,9 +62,6 @@ TEST_F(ScriptRun, EveryFailureSaysWhyOnStandardError) {
         std::string prefix;
         std::vector<std::string> lines;  // each on standard error, in this order
     } cases[] = {
-        {{"-i", "none.iso", "-f"},
-         "",
-         {"Warning: the image none.iso does not exist\n", "Warning: retrieve winbom.ini failed\n"}},
         {{"-i", "text.iso", "-f"},
          "",
          {"Warning: text.iso is not an ISO 9660 image (15 bytes, too short: no volume "
@@ -113,7 +110,6 @@ TEST_F(ScriptRun, EachClashPolicyAnswersWithoutAskingAndLogsItsAnswer) {
     // The image already holds README_2.TXT, so rename takes README_3.TXT.
     writeFile(tree() + "/DOCS/README_2.TXT", "second");
     test_support::makeIsoWithXorriso(tree(), image(), "BOOT/HELLO.BIN");
-    const std::string before = readFile(image());
     const std::vector<std::string> add = {"-i", "cd.iso", "-Y", "add/README.TXT%\\DOCS"};
     const std::string question =
         "Log: a file or directory with same name exists\n"
@@ -126,12 +122,6 @@ TEST_F(ScriptRun, EachClashPolicyAnswersWithoutAskingAndLogsItsAnswer) {
     };
 
     // An answer on standard input is never read under a policy.
-    const e2e::ProgramRun aborted = run(with("abort"), "o\n");
-    EXPECT_EQ(aborted.exitCode, 1);
-    EXPECT_TRUE(contains(aborted.out, question + "Log: --on-clash abort: abort\n")) << aborted.out;
-    EXPECT_TRUE(contains(aborted.err, "file name conflict, aborted by user")) << aborted.err;
-    EXPECT_EQ(readFile(image()), before);
-
     const e2e::ProgramRun renamed = run(with("rename"), "o\n");
     ASSERT_EQ(renamed.exitCode, 0) << renamed.out << renamed.err;
     EXPECT_TRUE(contains(
@@ -289,7 +279,7 @@ TEST_F(ScriptRun, TheListingIsTheTreeIsoinfoSeesAndTheBootEntry) {
     expectImageUntouched();
 }
 
-TEST_F(ScriptRun, VersionAndTheVncAbbreviationBothWork) {
+TEST_F(ScriptRun, TheVersionIsTheProjectsAndOnlyAnswersAlone) {
     const std::string cmake = readFile(WINPE_SOURCE_DIR "/CMakeLists.txt");
     std::smatch m;
     ASSERT_TRUE(std::regex_search(cmake, m, std::regex(R"(project\(winpe_iso VERSION ([0-9.]+))")));
@@ -301,11 +291,6 @@ TEST_F(ScriptRun, VersionAndTheVncAbbreviationBothWork) {
     }
     // Not the only argument: an error as before, the run does not start.
     EXPECT_EQ(runProgram(temp.path(), {"-i", "cd.iso", "--version"}).exitCode, 1);
-
-    writeFile(temp / "vnc/winvnc4.exe", "MZ vnc");
-    const e2e::ProgramRun vnc = run({"-i", "cd.iso", "--v", "vnc%winvnc4.exe"});
-    ASSERT_EQ(vnc.exitCode, 0) << vnc.out << vnc.err;
-    EXPECT_EQ(readFromImage(image(), "/PROGRAMS/vnc/winvnc4.exe"), "MZ vnc");
 }
 
 TEST_F(ScriptRun, AProgressLineOnlyWhenStandardErrorIsATerminal) {
@@ -342,11 +327,12 @@ TEST_F(ScriptRun, StartProgramsTakeEitherSeparatorAndAreChecked) {
     const struct {
         const char* value;
         const char* package;  // the name the package gets in the image
+        const char* program;  // and the start program's path in it
         const char* warning;
     } cases[] = {
-        {"kit%bin/kit.exe", "kit", ""},
-        {"kit%\\bin\\kit.exe", "kit_2", ""},
-        {"kit%nosuch.exe", "kit_3",
+        {"kit%bin/kit.exe", "kit", "\\bin\\kit.exe", ""},
+        {"kit%\\bin\\kit.exe", "kit_2", "\\bin\\kit.exe", ""},
+        {"kit%nosuch.exe", "kit_3", "\\nosuch.exe",
          "Warning: start program nosuch.exe is not a file of the package kit_3"},
     };
     for (const auto& c : cases) {
@@ -356,12 +342,9 @@ TEST_F(ScriptRun, StartProgramsTakeEitherSeparatorAndAreChecked) {
         EXPECT_EQ(started.err.empty(), *c.warning == '\0') << started.err;
         EXPECT_TRUE(contains(started.err, c.warning)) << started.err;
         const std::string job = readFromImage(image(), "/MIRALDA/TASKDECK.XML");
-        const std::string program = std::string("\\PROGRAMS\\") + c.package;
-        const std::string expected =
-            *c.warning == '\0' ? "<exec processName=\"" + program +
-                                     "\\bin\\kit.exe\" currentDir=\"" + program + "\\bin\" />"
-                               : "<exec processName=\"" + program + "\\nosuch.exe\" currentDir=\"" +
-                                     program + "\" />";
+        const std::string program = std::string("\\PROGRAMS\\") + c.package + c.program;
+        const std::string expected = "<exec processName=\"" + program + "\" currentDir=\"" +
+                                     program.substr(0, program.rfind('\\')) + "\" />";
         EXPECT_TRUE(contains(job, expected)) << c.value << "\n" << job;
     }
 }

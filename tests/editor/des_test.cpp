@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,16 +16,6 @@ std::vector<uint8_t> fromHex(const std::string& hex) {
         bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
     }
     return bytes;
-}
-
-std::string toHex(const uint8_t* bytes, size_t count) {
-    std::string hex;
-    char digits[3];
-    for (size_t i = 0; i < count; ++i) {
-        std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
-        hex += digits;
-    }
-    return hex;
 }
 
 struct Vector {
@@ -69,17 +58,17 @@ TEST(Des, ParityBitsOfTheKeyAreIgnored) {
     EXPECT_EQ(a, b);
 }
 
-std::string encryptedPassword(const std::string& password) {
+std::vector<uint8_t> encryptedPassword(const std::string& password) {
     uint8_t block[8] = {0};
     for (size_t i = 0; i < password.size() && i < 8; ++i) {
         block[i] = static_cast<uint8_t>(password[i]);
     }
     WinpeEditor::encryptVncPassword(block);
-    return toHex(block, 8);
+    return std::vector<uint8_t>(block, block + 8);
 }
 
 TEST(VncPassword, KnownValueOfThePasswordPassword) {
-    EXPECT_EQ("dbd83cfd727a1458", encryptedPassword("password"));
+    EXPECT_EQ(fromHex("dbd83cfd727a1458"), encryptedPassword("password"));
 }
 
 // vncpasswd of TigerVNC stores passwords with the key the VNC server reads them with.
@@ -93,7 +82,8 @@ TEST(VncPassword, MatchesVncpasswdForShortFullAndLongPasswords) {
             test_support::runCommand("printf '%s\\n' " + test_support::shellQuote(password) +
                                      " | vncpasswd -f | od -An -tx1 | tr -d ' \\n'");
         ASSERT_EQ(0, result.exitCode) << result.output;
-        EXPECT_EQ(result.output, encryptedPassword(password)) << password;
+        ASSERT_EQ(16u, result.output.size()) << result.output;
+        EXPECT_EQ(fromHex(result.output), encryptedPassword(password)) << password << result.output;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "editor/editor_fixture.h"
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <iostream>
 
@@ -45,11 +46,7 @@ const char* const kWorkDirectories[] = {
 
 std::string imagePathOf(const std::string& relative) {
     std::string path = "\\" + relative;
-    for (char& c : path) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
+    std::replace(path.begin(), path.end(), '/', '\\');
     return path;
 }
 

@@ -116,12 +116,8 @@ TEST_F(OptionChecksTest, EveryListIsCheckedForTheRightKindInOrder) {
 }
 
 TEST_F(OptionChecksTest, ConstructionWithoutReaderThrows) {
-    try {
-        WinpeEditor editor(Options(), "root", nullptr);
-        FAIL() << "no exception";
-    } catch (const std::exception& e) {
-        EXPECT_STREQ("null ISOReader pointer", e.what());
-    }
+    EXPECT_EQ("null ISOReader pointer",
+              test_support::failureOf([] { WinpeEditor editor(Options(), "root", nullptr); }));
 }
 
 }  // namespace

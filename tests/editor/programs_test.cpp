@@ -16,6 +16,11 @@ const char* const kAgentLine =
 class StartUpTest : public EditorTest {
   protected:
     std::string jobFile() const { return work("MIRALDA/TASKDECK.XML"); }
+    // The job file's first new start line after a successful apply() of `options`.
+    std::string startLineAfter(const Options& options) {
+        applied(options, 0);
+        return crlfLines(jobFile()).at(3);
+    }
 };
 
 TEST_F(StartUpTest, EntriesGoBeforeTheClosingTagInTheOrderAdded) {
@@ -111,12 +116,9 @@ TEST_F(StartUpTest, StartBinaryRenamedAtThePromptStartsUnderItsNewName) {
     writeFile(source("tool.exe"), "x");
     Options options;
     options.startBinaries = {source("tool.exe")};
-    auto editor = makeEditor(options);
     answer("c tool2.exe");
-    ConsoleCapture capture;
-    EXPECT_EQ(0, editor->apply());
     EXPECT_EQ("<exec processName=\"\\PROGRAMS\\tool2.exe\" currentDir=\"\\PROGRAMS\\\" />",
-              crlfLines(jobFile())[3]);
+              startLineAfter(options));
 }
 
 TEST_F(StartUpTest, StartPackageUsesThePackageNameItReceived) {
@@ -124,15 +126,12 @@ TEST_F(StartUpTest, StartPackageUsesThePackageNameItReceived) {
     writeFile(source("agent/bin/run.exe"), "x");
     Options options;
     options.startPackages = {source("agent") + "%bin\\run.exe"};
-    auto editor = makeEditor(options);
     answer("c agent2");
-    ConsoleCapture capture;
-    EXPECT_EQ(0, editor->apply());
-    EXPECT_TRUE(test_support::fileExists(work("PROGRAMS/agent2/bin/run.exe")));
     EXPECT_EQ(
         "<exec processName=\"\\PROGRAMS\\agent2\\bin\\run.exe\" "
         "currentDir=\"\\PROGRAMS\\agent2\\bin\" />",
-        crlfLines(jobFile())[3]);
+        startLineAfter(options));
+    EXPECT_TRUE(test_support::fileExists(work("PROGRAMS/agent2/bin/run.exe")));
 }
 
 TEST_F(StartUpTest, StartPackageWithoutExecutableAddsThePackageThenFailsQuietly) {
@@ -153,12 +152,9 @@ TEST_F(StartUpTest, StartPackageExecutableIsEverythingAfterTheFirstPercent) {
     writeFile(source("agent/x"), "x");
     Options options;
     options.startPackages = {source("agent") + "%run%1.exe"};
-    auto editor = makeEditor(options);
-    ConsoleCapture capture;
-    EXPECT_EQ(0, editor->apply());
     EXPECT_EQ(
         "<exec processName=\"\\PROGRAMS\\agent\\run%1.exe\" currentDir=\"\\PROGRAMS\\agent\" />",
-        crlfLines(jobFile())[3]);
+        startLineAfter(options));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <boost/filesystem.hpp>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 #include "platform/local_tree.h"
@@ -22,12 +23,8 @@ using test_support::writeFile;
 namespace {
 
 // Descriptors this process has open.
-size_t openDescriptors() {
-    size_t count = 0;
-    for (fs::directory_iterator it("/proc/self/fd"), end; it != end; ++it) {
-        ++count;
-    }
-    return count;
+long openDescriptors() {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
 }
 
 // The entry at `path` ("a/b") of a listing.
@@ -133,7 +130,7 @@ TEST_F(CheckedFileTest, WhatIsSwappedInAfterTheCheckIsNeverOpened) {
         const std::vector<local_tree::Entry> checked =
             local_tree::scan(scratch / "pkg", local_tree::Depth::whole);
         c.swap(scratch / "pkg", temp / "secret");
-        const size_t descriptors = openDescriptors();
+        const long descriptors = openDescriptors();
         std::string read;
         const std::string failure = failureOf([&] {
             read = readThrough(entryAt(checked, c.entry).route, std::string("pkg/") + c.entry);

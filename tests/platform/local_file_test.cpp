@@ -27,10 +27,8 @@ TEST(LocalFile, CopiesWithinAndAcrossFileSystemsAndNeverOverwrites) {
     test_support::writeFile(temp / "empty", "");
     std::vector<std::string> targets = {temp / "copy"};
     char pattern[] = "/dev/shm/winpe-copy-XXXXXX";
-    struct stat shm, here;
-    const bool otherDevice = ::stat("/dev/shm", &shm) == 0 &&
-                             ::stat(temp.path().c_str(), &here) == 0 && shm.st_dev != here.st_dev &&
-                             ::mkdtemp(pattern) != nullptr;
+    const bool otherDevice =
+        test_support::onOtherFileSystems("/dev/shm", temp.path()) && ::mkdtemp(pattern) != nullptr;
     if (otherDevice) {
         targets.push_back(std::string(pattern) + "/copy");
     } else {

@@ -1,5 +1,7 @@
 #include "support/test_files.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <boost/filesystem.hpp>
 #include <fstream>
@@ -90,6 +92,12 @@ bool fileExists(const std::string& path) {
     return fs::exists(path);
 }
 
+bool onOtherFileSystems(const std::string& one, const std::string& other) {
+    struct stat first, second;
+    return ::stat(one.c_str(), &first) == 0 && ::stat(other.c_str(), &second) == 0 &&
+           first.st_dev != second.st_dev;
+}
+
 std::string failureOf(const std::function<void()>& action) {
     try {
         action();
@@ -110,6 +118,15 @@ std::vector<std::string> listLocal(const std::string& directory) {
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> found;
+    for (std::string word; in >> word;) {
+        found.push_back(word);
+    }
+    return found;
 }
 
 }  // namespace test_support

@@ -50,11 +50,15 @@ std::string patternText(size_t count, uint32_t seed);
 void writePatternFiles(const std::string& root,
                        const std::vector<std::pair<std::string, size_t>>& files);
 bool fileExists(const std::string& path);
+// True when both paths exist and lie on different file systems.
+bool onOtherFileSystems(const std::string& one, const std::string& other);
 // The text of what `action` throws, "" when it throws nothing.
 std::string failureOf(const std::function<void()>& action);
 // Every entry below `directory`, as paths relative to it, sorted; empty when it is empty.
 std::vector<std::string> listLocal(const std::string& directory);
 // Whether `part` occurs anywhere in `text` (for checking lines of a program's output).
 bool contains(const std::string& text, const std::string& part);
+// The words of `text` split at white space, for argument lists and lists of names.
+std::vector<std::string> words(const std::string& text);
 
 }  // namespace test_support
