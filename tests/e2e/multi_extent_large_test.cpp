@@ -20,6 +20,7 @@
 #include "support/tool_runner.h"
 
 namespace fs = boost::filesystem;
+using test_support::linesWith;
 using test_support::shellQuote;
 
 namespace {
@@ -27,18 +28,6 @@ namespace {
 constexpr uint64_t kHugeSize = 4608ull << 20;  // 4.5 GiB
 // Room for both images should the file system keep no holes after all.
 constexpr uint64_t kNeededSpace = 10ull << 30;
-
-// Lines of `text` that contain `part`.
-std::vector<std::string> linesWith(const std::string& text, const std::string& part) {
-    std::vector<std::string> found;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.find(part) != std::string::npos) {
-            found.push_back(line);
-        }
-    }
-    return found;
-}
 
 // The sizes of the records named HUGE.BIN, as isoinfo lists them.
 std::vector<std::string> recordSizes(const std::string& image) {

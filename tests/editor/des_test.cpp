@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "editor/winpe_editor.h"
+#include "support/test_files.h"
 #include "support/tool_runner.h"
 
 namespace {
@@ -18,32 +19,28 @@ std::vector<uint8_t> fromHex(const std::string& hex) {
     return bytes;
 }
 
-struct Vector {
-    const char* key;
-    const char* plain;
-    const char* cipher;
-};
-
-// Published known-answer vectors: the worked example of J. Orlin Grabbe's "The DES
-// Algorithm Illustrated", and entries of the NBS Special Publication 500-20 tables
-// (variable plaintext, variable key, S-box tests).
-const Vector kVectors[] = {
-    {"133457799BBCDFF1", "0123456789ABCDEF", "85E813540F0AB405"},
-    {"0101010101010101", "8000000000000000", "95F8A5E5DD31D900"},
-    {"0101010101010101", "0000000000000001", "166B40B44ABA4BD6"},
-    {"8001010101010101", "0000000000000000", "95A8D72813DAA94D"},
-    {"7CA110454A1A6E57", "01A1D6D039776742", "690F5B0D9A26939B"},
-    {"0123456789ABCDEF", "4E6F772069732074", "3FA40E8A984D4815"},
+// Published known-answer vectors, "key plaintext ciphertext": the worked example of
+// J. Orlin Grabbe's "The DES Algorithm Illustrated", and entries of the NBS Special
+// Publication 500-20 tables (variable plaintext, variable key, S-box tests).
+const char* const kVectors[] = {
+    "133457799BBCDFF1 0123456789ABCDEF 85E813540F0AB405",
+    "0101010101010101 8000000000000000 95F8A5E5DD31D900",
+    "0101010101010101 0000000000000001 166B40B44ABA4BD6",
+    "8001010101010101 0000000000000000 95A8D72813DAA94D",
+    "7CA110454A1A6E57 01A1D6D039776742 690F5B0D9A26939B",
+    "0123456789ABCDEF 4E6F772069732074 3FA40E8A984D4815",
 };
 
 TEST(Des, MatchesPublishedVectorsBothWays) {
-    for (const Vector& v : kVectors) {
-        const std::vector<uint8_t> key = fromHex(v.key);
-        std::vector<uint8_t> block = fromHex(v.plain);
+    for (const char* vector : kVectors) {
+        const std::vector<std::string> v = test_support::words(vector);
+        ASSERT_EQ(v.size(), 3u) << vector;
+        const std::vector<uint8_t> key = fromHex(v[0]);
+        std::vector<uint8_t> block = fromHex(v[1]);
         des::encryptBlock(key.data(), block.data());
-        EXPECT_EQ(fromHex(v.cipher), block) << "key " << v.key << " plaintext " << v.plain;
+        EXPECT_EQ(fromHex(v[2]), block) << vector;
         des::decryptBlock(key.data(), block.data());
-        EXPECT_EQ(fromHex(v.plain), block) << "key " << v.key;
+        EXPECT_EQ(fromHex(v[1]), block) << vector;
     }
 }
 

@@ -27,18 +27,6 @@ namespace {
 
 constexpr uint8_t kMultiExtent = 0x80;
 
-// Lines of `text` that contain `part`.
-std::vector<std::string> linesWith(const std::string& text, const std::string& part) {
-    std::vector<std::string> found;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.find(part) != std::string::npos) {
-            found.push_back(line);
-        }
-    }
-    return found;
-}
-
 class MultiExtentTest : public testing::Test {
   protected:
     void SetUp() override {

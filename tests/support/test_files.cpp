@@ -116,6 +116,17 @@ std::vector<std::string> listLocal(const std::string& directory) {
     return entries;
 }
 
+std::vector<std::string> linesWith(const std::string& text, const std::string& part) {
+    std::vector<std::string> found;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find(part) != std::string::npos) {
+            found.push_back(line);
+        }
+    }
+    return found;
+}
+
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }

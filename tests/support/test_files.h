@@ -60,5 +60,7 @@ std::vector<std::string> listLocal(const std::string& directory);
 bool contains(const std::string& text, const std::string& part);
 // The words of `text` split at white space, for argument lists and lists of names.
 std::vector<std::string> words(const std::string& text);
+// The lines of `text` that contain `part`, for picking entries out of a tool's listing.
+std::vector<std::string> linesWith(const std::string& text, const std::string& part);
 
 }  // namespace test_support
